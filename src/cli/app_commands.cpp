@@ -1,0 +1,116 @@
+// settings, paths and address commands.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "cli/commands.h"
+#include "common/file_util.h"
+#include "groups/address.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr std::string_view kRootKey = "Microsoft\\Application\\Twelve";
+
+// Accepts a subkey written with or without the root key in front of it.
+std::string relativeSubkey(std::string subkey) {
+    std::string prefix = std::string(kRootKey) + "\\";
+    if (subkey.rfind(prefix, 0) == 0) subkey.erase(0, prefix.size());
+    return subkey;
+}
+
+}  // namespace
+
+void addAppCommands(CLI::App& app, int& exitCode) {
+    auto* settings = app.add_subcommand("settings", "Read and write the settings store");
+    settings->require_subcommand(1);
+    {
+        static std::string subkey, value;
+        auto* get = settings->add_subcommand(
+            "get", "Print a value (default when absent), e.g. 'settings get SmtpServer Server'");
+        get->add_option("SUBKEY", subkey, "Subkey below Microsoft\\Application\\Twelve")
+            ->required();
+        get->add_option("VALUE", value, "Value name")->required();
+        get->callback([&exitCode] {
+            SettingsStore store = SettingsStore::open();
+            std::string key = relativeSubkey(subkey);
+            const SettingKey* known = findSettingKey(key, value);
+            std::cout << (known ? store.read(*known)
+                                : store.read(key, value, kDefaultReadBuffer, ""))
+                      << '\n';
+            exitCode = kExitOk;
+        });
+    }
+    {
+        static std::string subkey, value, text;
+        auto* set =
+            settings->add_subcommand("set", "Write a value, e.g. 'settings set Test Test n'");
+        set->add_option("SUBKEY", subkey, "Subkey below Microsoft\\Application\\Twelve")
+            ->required();
+        set->add_option("VALUE", value, "Value name")->required();
+        set->add_option("TEXT", text, "Data to store (flags are y or n)")->required();
+        set->callback([&exitCode] {
+            std::string error;
+            SettingsStore store = SettingsStore::open();
+            exitCode =
+                store.write(relativeSubkey(subkey), value, text, &error) ? kExitOk : fail(error);
+        });
+    }
+
+    auto* paths =
+        app.add_subcommand("paths", "Print the program folder, data root and settings file");
+    paths->callback([&exitCode] {
+        SettingsStore store = SettingsStore::open();
+        Paths p = Paths::current(store);
+        std::string error;
+        if (!p.ensureFolders(&error)) {
+            exitCode = fail(error);
+            return;
+        }
+        std::cout << "program folder: " << p.programFolder() << '\n'
+                  << "data root: " << p.dataRoot() << '\n'
+                  << "settings file: " << store.path() << '\n';
+        exitCode = kExitOk;
+    });
+
+    auto* address = app.add_subcommand("address", "Check addresses or find them in a file");
+    address->require_subcommand(1);
+    {
+        static std::vector<std::string> texts;
+        auto* check = address->add_subcommand("check", "Print 'valid' or 'invalid' for each text");
+        check->add_option("TEXT", texts, "Texts to check, each as a whole")->required();
+        check->callback([&exitCode] {
+            for (const auto& t : texts)
+                std::cout << (isEmailAddress(t) ? "valid" : "invalid") << '\n';
+            exitCode = kExitOk;
+        });
+    }
+    {
+        static std::string file;
+        auto* find = address->add_subcommand("find", "Print every address found in FILE, in order");
+        find->add_option("FILE", file, "Text file to search")->required();
+        find->callback([&exitCode] {
+            std::string text, error;
+            if (!readFile(file, text, &error)) {
+                exitCode = fail(error);
+                return;
+            }
+            std::string out;
+            forEachEmailAddress(text, [&](std::string_view a) {
+                out.append(a);
+                out += '\n';
+                if (out.size() > (1 << 16)) {
+                    std::cout << out;
+                    out.clear();
+                }
+            });
+            std::cout << out;
+            exitCode = kExitOk;
+        });
+    }
+}
+
+}  // namespace qm::cli

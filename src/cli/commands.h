@@ -1,0 +1,21 @@
+// quillmark-cli: each subsystem registers its subcommands on the shared CLI11 app. A command's
+// callback stores its exit code in `exitCode`: 0 success, 1 failure (the system's message on
+// stderr), 2 usage error (CLI11 reports those before any callback runs).
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string_view>
+
+namespace qm::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Prints `message` on stderr and returns kExitFailure.
+int fail(std::string_view message);
+
+void addAppCommands(CLI::App& app, int& exitCode);
+void addGroupCommands(CLI::App& app, int& exitCode);
+
+}  // namespace qm::cli

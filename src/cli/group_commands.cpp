@@ -1,0 +1,101 @@
+// groups commands: list, show, save-list, open-list.
+#include <iostream>
+#include <string>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "cli/commands.h"
+#include "groups/group_files.h"
+
+namespace qm::cli {
+
+namespace {
+
+// Paths with every folder in place, or nullopt after printing why not.
+std::optional<Paths> readyPaths() {
+    Paths p = Paths::current(SettingsStore::open());
+    std::string error;
+    if (!p.ensureFolders(&error)) {
+        fail(error);
+        return std::nullopt;
+    }
+    return p;
+}
+
+}  // namespace
+
+void addGroupCommands(CLI::App& app, int& exitCode) {
+    auto* groups = app.add_subcommand("groups", "Recipient groups and group-list files");
+    groups->require_subcommand(1);
+
+    groups->add_subcommand("list", "Print the group names, sorted")->callback([&exitCode] {
+        auto p = readyPaths();
+        if (!p) {
+            exitCode = kExitFailure;
+            return;
+        }
+        for (const auto& name : listGroups(*p)) std::cout << name << '\n';
+        exitCode = kExitOk;
+    });
+    {
+        static std::string name;
+        auto* show = groups->add_subcommand("show", "Print one stored line per recipient of NAME");
+        show->add_option("NAME", name, "Group name")->required();
+        show->callback([&exitCode] {
+            auto p = readyPaths();
+            if (!p) {
+                exitCode = kExitFailure;
+                return;
+            }
+            std::vector<Recipient> members;
+            std::string message;
+            if (!readGroupFile(groupFilePath(*p, name), members, &message)) {
+                exitCode = fail(message);
+                return;
+            }
+            for (const auto& r : members) std::cout << formatStoredLine(r) << '\n';
+            exitCode = kExitOk;
+        });
+    }
+    {
+        static std::string file;
+        auto* save = groups->add_subcommand("save-list", "Write every group into FILE.hvt");
+        save->add_option("FILE", file, "Group-list file (.hvt is appended when missing)")
+            ->required();
+        save->callback([&exitCode] {
+            auto p = readyPaths();
+            if (!p) {
+                exitCode = kExitFailure;
+                return;
+            }
+            std::string message;
+            std::string target = groupListFileName(file);
+            exitCode = writeGroupList(*p, target, &message) ? kExitOk : fail(message);
+            if (exitCode == kExitOk) std::cout << "saved " << target << '\n';
+        });
+    }
+    {
+        static std::string file;
+        auto* open = groups->add_subcommand(
+            "open-list",
+            "Replace every group by the groups of FILE.hvt (nothing changes on error)");
+        open->add_option("FILE", file, "Group-list file")->required();
+        open->callback([&exitCode] {
+            auto p = readyPaths();
+            if (!p) {
+                exitCode = kExitFailure;
+                return;
+            }
+            std::string message;
+            std::vector<std::string> created;
+            if (!readGroupList(*p, file, &created, &message)) {
+                exitCode = fail(message);
+                return;
+            }
+            for (const auto& name : created) std::cout << name << '\n';
+            exitCode = kExitOk;
+        });
+    }
+}
+
+}  // namespace qm::cli

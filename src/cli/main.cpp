@@ -1,0 +1,43 @@
+// quillmark-cli: the core of Quillmark from a terminal, for scripts, cron and servers.
+#include <cstdio>
+#include <iostream>
+
+#include "cli/commands.h"
+
+namespace qm::cli {
+
+int fail(std::string_view message) {
+    std::cerr << message << '\n';
+    return kExitFailure;
+}
+
+}  // namespace qm::cli
+
+int main(int argc, char** argv) {
+    using namespace qm::cli;
+    CLI::App app{"Quillmark from the command line: settings, groups, addresses and campaigns."};
+    app.require_subcommand(1);
+    int exitCode = kExitOk;
+    addAppCommands(app, exitCode);
+    addGroupCommands(app, exitCode);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return kExitOk;
+    } catch (const CLI::CallForAllHelp&) {
+        std::cout << app.help("", CLI::AppFormatMode::All);
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        // Help of a subcommand arrives as CallForHelp from that subcommand.
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            app.exit(e);
+            return kExitOk;
+        }
+        std::cerr << e.what() << "\nRun with --help for more information.\n";
+        return kExitUsage;
+    }
+    std::cout.flush();
+    if (!std::cout) return kExitFailure;
+    return exitCode;
+}

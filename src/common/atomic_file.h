@@ -1,0 +1,26 @@
+// Whole-file rewrites that can never leave a half-written file behind.
+//
+// writeFileAtomic() writes the new content to a temporary file in the same folder, flushes it to
+// disk and renames it over the target, so a process killed at any moment leaves either the old or
+// the new content. Appends do not go through here: they stay appends.
+//
+// Failure contract: returns false and fills `error` with a one-line text; the target is untouched
+// and no temporary file is left behind.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+struct AtomicWriteOptions {
+    // Permission bits of a newly created file; an existing file keeps its own.
+    unsigned mode = 0644;
+    // fsync the file and its folder. Off only for bulk scratch files where speed matters more.
+    bool durable = true;
+};
+
+bool writeFileAtomic(const std::string& path, std::string_view content,
+                     std::string* error = nullptr, AtomicWriteOptions options = {});
+
+}  // namespace qm

@@ -1,0 +1,123 @@
+#include "common/file_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace qm {
+
+namespace {
+
+bool fail(std::string* error, const std::string& what, const std::string& path, int err) {
+    if (error) *error = what + " " + path + ": " + std::strerror(err);
+    return false;
+}
+
+}  // namespace
+
+bool readFile(const std::string& path, std::string& out, std::string* error, std::uint64_t limit) {
+    out.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(error, "cannot open", path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return fail(error, "cannot read", path, EISDIR);
+    }
+    if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) <= limit)
+        out.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            out.clear();
+            return fail(error, "cannot read", path, err);
+        }
+        if (n == 0) break;
+        if (out.size() + static_cast<size_t>(n) > limit) {
+            ::close(fd);
+            out.clear();
+            if (error) *error = "file too large: " + path;
+            return false;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool appendFile(const std::string& path, std::string_view content, std::string* error) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(error, "cannot open", path, errno);
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            return fail(error, "cannot write", path, err);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) return fail(error, "cannot close", path, errno);
+    return true;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool makeFolders(const std::string& path, std::string* error) {
+    if (path.empty()) return true;
+    if (isDirectory(path)) return true;
+    std::string partial;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t slash = path.find('/', pos);
+        if (slash == std::string::npos) slash = path.size();
+        partial = path.substr(0, slash);
+        if (!partial.empty() && !isDirectory(partial)) {
+            if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+                return fail(error, "cannot create folder", partial, errno);
+        }
+        pos = slash + 1;
+    }
+    return true;
+}
+
+std::vector<std::string> listFiles(const std::string& folder, std::string_view suffix) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name.size() < suffix.size() || name.substr(name.size() - suffix.size()) != suffix)
+            continue;
+        std::string full = folder + "/" + std::string(name);
+        if (fileExists(full)) names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+}  // namespace qm

@@ -1,0 +1,231 @@
+#include "groups/group_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "app/paths.h"
+#include "common/atomic_file.h"
+#include "common/file_util.h"
+
+namespace qm {
+
+std::string groupFileName(std::string_view group) {
+    return "_" + std::string(group) + std::string(kGroupFileSuffix);
+}
+
+namespace {
+
+constexpr std::string_view kBlockSeparator = "\r\n\r\n";
+
+bool setMessage(std::string* message, std::string_view text) {
+    if (message) *message = std::string(text);
+    return false;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// NAME_MAX of the file systems we run on; a longer name could be staged but never put in place.
+constexpr size_t kMaxFileName = 255;
+
+bool isSafeGroupName(std::string_view name) {
+    return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos &&
+           groupFileName(name).size() <= kMaxFileName;
+}
+
+}  // namespace
+
+std::string groupFilePath(const Paths& paths, std::string_view group) {
+    return paths.groupRecipients() + "/" + groupFileName(group);
+}
+
+std::optional<std::string> groupNameFromFileName(std::string_view fileName) {
+    if (fileName.size() <= kGroupFileSuffix.size() ||
+        fileName.substr(fileName.size() - kGroupFileSuffix.size()) != kGroupFileSuffix)
+        return std::nullopt;
+    std::string_view title = fileName.substr(0, fileName.size() - kGroupFileSuffix.size());
+    return std::string(title.substr(1));
+}
+
+std::vector<std::string> listGroups(const Paths& paths) {
+    std::vector<std::string> names;
+    for (const auto& file : listFiles(paths.groupRecipients(), kGroupFileSuffix))
+        if (auto name = groupNameFromFileName(file)) names.push_back(std::move(*name));
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        int c = ::strcasecmp(a.c_str(), b.c_str());
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+std::vector<Recipient> parseGroupFile(std::string_view content) {
+    std::vector<Recipient> out;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t end = content.find('\n', pos);
+        if (end == std::string_view::npos) end = content.size();
+        std::string_view line = content.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) out.push_back(parseGroupLine(line));
+        pos = end + 1;
+    }
+    return out;
+}
+
+bool readGroupFile(const std::string& path, std::vector<Recipient>& out, std::string* message) {
+    std::string content;
+    if (!readFile(path, content)) return setMessage(message, kMsgGroupFileRemoved);
+    out = parseGroupFile(content);
+    return true;
+}
+
+std::string groupListFileName(std::string_view typed) {
+    if (typed.size() >= kGroupListSuffix.size() &&
+        typed.substr(typed.size() - kGroupListSuffix.size()) == kGroupListSuffix)
+        typed.remove_suffix(kGroupListSuffix.size());
+    return std::string(typed) + std::string(kGroupListSuffix);
+}
+
+std::string buildGroupList(const std::vector<GroupBlock>& groups) {
+    std::string out;
+    for (const auto& g : groups) {
+        out += kGroupListMarker;
+        out += g.name;
+        out += "\r\n";
+        out += g.content;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string convertOlderForm(std::string_view content) {
+    std::string out;
+    out.reserve(content.size());
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t end = content.find('\n', pos);
+        end = (end == std::string_view::npos) ? content.size() : end + 1;
+        std::string_view line = content.substr(pos, end - pos);
+        pos = end;
+        // Current lines also carry 0xB8 (import puts it in place of commas inside fields), but
+        // they always have their comma separators; only a line without any comma is older form.
+        if (line.find(kCommaStandIn) == std::string_view::npos ||
+            line.find(',') != std::string_view::npos) {
+            out += line;
+            continue;
+        }
+        for (char c : line) {
+            if (c == '%')
+                out += "%2B";
+            else if (c == kCommaStandIn)
+                out += ',';
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<GroupBlock>> parseGroupList(std::string_view text) {
+    if (text.substr(0, kGroupListMarker.size()) != kGroupListMarker) return std::nullopt;
+
+    std::vector<std::string_view> pieces;
+    size_t pos = 0;
+    bool separated = false;
+    for (;;) {
+        size_t sep = text.find(kBlockSeparator, pos);
+        if (sep == std::string_view::npos) {
+            std::string_view last = trimBlanks(text.substr(pos));
+            if (!last.empty()) pieces.push_back(last);
+            break;
+        }
+        separated = true;
+        pieces.push_back(trimBlanks(text.substr(pos, sep - pos)));
+        pos = sep + kBlockSeparator.size();
+    }
+    // Every block ends in a blank line; a text without one was cut short or is not ours.
+    if (!separated) return std::nullopt;
+
+    std::vector<GroupBlock> blocks;
+    for (std::string_view piece : pieces) {
+        if (piece.substr(0, kGroupListMarker.size()) != kGroupListMarker) return std::nullopt;
+        piece.remove_prefix(kGroupListMarker.size());
+        GroupBlock block;
+        size_t eol = piece.find("\r\n");
+        if (eol == std::string_view::npos) {
+            block.name = std::string(piece);
+        } else {
+            block.name = std::string(piece.substr(0, eol));
+            block.content = convertOlderForm(piece.substr(eol + 2)) + "\r\n";
+        }
+        if (!isSafeGroupName(block.name)) return std::nullopt;
+        blocks.push_back(std::move(block));
+    }
+    return blocks;
+}
+
+bool writeGroupList(const Paths& paths, const std::string& file, std::string* message) {
+    std::vector<GroupBlock> groups;
+    for (auto& name : listGroups(paths)) {
+        GroupBlock block{name, {}};
+        readFile(groupFilePath(paths, name), block.content);  // unreadable: an empty block
+        groups.push_back(std::move(block));
+    }
+    if (!writeFileAtomic(file, buildGroupList(groups)))
+        return setMessage(message, kMsgFailedToSave);
+    return true;
+}
+
+bool readGroupList(const Paths& paths, const std::string& file, std::vector<std::string>* created,
+                   std::string* message) {
+    std::string text;
+    if (!readFile(file, text)) return setMessage(message, kMsgUnableToOpen);
+    auto blocks = parseGroupList(text);
+    if (!blocks) return setMessage(message, kMsgUnsupportedFormat);
+
+    // A later block of the same name replaces the earlier one.
+    std::vector<std::string> order;
+    std::map<std::string, std::string> contents;
+    for (auto& b : *blocks) {
+        if (!contents.count(b.name)) order.push_back(b.name);
+        contents[b.name] = std::move(b.content);
+    }
+
+    const std::string folder = paths.groupRecipients();
+    if (!makeFolders(folder)) return setMessage(message, kMsgFailedToSave);
+
+    // Stage every new group file first; only when all are on disk are the old groups replaced.
+    std::vector<std::pair<std::string, std::string>> staged;  // temp path, final path
+    auto discard = [&] {
+        for (auto& s : staged) ::unlink(s.first.c_str());
+    };
+    for (const auto& name : order) {
+        std::string tmp = folder + "/.incoming-XXXXXX";
+        int fd = ::mkstemp(tmp.data());
+        if (fd < 0) {
+            discard();
+            return setMessage(message, kMsgFailedToSave);
+        }
+        ::close(fd);
+        staged.emplace_back(tmp, groupFilePath(paths, name));
+        if (!writeFileAtomic(tmp, contents[name])) {
+            discard();
+            return setMessage(message, kMsgFailedToSave);
+        }
+    }
+    for (const auto& old : listFiles(folder, kGroupFileSuffix)) removeFile(folder + "/" + old);
+    for (const auto& [tmp, final] : staged) ::rename(tmp.c_str(), final.c_str());
+    if (created) *created = order;
+    return true;
+}
+
+}  // namespace qm
