@@ -28,35 +28,38 @@ void addAppCommands(CLI::App& app, int& exitCode) {
     auto* settings = app.add_subcommand("settings", "Read and write the settings store");
     settings->require_subcommand(1);
     {
-        static std::string subkey, value;
+        auto subkey = std::make_shared<std::string>();
+        auto value = std::make_shared<std::string>();
         auto* get = settings->add_subcommand(
             "get", "Print a value (default when absent), e.g. 'settings get SmtpServer Server'");
-        get->add_option("SUBKEY", subkey, "Subkey below Microsoft\\Application\\Twelve")
+        get->add_option("SUBKEY", *subkey, "Subkey below Microsoft\\Application\\Twelve")
             ->required();
-        get->add_option("VALUE", value, "Value name")->required();
-        get->callback([&exitCode] {
+        get->add_option("VALUE", *value, "Value name")->required();
+        get->callback([&exitCode, subkey, value] {
             SettingsStore store = SettingsStore::open();
-            std::string key = relativeSubkey(subkey);
-            const SettingKey* known = findSettingKey(key, value);
+            std::string key = relativeSubkey(*subkey);
+            const SettingKey* known = findSettingKey(key, *value);
             std::cout << (known ? store.read(*known)
-                                : store.read(key, value, kDefaultReadBuffer, ""))
+                                : store.read(key, *value, kDefaultReadBuffer, ""))
                       << '\n';
             exitCode = kExitOk;
         });
     }
     {
-        static std::string subkey, value, text;
+        auto subkey = std::make_shared<std::string>();
+        auto value = std::make_shared<std::string>();
+        auto text = std::make_shared<std::string>();
         auto* set =
             settings->add_subcommand("set", "Write a value, e.g. 'settings set Test Test n'");
-        set->add_option("SUBKEY", subkey, "Subkey below Microsoft\\Application\\Twelve")
+        set->add_option("SUBKEY", *subkey, "Subkey below Microsoft\\Application\\Twelve")
             ->required();
-        set->add_option("VALUE", value, "Value name")->required();
-        set->add_option("TEXT", text, "Data to store (flags are y or n)")->required();
-        set->callback([&exitCode] {
+        set->add_option("VALUE", *value, "Value name")->required();
+        set->add_option("TEXT", *text, "Data to store (flags are y or n)")->required();
+        set->callback([&exitCode, subkey, value, text] {
             std::string error;
             SettingsStore store = SettingsStore::open();
             exitCode =
-                store.write(relativeSubkey(subkey), value, text, &error) ? kExitOk : fail(error);
+                store.write(relativeSubkey(*subkey), *value, *text, &error) ? kExitOk : fail(error);
         });
     }
 
@@ -79,22 +82,22 @@ void addAppCommands(CLI::App& app, int& exitCode) {
     auto* address = app.add_subcommand("address", "Check addresses or find them in a file");
     address->require_subcommand(1);
     {
-        static std::vector<std::string> texts;
+        auto texts = std::make_shared<std::vector<std::string>>();
         auto* check = address->add_subcommand("check", "Print 'valid' or 'invalid' for each text");
-        check->add_option("TEXT", texts, "Texts to check, each as a whole")->required();
-        check->callback([&exitCode] {
-            for (const auto& t : texts)
+        check->add_option("TEXT", *texts, "Texts to check, each as a whole")->required();
+        check->callback([&exitCode, texts] {
+            for (const auto& t : *texts)
                 std::cout << (isEmailAddress(t) ? "valid" : "invalid") << '\n';
             exitCode = kExitOk;
         });
     }
     {
-        static std::string file;
+        auto file = std::make_shared<std::string>();
         auto* find = address->add_subcommand("find", "Print every address found in FILE, in order");
-        find->add_option("FILE", file, "Text file to search")->required();
-        find->callback([&exitCode] {
+        find->add_option("FILE", *file, "Text file to search")->required();
+        find->callback([&exitCode, file] {
             std::string text, error;
-            if (!readFile(file, text, &error)) {
+            if (!readFile(*file, text, &error)) {
                 exitCode = fail(error);
                 return;
             }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <memory>
 #include <string_view>
 
 namespace qm::cli {

@@ -38,10 +38,10 @@ void addGroupCommands(CLI::App& app, int& exitCode) {
         exitCode = kExitOk;
     });
     {
-        static std::string name;
+        auto name = std::make_shared<std::string>();
         auto* show = groups->add_subcommand("show", "Print one stored line per recipient of NAME");
-        show->add_option("NAME", name, "Group name")->required();
-        show->callback([&exitCode] {
+        show->add_option("NAME", *name, "Group name")->required();
+        show->callback([&exitCode, name] {
             auto p = readyPaths();
             if (!p) {
                 exitCode = kExitFailure;
@@ -49,7 +49,7 @@ void addGroupCommands(CLI::App& app, int& exitCode) {
             }
             std::vector<Recipient> members;
             std::string message;
-            if (!readGroupFile(groupFilePath(*p, name), members, &message)) {
+            if (!readGroupFile(groupFilePath(*p, *name), members, &message)) {
                 exitCode = fail(message);
                 return;
             }
@@ -58,29 +58,29 @@ void addGroupCommands(CLI::App& app, int& exitCode) {
         });
     }
     {
-        static std::string file;
+        auto file = std::make_shared<std::string>();
         auto* save = groups->add_subcommand("save-list", "Write every group into FILE.hvt");
-        save->add_option("FILE", file, "Group-list file (.hvt is appended when missing)")
+        save->add_option("FILE", *file, "Group-list file (.hvt is appended when missing)")
             ->required();
-        save->callback([&exitCode] {
+        save->callback([&exitCode, file] {
             auto p = readyPaths();
             if (!p) {
                 exitCode = kExitFailure;
                 return;
             }
             std::string message;
-            std::string target = groupListFileName(file);
+            std::string target = groupListFileName(*file);
             exitCode = writeGroupList(*p, target, &message) ? kExitOk : fail(message);
             if (exitCode == kExitOk) std::cout << "saved " << target << '\n';
         });
     }
     {
-        static std::string file;
+        auto file = std::make_shared<std::string>();
         auto* open = groups->add_subcommand(
             "open-list",
             "Replace every group by the groups of FILE.hvt (nothing changes on error)");
-        open->add_option("FILE", file, "Group-list file")->required();
-        open->callback([&exitCode] {
+        open->add_option("FILE", *file, "Group-list file")->required();
+        open->callback([&exitCode, file] {
             auto p = readyPaths();
             if (!p) {
                 exitCode = kExitFailure;
@@ -88,7 +88,7 @@ void addGroupCommands(CLI::App& app, int& exitCode) {
             }
             std::string message;
             std::vector<std::string> created;
-            if (!readGroupList(*p, file, &created, &message)) {
+            if (!readGroupList(*p, *file, &created, &message)) {
                 exitCode = fail(message);
                 return;
             }

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# quillmark-cli end to end: exit codes (0 ok, 1 failure with the message on stderr, 2 usage),
+# settings, paths, address and groups commands against a private settings file and program folder.
+set -u
+CLI=$1
+W=$(mktemp -d); trap 'rm -rf "$W"' EXIT
+export QUILLMARK_CONFIG="$W/cfg/settings.ini" QUILLMARK_HOME="$W/home"
+failures=0
+check() {  # check NAME WANT_RC WANT_STDOUT -- command...
+  local name=$1 want_rc=$2 want_out=$3; shift 4
+  local out rc
+  out=$("$@" 2>"$W/stderr"); rc=$?
+  if [ "$rc" != "$want_rc" ] || { [ "$want_out" != "*" ] && [ "$out" != "$want_out" ]; }; then
+    echo "FAIL $name: got rc=$rc out=[$out] stderr=[$(cat "$W/stderr")], want rc=$want_rc out=[$want_out]"
+    failures=$((failures + 1))
+  fi
+}
+
+check "help"                 0 "*"   -- "$CLI" --help
+check "subcommand help"      0 "*"   -- "$CLI" groups open-list --help
+check "no command"           2 ""    -- "$CLI"
+check "unknown option"       2 ""    -- "$CLI" paths --bogus
+check "missing argument"     2 ""    -- "$CLI" settings get SmtpServer
+check "default port"         0 "25"  -- "$CLI" settings get SmtpServer Port
+check "default reminder"     0 "y"   -- "$CLI" settings get 'Test' Test
+check "set server"           0 ""    -- "$CLI" settings set SmtpServer Server relay.example.test
+check "get server"           0 "relay.example.test" -- "$CLI" settings get SmtpServer Server
+check "set nested subkey"    0 ""    -- "$CLI" settings set 'Info\Test' Test y
+check "get nested subkey"    0 "y"   -- "$CLI" settings get 'Info\Test' Test
+check "full key path"        0 "y"   -- "$CLI" settings get 'Microsoft\Application\Twelve\Info\Test' Test
+check "bad key name"         1 ""    -- "$CLI" settings set 'Bad]Key' V x
+mode=$(stat -c %a "$QUILLMARK_CONFIG")
+[ "$mode" = 600 ] || { echo "FAIL settings file mode $mode"; failures=$((failures + 1)); }
+
+check "paths" 0 "program folder: $W/home
+data root: $W/home/ProgramData/QMK
+settings file: $W/cfg/settings.ini" -- "$CLI" paths
+[ -d "$W/home/GroupRecipients" ] && [ -d "$W/home/ProgramData/QMK/OutBox" ] || { echo "FAIL folders"; failures=$((failures + 1)); }
+
+check "address check" 0 "valid
+invalid
+invalid" -- "$CLI" address check a.b@example.com a+b@example.com ' a@example.com'
+printf 'Write to ann@x.com or bob.smith@mail.example.org; not a..b@c; again ann@x.com\n' > "$W/text.txt"
+check "address find" 0 "ann@x.com
+bob.smith@mail.example.org
+ann@x.com" -- "$CLI" address find "$W/text.txt"
+check "address find missing file" 1 "" -- "$CLI" address find "$W/none.txt"
+
+printf 'a@x.com,Ann,,,,,,,,,,,,E\r\nb@x.com,Bob,,,,,,,,,,,,D\r\n' > "$W/home/GroupRecipients/_Friends.sbz"
+: > "$W/home/GroupRecipients/_empty.sbz"
+check "groups list" 0 "empty
+Friends" -- "$CLI" groups list
+check "groups show" 0 "a@x.com,Ann,,,,,,,,,,,,E
+b@x.com,Bob,,,,,,,,,,,,D" -- "$CLI" groups show Friends
+check "groups show missing" 1 "" -- "$CLI" groups show Nobody
+grep -q "Someone seemed to have removed a application file." "$W/stderr" || { echo "FAIL missing group message"; failures=$((failures + 1)); }
+check "save-list" 0 "saved $W/all.hvt" -- "$CLI" groups save-list "$W/all"
+rm "$W/home/GroupRecipients/"*.sbz
+check "open-list" 0 "empty
+Friends" -- "$CLI" groups open-list "$W/all.hvt"
+check "restored group" 0 "a@x.com,Ann,,,,,,,,,,,,E
+b@x.com,Bob,,,,,,,,,,,,D" -- "$CLI" groups show Friends
+printf 'junk' > "$W/bad.hvt"
+check "open-list bad file" 1 "" -- "$CLI" groups open-list "$W/bad.hvt"
+grep -q "Unsupported file format." "$W/stderr" || { echo "FAIL unsupported message"; failures=$((failures + 1)); }
+check "groups survive bad file" 0 "empty
+Friends" -- "$CLI" groups list
+
+[ "$failures" = 0 ] && echo "all cli checks passed"
+exit "$failures"
