@@ -1,0 +1,150 @@
+#include "delivery/recipient_queue.h"
+
+#include "common/file_util.h"
+#include "groups/group_files.h"
+
+namespace qm {
+
+namespace {
+
+std::string lowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string_view trimLine(std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// The e-mail field of a stored group line: the text before its first comma.
+std::string_view emailOf(std::string_view line) {
+    size_t comma = line.find(',');
+    return comma == std::string_view::npos ? std::string_view{} : line.substr(0, comma);
+}
+
+std::string unsubscriberFile(const Paths& paths, std::string_view group) {
+    return paths.groupUnsubscribers() + "/" + groupFileName(group);
+}
+
+}  // namespace
+
+UnsubscriberList::UnsubscriberList(std::string_view fileText) {
+    size_t pos = 0;
+    while (pos < fileText.size()) {
+        size_t end = fileText.find('\n', pos);
+        if (end == std::string_view::npos) end = fileText.size();
+        std::string_view line = trimLine(fileText.substr(pos, end - pos));
+        if (!line.empty()) lowered_.insert(lowerAscii(line));
+        pos = end + 1;
+    }
+}
+
+bool UnsubscriberList::contains(std::string_view address) const {
+    return !lowered_.empty() && lowered_.count(lowerAscii(address)) > 0;
+}
+
+RecipientQueue::RecipientQueue(Paths paths, std::vector<std::string> typed,
+                               std::vector<std::string> groups, bool autoUnsubscribe, Events events)
+    : paths_(std::move(paths)),
+      typed_(std::move(typed)),
+      groups_(std::move(groups)),
+      autoUnsubscribe_(autoUnsubscribe),
+      events_(std::move(events)) {}
+
+std::optional<std::string> RecipientQueue::nextTyped() {
+    std::lock_guard guard(typedLock_);
+    if (typedCursor_ >= typed_.size()) return std::nullopt;
+    return typed_[typedCursor_++];
+}
+
+bool RecipientQueue::loadNextGroupLocked() {
+    if (!globalLoaded_) {
+        globalLoaded_ = true;
+        std::string text;
+        if (autoUnsubscribe_ && readFile(unsubscriberFile(paths_, "1"), text))
+            globalUnsubscribers_ = UnsubscriberList(text);
+    }
+    while (groupCursor_ < groups_.size()) {
+        currentGroup_ = groups_[groupCursor_++];
+        lines_.clear();
+        lastLineOf_.clear();
+        lineCursor_ = 0;
+        groupText_.clear();
+        std::string error;
+        if (!readFile(groupFilePath(paths_, currentGroup_), groupText_, &error)) {
+            unavailable_.push_back(currentGroup_);
+            if (events_.unavailable)
+                events_.unavailable(currentGroup_,
+                                    std::string(kMsgGroupFileRemoved) + " (" + error + ")");
+            continue;
+        }
+        size_t pos = 0;
+        while (pos < groupText_.size()) {
+            size_t end = groupText_.find('\n', pos);
+            if (end == std::string::npos) end = groupText_.size();
+            size_t len = end - pos;
+            if (len > 0 && groupText_[pos + len - 1] == '\r') --len;
+            if (len > 0) {
+                std::string_view line(groupText_.data() + pos, len);
+                lastLineOf_[emailOf(line)] = lines_.size();
+                lines_.emplace_back(pos, len);
+            }
+            pos = end + 1;
+        }
+        groupUnsubscribers_ = UnsubscriberList();
+        std::string text;
+        if (autoUnsubscribe_ && readFile(unsubscriberFile(paths_, currentGroup_), text))
+            groupUnsubscribers_ = UnsubscriberList(text);
+        if (events_.groupStarted) events_.groupStarted(currentGroup_, lastLineOf_.size());
+        if (!lines_.empty()) return true;
+    }
+    return false;
+}
+
+std::optional<GroupMember> RecipientQueue::nextMember(const std::atomic<bool>& running) {
+    std::lock_guard guard(recipientLock_);
+    for (;;) {
+        while (lineCursor_ < lines_.size()) {
+            size_t index = lineCursor_++;
+            std::string_view line(groupText_.data() + lines_[index].first, lines_[index].second);
+            // A later line of the same address replaces this one.
+            if (lastLineOf_[emailOf(line)] != index) continue;
+            GroupMember m{parseGroupLine(line), currentGroup_};
+            if (autoUnsubscribe_ && m.recipient.status == RecipientStatus::Enabled &&
+                (globalUnsubscribers_.contains(m.recipient.email) ||
+                 groupUnsubscribers_.contains(m.recipient.email)))
+                m.recipient.status = RecipientStatus::Unsubscribed;
+            if (m.recipient.status != RecipientStatus::Enabled || m.recipient.email.empty()) {
+                ++skipped_;
+                if (events_.skipped) events_.skipped(m.recipient, m.group);
+                continue;
+            }
+            return m;
+        }
+        if (!running.load()) return std::nullopt;
+        if (!loadNextGroupLocked()) {
+            lines_.clear();
+            lastLineOf_.clear();
+            groupText_.clear();
+            groupText_.shrink_to_fit();
+            return std::nullopt;
+        }
+    }
+}
+
+std::size_t RecipientQueue::skippedCount() const {
+    std::lock_guard guard(recipientLock_);
+    return skipped_;
+}
+
+std::vector<std::string> RecipientQueue::unavailableGroups() const {
+    std::lock_guard guard(recipientLock_);
+    return unavailable_;
+}
+
+}  // namespace qm
