@@ -1,0 +1,125 @@
+#include "app/delivery_settings.h"
+
+#include <cstdio>
+
+#include "app/settings.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::string_view kRangeMessage = "Please enter an integer between %1 and %2.";
+
+std::string rangeMessage(int low, int high) {
+    std::string text(kRangeMessage);
+    text.replace(text.find("%1"), 2, std::to_string(low));
+    text.replace(text.find("%2"), 2, std::to_string(high));
+    return text;
+}
+
+}  // namespace
+
+std::string_view securityName(ConnectionSecurity security) {
+    switch (security) {
+        case ConnectionSecurity::StartTls:
+            return "starttls";
+        case ConnectionSecurity::Tls:
+            return "tls";
+        case ConnectionSecurity::None:
+            break;
+    }
+    return "none";
+}
+
+ConnectionSecurity parseSecurity(std::string_view text) {
+    if (text == "starttls") return ConnectionSecurity::StartTls;
+    if (text == "tls") return ConnectionSecurity::Tls;
+    return ConnectionSecurity::None;
+}
+
+unsigned parsePort(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    unsigned long value = 0;
+    bool any = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        any = true;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        if (value > 0xFFFFFFFFul) value = 0xFFFFFFFFul;
+    }
+    return any ? static_cast<unsigned>(value) : kDefaultSmtpPort;
+}
+
+DeliverySettings loadDeliverySettings(const SettingsStore& store) {
+    DeliverySettings s;
+    if (!store.hasSubkey(keys::kSmtpServer.subkey)) return s;
+    s.server = store.read(keys::kSmtpServer);
+    s.mxMode = s.server.empty();
+    s.port = parsePort(store.read(keys::kSmtpPort));
+    s.authenticate = store.read(keys::kSmtpAuth) == "y";
+    s.userName = store.read(keys::kSmtpUser);
+    s.password = store.read(keys::kSmtpPassword);
+    // A one-character leftover in both fields is not an account worth showing.
+    if (s.userName.size() <= 1 && s.password.size() <= 1) {
+        s.userName.clear();
+        s.password.clear();
+    }
+    s.security = parseSecurity(store.read(keys::kSmtpSecurity));
+    s.verifyCert = store.readFlag(keys::kSmtpVerifyCert);
+    return s;
+}
+
+void saveDeliverySettings(SettingsStore& store, const DeliverySettings& s) {
+    store.write(keys::kSmtpServer, s.mxMode ? std::string() : s.server);
+    char port[16];
+    std::snprintf(port, sizeof port, "%u", s.port);
+    store.write(keys::kSmtpPort, port);
+    if (s.mxMode) return;
+    store.writeFlag(keys::kSmtpAuth, s.authenticate);
+    store.write(keys::kSmtpUser, s.authenticate ? s.userName : std::string());
+    store.write(keys::kSmtpPassword, s.authenticate ? s.password : std::string());
+    store.write(keys::kSmtpSecurity, securityName(s.security));
+    store.writeFlag(keys::kSmtpVerifyCert, s.verifyCert);
+}
+
+CountCheck checkCounts(int threadCount, int waitSeconds) {
+    CountCheck check{"", threadCount, waitSeconds};
+    bool threadsBad = threadCount < kMinThreads || threadCount > kMaxThreads;
+    bool waitBad = waitSeconds < kMinWait || waitSeconds > kMaxWait;
+    if (threadsBad) {
+        check.message = rangeMessage(kMinThreads, kMaxThreads);
+        check.threadCount = 1;
+    }
+    if (waitBad) {
+        if (check.message.empty()) check.message = rangeMessage(kMinWait, kMaxWait);
+        check.waitSeconds = 1;
+    }
+    return check;
+}
+
+unsigned defaultPort(ConnectionSecurity security) {
+    switch (security) {
+        case ConnectionSecurity::StartTls:
+            return 587;
+        case ConnectionSecurity::Tls:
+            return 465;
+        case ConnectionSecurity::None:
+            break;
+    }
+    return kDefaultSmtpPort;
+}
+
+unsigned portForSecurity(unsigned port, ConnectionSecurity from, ConnectionSecurity to) {
+    return port == defaultPort(from) ? defaultPort(to) : port;
+}
+
+FieldStates fieldStates(const DeliverySettings& s) {
+    FieldStates f;
+    f.server = !s.mxMode;
+    f.credentials = !s.mxMode && s.authenticate;
+    f.verifyCert = !s.mxMode && s.security != ConnectionSecurity::None;
+    f.launchTime = !s.startNow;
+    return f;
+}
+
+}  // namespace qm

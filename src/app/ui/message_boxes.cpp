@@ -1,0 +1,47 @@
+#include "app/ui/message_boxes.h"
+
+#include <QMessageBox>
+
+#include "app/ui/text.h"
+
+namespace qm::ui {
+
+namespace {
+
+class RealBoxes : public MessageBoxes {
+  public:
+    void inform(QWidget* parent, const QString& text) override {
+        QMessageBox::information(parent, "Quillmark", text);
+    }
+    bool ask(QWidget* parent, const QString& text) override {
+        return QMessageBox::question(parent, "Quillmark", text,
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    }
+};
+
+RealBoxes realBoxes;
+MessageBoxes* installed = nullptr;
+
+}  // namespace
+
+MessageBoxes& messageBoxes() {
+    return installed ? *installed : realBoxes;
+}
+
+void setMessageBoxes(MessageBoxes* boxes) {
+    installed = boxes;
+}
+
+void inform(QWidget* parent, const QString& text) {
+    messageBoxes().inform(parent, text);
+}
+
+void inform(QWidget* parent, std::string_view coreText) {
+    messageBoxes().inform(parent, toScreen(coreText));
+}
+
+bool ask(QWidget* parent, const QString& text) {
+    return messageBoxes().ask(parent, text);
+}
+
+}  // namespace qm::ui

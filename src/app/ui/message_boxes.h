@@ -1,0 +1,29 @@
+// The program's message box (one text and "OK") and question box ("Yes" and "No"). Every screen
+// shows its messages through messageBoxes(), so an offscreen test can install its own
+// MessageBoxes, read each text and answer each question without a modal loop.
+#pragma once
+
+#include <QString>
+#include <string_view>
+
+class QWidget;
+
+namespace qm::ui {
+
+class MessageBoxes {
+  public:
+    virtual ~MessageBoxes() = default;
+    virtual void inform(QWidget* parent, const QString& text) = 0;
+    // True for "Yes".
+    virtual bool ask(QWidget* parent, const QString& text) = 0;
+};
+
+MessageBoxes& messageBoxes();
+// Installs `boxes` (not owned); nullptr restores the real boxes.
+void setMessageBoxes(MessageBoxes* boxes);
+
+void inform(QWidget* parent, const QString& text);
+void inform(QWidget* parent, std::string_view coreText);
+bool ask(QWidget* parent, const QString& text);
+
+}  // namespace qm::ui

@@ -1,0 +1,238 @@
+#include "app/ui/smtp_settings_tab.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+#include "app/ui/message_boxes.h"
+#include "app/ui/not_available.h"
+#include "app/ui/text.h"
+
+namespace qm::ui {
+
+namespace {
+
+// Wide enough that a typed 20 reaches the range check instead of being refused keystroke by
+// keystroke; the check then replaces it.
+QSpinBox* countBox(int value) {
+    auto* box = new QSpinBox;
+    box->setRange(-999, 999);
+    box->setValue(value);
+    box->setFixedWidth(70);
+    return box;
+}
+
+}  // namespace
+
+SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
+    auto* modeBox = new QGroupBox("Delivery");
+    mx_ = new QRadioButton("Use MX Mode (Not Recommended)");
+    smtp_ = new QRadioButton("Use SMTP Server (IP, Port)");
+    auto* modeGroup = new QButtonGroup(this);
+    modeGroup->addButton(mx_);
+    modeGroup->addButton(smtp_);
+    auto* modeLayout = new QVBoxLayout(modeBox);
+    modeLayout->addWidget(mx_);
+    modeLayout->addWidget(smtp_);
+
+    auto* serverBox = new QWidget;
+    serverBox_ = serverBox;
+    server_ = new QLineEdit;
+    server_->setMaxLength(static_cast<int>(kMaxServerLength));
+    server_->setToolTip("Host name or address of the outgoing mail server");
+    port_ = new QLineEdit;
+    port_->setValidator(new QIntValidator(0, 65535, port_));
+    port_->setMaxLength(5);
+    port_->setMaximumWidth(80);
+    security_ = new QComboBox;
+    security_->addItems({"None", "STARTTLS", "SSL/TLS"});
+    security_->setToolTip("How the connection to the server is encrypted");
+    verify_ = new QCheckBox("Verify certificate");
+    verify_->setToolTip("Refuse a server whose certificate does not match its name");
+    auto* serverForm = new QFormLayout(serverBox);
+    serverForm->setContentsMargins(20, 0, 0, 0);
+    serverForm->addRow("Server:", server_);
+    serverForm->addRow("Port:", port_);
+    auto* securityRow = new QHBoxLayout;
+    securityRow->addWidget(security_);
+    securityRow->addWidget(verify_);
+    securityRow->addStretch();
+    serverForm->addRow("Connection security:", securityRow);
+    modeLayout->addWidget(serverBox);
+
+    auto* authBox = new QGroupBox("Authentication");
+    authBox_ = authBox;
+    authYes_ = new QRadioButton("Authentication Required");
+    authNo_ = new QRadioButton("No, Authentication not Required");
+    auto* authGroup = new QButtonGroup(this);
+    authGroup->addButton(authYes_);
+    authGroup->addButton(authNo_);
+    user_ = new QLineEdit;
+    user_->setMaxLength(99);
+    password_ = new QLineEdit;
+    password_->setMaxLength(99);
+    password_->setEchoMode(QLineEdit::Password);
+    auto* authLayout = new QFormLayout(authBox);
+    authLayout->addRow(authYes_);
+    authLayout->addRow(authNo_);
+    authLayout->addRow("User Name:", user_);
+    authLayout->addRow("Password:", password_);
+
+    auto* runBox = new QGroupBox("Sending");
+    threads_ = countBox(1);
+    wait_ = countBox(1);
+    auto* runLayout = new QFormLayout(runBox);
+    runLayout->addRow("No. of Threads:", threads_);
+    auto* waitRow = new QHBoxLayout;
+    waitRow->addWidget(wait_);
+    waitRow->addWidget(new QLabel("(Sec.)"));
+    waitRow->addStretch();
+    runLayout->addRow("Wait for each Thread:", waitRow);
+
+    auto* launchBox = new QGroupBox("Launch");
+    startNow_ = new QRadioButton("Start immediately");
+    startAt_ = new QRadioButton("Start At");
+    auto* launchGroup = new QButtonGroup(this);
+    launchGroup->addButton(startNow_);
+    launchGroup->addButton(startAt_);
+    startNow_->setChecked(true);
+    // Storing a run for later belongs to the scheduler, which is not built yet.
+    markNotAvailable(startAt_);
+    date_ = new QDateEdit(QDate::currentDate());
+    date_->setCalendarPopup(true);
+    date_->setDisplayFormat("dd/MM/yyyy");
+    time_ = new QTimeEdit(QTime::currentTime());
+    time_->setDisplayFormat("HH:mm:ss");
+    repetition_ = new QComboBox;
+    repetition_->addItems({"Repetition", "None", "Daily", "Weekly", "Monthly"});
+    auto* launchLayout = new QGridLayout(launchBox);
+    launchLayout->addWidget(startNow_, 0, 0, 1, 2);
+    launchLayout->addWidget(startAt_, 0, 2, 1, 2);
+    launchLayout->addWidget(new QLabel("Date:"), 1, 0);
+    launchLayout->addWidget(date_, 1, 1);
+    launchLayout->addWidget(new QLabel("Time:"), 1, 2);
+    launchLayout->addWidget(time_, 1, 3);
+    launchLayout->addWidget(repetition_, 2, 1);
+    launchLayout->setColumnStretch(4, 1);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(modeBox, 0, 0);
+    grid->addWidget(authBox, 0, 1);
+    grid->addWidget(runBox, 1, 0);
+    grid->addWidget(launchBox, 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+
+    setTabOrder(mx_, smtp_);
+    setTabOrder(smtp_, server_);
+    setTabOrder(server_, port_);
+    setTabOrder(port_, security_);
+    setTabOrder(security_, verify_);
+    setTabOrder(verify_, authYes_);
+    setTabOrder(authYes_, authNo_);
+    setTabOrder(authNo_, user_);
+    setTabOrder(user_, password_);
+    setTabOrder(password_, threads_);
+    setTabOrder(threads_, wait_);
+    setTabOrder(wait_, startNow_);
+    setTabOrder(startNow_, startAt_);
+    setTabOrder(startAt_, date_);
+    setTabOrder(date_, time_);
+    setTabOrder(time_, repetition_);
+
+    for (auto* button : {mx_, smtp_, authYes_, authNo_, startNow_, startAt_})
+        connect(button, &QRadioButton::toggled, this, &SmtpSettingsTab::updateEnabled);
+    connect(security_, &QComboBox::currentIndexChanged, this, &SmtpSettingsTab::securityChanged);
+    connect(port_, &QLineEdit::textEdited, this, &SmtpSettingsTab::checkCountsNow);
+    connect(threads_, &QSpinBox::valueChanged, this, &SmtpSettingsTab::checkCountsNow);
+    connect(wait_, &QSpinBox::valueChanged, this, &SmtpSettingsTab::checkCountsNow);
+
+    load(DeliverySettings{});
+}
+
+void SmtpSettingsTab::load(const DeliverySettings& s) {
+    (s.mxMode ? mx_ : smtp_)->setChecked(true);
+    server_->setText(toScreen(s.server));
+    port_->setText(QString::number(s.port));
+    shownSecurity_ = s.security;
+    {
+        QSignalBlocker block(security_);
+        security_->setCurrentIndex(static_cast<int>(s.security));
+    }
+    verify_->setChecked(s.verifyCert);
+    (s.authenticate ? authYes_ : authNo_)->setChecked(true);
+    user_->setText(toScreen(s.userName));
+    password_->setText(toScreen(s.password));
+    {
+        QSignalBlocker a(threads_), b(wait_);
+        threads_->setValue(s.threadCount);
+        wait_->setValue(s.waitSeconds);
+    }
+    (s.startNow ? startNow_ : startAt_)->setChecked(true);
+    updateEnabled();
+}
+
+DeliverySettings SmtpSettingsTab::settings() const {
+    DeliverySettings s;
+    s.mxMode = mx_->isChecked();
+    s.server = fromScreen(server_->text().trimmed());
+    s.port = parsePort(fromScreen(port_->text()));
+    s.authenticate = authYes_->isChecked();
+    s.userName = fromScreen(user_->text());
+    s.password = fromScreen(password_->text());
+    s.security = static_cast<ConnectionSecurity>(security_->currentIndex());
+    s.verifyCert = verify_->isChecked();
+    s.threadCount = threads_->value();
+    s.waitSeconds = wait_->value();
+    s.startNow = startNow_->isChecked();
+    return s;
+}
+
+void SmtpSettingsTab::updateEnabled() {
+    FieldStates f = fieldStates(settings());
+    serverBox_->setEnabled(f.server);
+    authBox_->setEnabled(f.server);
+    user_->setEnabled(f.credentials);
+    password_->setEnabled(f.credentials);
+    verify_->setEnabled(f.verifyCert);
+    date_->setEnabled(f.launchTime);
+    time_->setEnabled(f.launchTime);
+    repetition_->setEnabled(f.launchTime);
+}
+
+void SmtpSettingsTab::securityChanged() {
+    auto chosen = static_cast<ConnectionSecurity>(security_->currentIndex());
+    unsigned port = portForSecurity(parsePort(fromScreen(port_->text())), shownSecurity_, chosen);
+    port_->setText(QString::number(port));
+    shownSecurity_ = chosen;
+    updateEnabled();
+}
+
+void SmtpSettingsTab::checkCountsNow() {
+    // Setting the replacement value fires valueChanged again; one check per user change.
+    if (checking_) return;
+    checking_ = true;
+    CountCheck check = checkCounts(threads_->value(), wait_->value());
+    if (!check.message.empty()) {
+        inform(this, check.message);
+        threads_->setValue(check.threadCount);
+        wait_->setValue(check.waitSeconds);
+    }
+    checking_ = false;
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,52 @@
+#include "groups/ui/select_groups_dialog.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/paths.h"
+#include "app/ui/not_available.h"
+#include "app/ui/text.h"
+#include "groups/group_files.h"
+#include "groups/group_selection.h"
+
+namespace qm::ui {
+
+SelectGroupsDialog::SelectGroupsDialog(const Paths& paths, const QString& selection,
+                                       QWidget* parent)
+    : QDialog(parent), selection_(fromScreen(selection)) {
+    setWindowTitle("Select Groups");
+    list_ = new QListWidget;
+    for (const auto& name : listGroups(paths)) {
+        auto* item = new QListWidgetItem(toScreen(name), list_);
+        item->setData(Qt::UserRole, QByteArray::fromStdString(name));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+        item->setCheckState(isGroupSelected(selection_, name) ? Qt::Checked : Qt::Unchecked);
+    }
+    connect(list_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        selection_ =
+            setGroupSelected(selection_, item->data(Qt::UserRole).toByteArray().toStdString(),
+                             item->checkState() == Qt::Checked);
+    });
+    auto* ok = new QPushButton("OK");
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    manage_ = new QPushButton("Group Management");
+    // The group window is built by a later step.
+    markNotAvailable(manage_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(manage_);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(list_, 1);
+    layout->addLayout(buttons);
+    resize(320, 360);
+}
+
+QString SelectGroupsDialog::selection() const {
+    return toScreen(selection_);
+}
+
+}  // namespace qm::ui

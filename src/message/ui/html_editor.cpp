@@ -1,0 +1,72 @@
+#include "message/ui/html_editor.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+
+namespace qm::ui {
+
+namespace {
+
+QString jsString(const QString& text) {
+    // A JSON string is a valid JavaScript string literal.
+    QString quoted = QString::fromUtf8(
+        QJsonDocument::fromVariant(QVariantList{text}).toJson(QJsonDocument::Compact));
+    return quoted.mid(1, quoted.size() - 2);
+}
+
+}  // namespace
+
+HtmlEditor::HtmlEditor(QWidget* parent) : QWebEngineView(parent) {
+    settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    connect(this, &QWebEngineView::loadStarted, this, [this] { ready_ = false; });
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool) {
+        page()->runJavaScript("document.designMode = 'on';", QWebEngineScript::ApplicationWorld,
+                              [this](const QVariant&) {
+                                  ready_ = true;
+                                  emit loaded();
+                              });
+    });
+}
+
+void HtmlEditor::loadFile(const QString& path) {
+    setUrl(QUrl::fromLocalFile(path));
+}
+
+void HtmlEditor::setDocument(const QString& html, const QString& baseFolder) {
+    QWebEngineView::setHtml(html, QUrl::fromLocalFile(baseFolder + "/"));
+}
+
+void HtmlEditor::html(std::function<void(const QString&)> done) const {
+    page()->toHtml([done = std::move(done)](const QString& text) { done(text); });
+}
+
+void HtmlEditor::exec(const QString& command, const QString& value) {
+    // Before the user has clicked into the page there is no caret; commands then act at the end
+    // of the body instead of doing nothing.
+    page()->runJavaScript(QString("(function() {"
+                                  "  var s = window.getSelection();"
+                                  "  if (!s.rangeCount || !document.body.contains(s.anchorNode)) {"
+                                  "    var r = document.createRange();"
+                                  "    r.selectNodeContents(document.body);"
+                                  "    r.collapse(false);"
+                                  "    s.removeAllRanges();"
+                                  "    s.addRange(r);"
+                                  "  }"
+                                  "  document.execCommand(%1, false, %2);"
+                                  "})();")
+                              .arg(jsString(command), jsString(value)),
+                          QWebEngineScript::ApplicationWorld);
+}
+
+void HtmlEditor::insertText(const QString& text) {
+    setFocus();
+    exec("insertText", text);
+}
+
+}  // namespace qm::ui

@@ -1,0 +1,224 @@
+// The main window as a whole: settings kept across windows, the close guard, Ctrl+M, the status
+// grid, and screenshots of every tab.
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include "app/settings.h"
+#include "app/ui/main_window.h"
+#include "app/ui/send_status_tab.h"
+#include "app/ui/smtp_settings_tab.h"
+#include "app/ui/status_model.h"
+#include "message/ui/composer.h"
+#include "message/ui/html_editor.h"
+#include "message/ui/variable_dialog.h"
+#include "ui_support.h"
+
+namespace qm {
+namespace {
+
+using test::RecordedBoxes;
+
+// Answers the next "Select Dynamic Variable" dialog with the entry at `row`.
+void chooseVariableSoon(int row) {
+    QTimer::singleShot(0, [row] {
+        auto* dialog = qobject_cast<ui::VariableDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->list()->setCurrentRow(row);
+        dialog->accept();
+    });
+}
+
+TEST(MainWindow, DeliverySettingsAreSavedAtCloseAndLoadedAtOpen) {
+    test::FreshProfile profile;
+    {
+        ui::MainWindow window;
+        window.show();
+        auto* tab = window.settingsTab();
+        EXPECT_TRUE(tab->settings().mxMode) << "no stored server means MX mode";
+        tab->smtpModeButton()->click();
+        tab->serverField()->setText("relay.example.com");
+        tab->securityField()->setCurrentIndex(1);
+        tab->authRequiredButton()->click();
+        ASSERT_TRUE(window.close());
+    }
+    SettingsStore store = SettingsStore::open();
+    EXPECT_EQ(store.read(keys::kSmtpServer), "relay.example.com");
+    EXPECT_EQ(store.read(keys::kSmtpPort), "587");
+    EXPECT_EQ(store.read(keys::kSmtpSecurity), "starttls");
+    EXPECT_EQ(store.read(keys::kSmtpAuth), "y");
+    ui::MainWindow again;
+    DeliverySettings s = again.settingsTab()->settings();
+    EXPECT_FALSE(s.mxMode);
+    EXPECT_EQ(s.server, "relay.example.com");
+    EXPECT_EQ(s.port, 587u);
+    EXPECT_TRUE(s.authenticate);
+}
+
+TEST(MainWindow, CloseGuardKeepsTheWindowOpenWhileWorking) {
+    test::FreshProfile profile;
+    RecordedBoxes boxes;
+    ui::MainWindow window;
+    window.show();
+    window.setSending(true);
+    EXPECT_FALSE(window.close());
+    window.setImporting(true);
+    EXPECT_FALSE(window.close());
+    EXPECT_EQ(boxes.shown,
+              (QStringList{"Sorry, you cannot close the application while sending emails.",
+                           "Sorry, you cannot close the application while importing email "
+                           "addresses."}));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.senderName()->isEnabled()) << "editing is locked while sending";
+    EXPECT_FALSE(window.action(Command::NewEmail)->isEnabled());
+    window.setImporting(false);
+    window.setSending(false);
+    EXPECT_TRUE(window.action(Command::NewEmail)->isEnabled());
+    EXPECT_TRUE(window.close());
+}
+
+TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    for (Command c : {Command::ImportAddresses, Command::SpamCheck, Command::GroupManagement,
+                      Command::SchedulerStatus, Command::TemplateWizard, Command::GetUnsubscribers,
+                      Command::GetSubscribers}) {
+        QAction* a = window.action(c);
+        ASSERT_TRUE(a) << static_cast<int>(c);
+        EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        EXPECT_EQ(a->toolTip(), "Not available yet") << a->text().toStdString();
+    }
+    EXPECT_EQ(window.action(Command::NewEmail)->shortcut(), QKeySequence("Ctrl+N"));
+    EXPECT_EQ(window.insertVariableAction()->shortcut(), QKeySequence("Ctrl+M"));
+    EXPECT_EQ(window.tabs()->count(), 4);
+    EXPECT_EQ(window.tabs()->tabText(1), "Html Preview");
+}
+
+TEST(MainWindow, CtrlMInsertsTheChosenTokenAtTheCaret) {
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    auto* composer = window.composer();
+    composer->plainButton()->click();
+    QPlainTextEdit* plain = composer->plainEdit();
+    plain->setPlainText("HelloWorld");
+    QTextCursor cursor = plain->textCursor();
+    cursor.setPosition(5);
+    plain->setTextCursor(cursor);
+    plain->setFocus();
+
+    // With the check box off, Ctrl+M does nothing.
+    QTest::keyClick(plain, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_EQ(plain->toPlainText(), "HelloWorld");
+
+    composer->variablesBox()->setChecked(true);
+    plain->setFocus();
+    chooseVariableSoon(2);
+    QTest::keyClick(plain, Qt::Key_M, Qt::ControlModifier);
+    EXPECT_EQ(plain->toPlainText(), "Hello[**COMPANY**]World");
+    EXPECT_EQ(plain->textCursor().position(), 18);
+}
+
+TEST(MainWindow, HtmlEditorTakesTokensAndGivesBackItsSource) {
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    window.show();
+    auto* editor = window.composer()->editor();
+    ASSERT_TRUE(test::waitFor([&] { return editor->isReady(); }));
+    window.composer()->variablesBox()->setChecked(true);
+    chooseVariableSoon(0);
+    window.insertVariableAction()->trigger();
+    QString html;
+    ASSERT_TRUE(test::waitFor([&] {
+        editor->html([&](const QString& text) { html = text; });
+        QApplication::processEvents();
+        return html.contains("[**USER**]");
+    }));
+    EXPECT_TRUE(html.contains("<body>", Qt::CaseInsensitive)) << html.toStdString();
+}
+
+TEST(MainWindow, StatusGridTakesResultsInBatches) {
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    auto* status = window.statusTab();
+    window.setSending(true);
+    EXPECT_EQ(window.tabs()->currentIndex(), ui::MainWindow::StatusTab);
+    EXPECT_FALSE(status->viewLogButton()->isEnabled());
+    status->setCurrentGroup("<General>");
+    status->setProgressRange(100000);
+    for (int i = 0; i < 100000; ++i) {
+        status->addResult("Thread# 1", i % 10 != 0, "<General>",
+                          QString("user%1@example.com").arg(i));
+        status->stepProgress();
+    }
+    EXPECT_EQ(status->model()->rowCount(), 0) << "rows wait for the next batch";
+    EXPECT_EQ(status->model()->resultCount(), 100000);
+    status->model()->flush();
+    EXPECT_EQ(status->model()->rowCount(), 100000);
+    EXPECT_EQ(status->model()->index(10, 1).data().toString(), "Failed to Send");
+    EXPECT_EQ(status->model()->index(11, 1).data().toString(), "Sent");
+    EXPECT_EQ(status->sentText(), "Total Emails sent: 90000");
+    EXPECT_EQ(status->groupText(), "Current Group: <General>");
+    EXPECT_EQ(status->progress()->value(), 100000);
+    window.show();
+    test::screenshot(&window, "main-send-status-sending");
+
+    RecordedBoxes boxes;
+    boxes.answers = {false};
+    window.runFinished(90);
+    EXPECT_EQ(boxes.shown, QStringList{"Quillmark has finished sending emails and will now "
+                                       "stop all the threads."});
+    ASSERT_EQ(boxes.asked.size(), 1);
+    EXPECT_TRUE(boxes.asked.first().startsWith("Nearly 90 percent of your mails"));
+    EXPECT_FALSE(window.commandState().sending);
+    EXPECT_TRUE(status->viewLogButton()->isEnabled());
+    EXPECT_EQ(status->progress()->value(), 0);
+}
+
+TEST(MainWindow, Screenshots) {
+    if (qEnvironmentVariable("QUILLMARK_SCREENSHOTS").isEmpty()) GTEST_SKIP();
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    window.show();
+    window.senderName()->setText("Ann Example");
+    window.senderAddress()->setText("ann@example.com");
+    window.subject()->setText("Spring offers");
+    window.recipients()->setPlainText("bob@example.com; carol@example.com");
+    window.composer()->setDocumentText(
+        "<html><body><h2>Hello [**USER**]</h2><p>Our <b>spring</b> offers are here.</p>"
+        "<ul><li>One</li><li>Two</li></ul></body></html>");
+    auto* editor = window.composer()->editor();
+    test::waitFor([&] { return editor->isReady(); });
+    QTest::qWait(300);
+    for (QSize size : {QSize(800, 580), QSize(1366, 768)}) {
+        window.resize(size);
+        const QString suffix = size.width() == 800 ? "-800x580" : "-large";
+        const char* names[] = {"message", "html-preview", "smtp-settings", "send-status"};
+        for (int i = 0; i < 4; ++i) {
+            window.tabs()->setCurrentIndex(i);
+            QTest::qWait(i == 1 ? 800 : 150);
+            test::screenshot(&window, QString("main-") + names[i] + suffix);
+        }
+    }
+    window.tabs()->setCurrentIndex(0);
+    window.composer()->plainButton()->click();
+    window.composer()->plainEdit()->setPlainText("Dear [**USER**],\n\nPlain text version.");
+    test::screenshot(&window, "main-message-plain-800x580");
+}
+
+}  // namespace
+}  // namespace qm

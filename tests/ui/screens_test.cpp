@@ -1,0 +1,207 @@
+// The settings tab and the dialogs, each on its own.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/ui/reminder_dialog.h"
+#include "app/ui/smtp_settings_tab.h"
+#include "delivery/ui/test_campaign_dialog.h"
+#include "groups/ui/select_groups_dialog.h"
+#include "message/ui/html_page_dialog.h"
+#include "message/ui/unsubscribe_dialog.h"
+#include "message/ui/variable_dialog.h"
+#include "ui_support.h"
+
+namespace qm {
+namespace {
+
+using test::RecordedBoxes;
+
+void typeInto(QSpinBox* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+}
+
+TEST(SettingsTab, TypedCountsOutOfRangeShowTheRangeAndBecomeOne) {
+    struct Case {
+        bool threads;
+        const char* typed;
+        const char* message;
+    } cases[] = {
+        {true, "20", "Please enter an integer between 1 and 15."},
+        {false, "9", "Please enter an integer between 0 and 5."},
+    };
+    for (const auto& c : cases) {
+        RecordedBoxes boxes;
+        ui::SmtpSettingsTab tab;
+        tab.show();
+        QSpinBox* box = c.threads ? tab.threadsField() : tab.waitField();
+        typeInto(box, c.typed);
+        EXPECT_EQ(boxes.shown, QStringList{c.message}) << c.typed;
+        EXPECT_EQ(box->value(), 1) << c.typed;
+    }
+    RecordedBoxes boxes;
+    ui::SmtpSettingsTab tab;
+    tab.show();
+    typeInto(tab.threadsField(), "15");
+    typeInto(tab.waitField(), "0");
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.shown.join("|").toStdString();
+    EXPECT_EQ(tab.settings().threadCount, 15);
+    EXPECT_EQ(tab.settings().waitSeconds, 0);
+}
+
+TEST(SettingsTab, MxModeDisablesTheServerFields) {
+    ui::SmtpSettingsTab tab;
+    tab.show();
+    tab.smtpModeButton()->click();
+    tab.authRequiredButton()->click();
+    EXPECT_TRUE(tab.serverField()->isEnabled());
+    EXPECT_TRUE(tab.portField()->isEnabled());
+    EXPECT_TRUE(tab.authRequiredButton()->isEnabled());
+    tab.mxModeButton()->click();
+    EXPECT_FALSE(tab.serverField()->isEnabled());
+    EXPECT_FALSE(tab.portField()->isEnabled());
+    EXPECT_FALSE(tab.securityField()->isEnabled());
+    EXPECT_FALSE(tab.authRequiredButton()->isEnabled());
+    EXPECT_TRUE(tab.settings().mxMode);
+    test::screenshot(&tab, "smtp-settings-mx");
+}
+
+TEST(SettingsTab, PortFollowsSecurityUntilTyped) {
+    ui::SmtpSettingsTab tab;
+    tab.show();
+    tab.smtpModeButton()->click();
+    tab.securityField()->setCurrentIndex(1);
+    EXPECT_EQ(tab.portField()->text(), "587");
+    tab.securityField()->setCurrentIndex(2);
+    EXPECT_EQ(tab.portField()->text(), "465");
+    tab.portField()->clear();
+    QTest::keyClicks(tab.portField(), "2525");
+    tab.securityField()->setCurrentIndex(0);
+    EXPECT_EQ(tab.portField()->text(), "2525");
+    test::screenshot(&tab, "smtp-settings-relay");
+}
+
+TEST(Dialogs, UnsubscribeAddressIsCheckedBeforeItIsTaken) {
+    RecordedBoxes boxes;
+    ui::UnsubscribeDialog dialog("", true);
+    dialog.show();
+    auto* add = dialog.findChild<QPushButton*>();
+    ASSERT_EQ(add->text(), "&Add");
+    add->click();
+    dialog.addressField()->setText("not an address");
+    add->click();
+    EXPECT_EQ(boxes.shown, (QStringList{"The email address must be filled up.",
+                                        "The email address entered is invalid."}));
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.addressField()->setText("leave@example.com");
+    test::screenshot(&dialog, "dialog-unsubscribe");
+    add->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.address(), "leave@example.com");
+}
+
+TEST(Dialogs, CreateHtmlPageClearAsksOnlyWhenThereIsText) {
+    RecordedBoxes boxes;
+    ui::HtmlPageDialog dialog;
+    dialog.show();
+    QPushButton* clear = nullptr;
+    for (auto* b : dialog.findChildren<QPushButton*>())
+        if (b->text() == "C&lear") clear = b;
+    ASSERT_TRUE(clear);
+    clear->click();
+    EXPECT_EQ(boxes.shown, QStringList{"There is no text in the window."});
+    dialog.field()->setPlainText("<p>Hello</p>");
+    test::screenshot(&dialog, "dialog-create-html-page");
+    boxes.answers = {false, true};
+    clear->click();
+    EXPECT_EQ(dialog.text(), "<p>Hello</p>") << "No keeps the text";
+    clear->click();
+    EXPECT_EQ(dialog.text(), "");
+    EXPECT_EQ(boxes.asked.size(), 2);
+    EXPECT_EQ(boxes.asked.first(), "Do you really want to clear the text?");
+}
+
+TEST(Dialogs, SelectGroupsStartsFromTheFieldAndEditsItsText) {
+    test::FreshProfile profile;
+    Paths paths = Paths::current(SettingsStore::open());
+    paths.ensureFolders();
+    for (const char* name : {"Customers", "Friends", "Best Friends"}) {
+        QFile f(QString::fromStdString(paths.groupRecipients()) + "/_" + name + ".sbz");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    ui::SelectGroupsDialog dialog(paths, "Best Friends;");
+    dialog.show();
+    ASSERT_EQ(dialog.list()->count(), 3);
+    EXPECT_FALSE(dialog.groupManagementButton()->isEnabled());
+    for (int i = 0; i < 3; ++i) {
+        auto* item = dialog.list()->item(i);
+        EXPECT_EQ(item->checkState() == Qt::Checked, item->text() == "Best Friends")
+            << item->text().toStdString();
+        if (item->text() == "Friends") item->setCheckState(Qt::Checked);
+        if (item->text() == "Best Friends") item->setCheckState(Qt::Unchecked);
+    }
+    EXPECT_EQ(dialog.selection(), "Friends;");
+    test::screenshot(&dialog, "dialog-select-groups");
+}
+
+TEST(Dialogs, VariableChooserListsTheTokensAndEscapeGivesNothing) {
+    ui::VariableDialog dialog;
+    ASSERT_EQ(dialog.list()->count(), 13);
+    EXPECT_EQ(dialog.list()->item(0)->text(), "Name");
+    EXPECT_EQ(dialog.list()->item(12)->text(), "Fax Number");
+    EXPECT_EQ(dialog.token(), "[**USER**]");
+    dialog.list()->setCurrentRow(9);
+    EXPECT_EQ(dialog.token(), "[**EMAIL**]");
+    dialog.show();
+    test::screenshot(&dialog, "dialog-select-dynamic-variable");
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_EQ(dialog.token(), "");
+}
+
+TEST(Dialogs, TestCampaignSendsOnlyThroughTheEngineCheck) {
+    ui::TestCampaignDialog unwired(nullptr);
+    EXPECT_FALSE(unwired.sendButton()->isEnabled());
+    unwired.show();
+    test::screenshot(&unwired, "dialog-test-campaign");
+
+    RecordedBoxes boxes;
+    ui::TestCampaignDialog wired([](const std::string& text) {
+        return text.empty() ? std::string("Please enter at-least one e-mail address.")
+                            : std::string();
+    });
+    wired.show();
+    wired.sendButton()->click();
+    EXPECT_EQ(boxes.shown, QStringList{"Please enter at-least one e-mail address."});
+    wired.field()->setPlainText("a@example.com");
+    wired.sendButton()->click();
+    EXPECT_EQ(wired.result(), QDialog::Accepted);
+}
+
+TEST(Dialogs, ReminderWritesItsCheckBoxBack) {
+    test::FreshProfile profile;
+    SettingsStore store = SettingsStore::open();
+    ui::ReminderDialog dialog(store);
+    EXPECT_TRUE(dialog.showAgainBox()->isChecked()) << "absent setting means show";
+    dialog.show();
+    test::screenshot(&dialog, "dialog-reminder");
+    dialog.showAgainBox()->setChecked(false);
+    dialog.accept();
+    EXPECT_EQ(store.read(keys::kShowReminder), "n");
+}
+
+}  // namespace
+}  // namespace qm

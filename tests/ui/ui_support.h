@@ -1,0 +1,48 @@
+// Shared pieces of the screen tests: a message-box recorder that answers questions from a script,
+// a fresh program folder and settings file per test, and the optional screenshots.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+
+#include "app/ui/message_boxes.h"
+#include "support/temp_dir.h"
+
+class QWidget;
+
+namespace qm::test {
+
+class RecordedBoxes : public ui::MessageBoxes {
+  public:
+    RecordedBoxes() { ui::setMessageBoxes(this); }
+    ~RecordedBoxes() override { ui::setMessageBoxes(nullptr); }
+    void inform(QWidget*, const QString& text) override { shown.append(text); }
+    bool ask(QWidget*, const QString& text) override {
+        asked.append(text);
+        bool yes = answers.empty() ? false : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return yes;
+    }
+    QStringList shown;
+    QStringList asked;
+    std::deque<bool> answers;
+};
+
+// Points QUILLMARK_HOME and QUILLMARK_CONFIG into a fresh folder for the life of the object.
+class FreshProfile {
+  public:
+    FreshProfile();
+    ~FreshProfile();
+    TempDir dir;
+    std::string config() const { return dir.file("settings.ini"); }
+    std::string home() const { return dir.file("home"); }
+};
+
+// Saves a PNG of `widget` as NAME.png in $QUILLMARK_SCREENSHOTS when that names a folder.
+void screenshot(QWidget* widget, const QString& name);
+// Runs the event loop until `done` or the time-out; false on time-out.
+bool waitFor(const std::function<bool()>& done, int ms = 15000);
+
+}  // namespace qm::test
