@@ -15,7 +15,7 @@ std::optional<std::string_view> checkTestAddresses(std::string_view text) {
             current += c;
             continue;
         }
-        std::string_view address = trimWhite(current);
+        std::string address(trimWhite(current));
         current.clear();
         // Only a separator that ends an address counts: blanks around a comma, or two separators
         // in a row, must not make three addresses look like more than five.
