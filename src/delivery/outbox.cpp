@@ -40,8 +40,14 @@ std::string escapeBody(std::string_view body) {
 std::string unescapeBody(std::string_view stored) {
     std::string out;
     out.reserve(stored.size());
+    bool dropped = false;
     for (char c : stored) {
-        if (c == '!' && endsWithEscapePrefix(out)) continue;  // the writer's "!", not the body's
+        // The writer's "!" comes right after "~***"; the byte after it is the body's own.
+        if (c == '!' && !dropped && endsWithEscapePrefix(out)) {
+            dropped = true;
+            continue;
+        }
+        dropped = false;
         out += c;
     }
     return out;
