@@ -125,7 +125,9 @@ TEST(AioSmtpdTest, SecurityAndAuthentication) {
         client.setLogSink(4, &log);
         bool connected = client.connect();
         EXPECT_EQ(connected, c.wantOk) << client.lastError();
-        if (connected) EXPECT_EQ(client.usesTls(), c.wantTls);
+        if (connected) {
+            EXPECT_EQ(client.usesTls(), c.wantTls);
+        }
         bool ok = connected &&
                   client.sendMessage({"<ann@example.test>", {"bob@example.test"}, kHeader, kBody});
         EXPECT_EQ(ok, c.wantOk) << client.lastError();
