@@ -18,5 +18,6 @@ int fail(std::string_view message);
 
 void addAppCommands(CLI::App& app, int& exitCode);
 void addGroupCommands(CLI::App& app, int& exitCode);
+void addDeliveryCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

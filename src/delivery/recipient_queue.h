@@ -27,11 +27,10 @@
 #include <vector>
 
 #include "app/paths.h"
+#include "delivery/delivery_report.h"
 #include "groups/recipient.h"
 
 namespace qm {
-
-inline constexpr std::string_view kGeneralGroup = "<General>";
 
 // A set of addresses read from an unsubscriber file: one per line, compared ignoring letter case.
 class UnsubscriberList {

@@ -1,0 +1,390 @@
+#include "delivery/smtp_client.h"
+
+#include <openssl/crypto.h>
+
+#include "app/settings.h"
+#include "common/base64.h"
+#include "delivery/send_log_buffer.h"
+#include "delivery/smtp_data.h"
+
+namespace qm {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct StageInfo {
+    std::string_view description;
+    std::chrono::milliseconds timeout;
+};
+
+// Postfix's smtp_*_timeout defaults, and the words its errors use for each stage.
+constexpr StageInfo kStages[kSmtpStageCount] = {
+    {"while connecting", 30s},
+    {"while receiving the initial server greeting", 300s},
+    {"while performing the HELO handshake", 300s},
+    {"while starting TLS", 300s},
+    {"while authenticating", 300s},
+    {"while sending MAIL FROM", 300s},
+    {"while sending RCPT TO", 300s},
+    {"while sending DATA command", 120s},
+    {"while sending message body", 180s},
+    {"while sending end of data -- message may be sent more than once", 600s},
+    {"while sending QUIT", 300s},
+};
+
+struct RowInfo {
+    int code;
+    std::string_view text;
+};
+
+constexpr RowInfo kRows[] = {
+    {250, "SMTP server error"},
+    {220, "SMTP server not available"},
+    {354, "SMTP server not ready for data"},
+    {221, "SMTP server didn't terminate session"},
+};
+
+// Replies go to a text log: control bytes from a hostile or broken server would garble it.
+std::string printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7f) c = '?';
+    }
+    return out;
+}
+
+bool hasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// True when an EHLO reply lists `keyword` (case-insensitive) on one of its extension lines.
+bool offersExtension(const SmtpReply& reply, std::string_view keyword) {
+    for (std::size_t i = 1; i < reply.lines.size(); ++i) {
+        std::string_view line = reply.lines[i];
+        if (line.size() < 4) continue;
+        line.remove_prefix(4);
+        std::string_view word = line.substr(0, line.find(' '));
+        if (word.size() != keyword.size()) continue;
+        bool same = true;
+        for (std::size_t k = 0; k < word.size() && same; ++k)
+            same = (word[k] & ~0x20) == (keyword[k] & ~0x20);
+        if (same) return true;
+    }
+    return false;
+}
+
+void wipe(std::string& s) {
+    if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
+    s.clear();
+}
+
+}  // namespace
+
+std::string_view smtpStageDescription(SmtpStage stage) {
+    return kStages[static_cast<std::size_t>(stage)].description;
+}
+
+SmtpTimeouts SmtpTimeouts::defaults() {
+    SmtpTimeouts t;
+    for (std::size_t i = 0; i < kSmtpStageCount; ++i) t.limit[i] = kStages[i].timeout;
+    return t;
+}
+
+SmtpTimeouts SmtpTimeouts::uniform(std::chrono::milliseconds each) {
+    SmtpTimeouts t;
+    t.limit.fill(each);
+    return t;
+}
+
+bool parseSmtpSecurity(std::string_view text, SmtpSecurity& out) {
+    if (text == "none")
+        out = SmtpSecurity::None;
+    else if (text == "starttls")
+        out = SmtpSecurity::StartTls;
+    else if (text == "tls")
+        out = SmtpSecurity::Tls;
+    else
+        return false;
+    return true;
+}
+
+SmtpSecurityOptions relaySecurityFromSettings(const SettingsStore& settings) {
+    SmtpSecurityOptions o;
+    if (!parseSmtpSecurity(settings.read(keys::kSmtpSecurity), o.mode)) o.mode = SmtpSecurity::None;
+    o.verifyCert = settings.readFlag(keys::kSmtpVerifyCert);
+    return o;
+}
+
+SmtpSecurityOptions mxSecurityFromSettings(const SettingsStore& settings) {
+    SmtpSecurityOptions o;
+    o.mode =
+        settings.readFlag(keys::kMxStartTls) ? SmtpSecurity::Opportunistic : SmtpSecurity::None;
+    o.verifyCert = false;
+    return o;
+}
+
+SmtpClient::SmtpClient(std::string server, int port) : server_(std::move(server)), port_(port) {}
+
+SmtpClient::~SmtpClient() {
+    disconnect();
+    wipe(password_);
+    wipe(userName_);
+}
+
+void SmtpClient::setServer(std::string server, int port) {
+    if (server.empty()) return;
+    server_ = std::move(server);
+    port_ = port;
+}
+
+void SmtpClient::setCredentials(bool authenticate, std::string_view userName,
+                                std::string_view password) {
+    wipe(userName_);
+    wipe(password_);
+    authenticate_ = authenticate;
+    userName_ = userName;
+    password_ = password;
+}
+
+void SmtpClient::setLogSink(int slot, SendLogBuffer* log) {
+    if (!log) return;
+    log_ = log;
+    slot_ = slot;
+}
+
+void SmtpClient::echo(std::string_view text) {
+    if (!log_) return;
+    std::string line = printable(text);
+    line += '\n';
+    log_->append(slot_, line);
+}
+
+bool SmtpClient::fail(std::string text, bool echoIt) {
+    lastError_ = std::move(text);
+    if (echoIt) echo(lastError_);
+    return false;
+}
+
+void SmtpClient::closeConnection() {
+    stream_.close();
+    reader_.clear();
+}
+
+bool SmtpClient::failStream(SmtpStage stage, StreamResult result) {
+    std::string_view where = smtpStageDescription(stage);
+    std::string text;
+    if (result == StreamResult::TimedOut)
+        text = "Timed out " + std::string(where);
+    else if (result == StreamResult::Closed)
+        text = "Lost connection " + std::string(where);
+    else
+        text = "Socket Error " + std::string(where) + " (" + stream_.lastError() + ")";
+    // The session is unusable after any of these; a closed stream is how later calls know.
+    closeConnection();
+    return fail(std::move(text));
+}
+
+bool SmtpClient::sendCommand(SmtpStage stage, std::string_view command) {
+    StreamResult r = stream_.sendAll(command, timeouts_[stage]);
+    return r == StreamResult::Ok || failStream(stage, r);
+}
+
+bool SmtpClient::readReply(SmtpStage stage, SmtpReply& reply) {
+    reply = SmtpReply{};
+    auto deadline = std::chrono::steady_clock::now() + timeouts_[stage];
+    char buffer[4096];
+    while (reader_.next(reply) != SmtpReplyReader::Status::Complete) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return failStream(stage, StreamResult::TimedOut);
+        std::size_t n = 0;
+        StreamResult r = stream_.receive(buffer, sizeof buffer, n, left);
+        if (r != StreamResult::Ok) return failStream(stage, r);
+        reader_.feed(std::string_view(buffer, n));
+    }
+    if (observer_) observer_(reply);
+    return true;
+}
+
+bool SmtpClient::check(SmtpStage stage, Row row, SmtpReply& reply) {
+    if (!readReply(stage, reply)) return false;
+    echo(reply.firstLine());
+    const RowInfo& want = kRows[static_cast<int>(row)];
+    if (!reply.wellFormed())
+        return fail("Malformed reply " + std::string(smtpStageDescription(stage)), false);
+    if (reply.code != want.code)
+        return fail(std::to_string(reply.code) + ":" + std::string(want.text), false);
+    return true;
+}
+
+bool SmtpClient::hello(std::string_view verb, SmtpReply& reply) {
+    if (!sendCommand(SmtpStage::Helo, std::string(verb) + " \r\n")) return false;
+    if (check(SmtpStage::Helo, Row::Ok250, reply)) return true;
+    // Servers that insist on an argument say 501; anything else is a real refusal.
+    if (!stream_.isOpen() || reply.code != 501) return false;
+    if (hasLineBreak(helloDomain_)) return fail("Line break in the hello domain");
+    if (!sendCommand(SmtpStage::Helo, std::string(verb) + " " + helloDomain_ + "\r\n"))
+        return false;
+    return check(SmtpStage::Helo, Row::Ok250, reply);
+}
+
+bool SmtpClient::startTlsNow(bool verify) {
+    TlsOptions options{verify, security_.caFile};
+    StreamResult r = stream_.startTls(server_, options, timeouts_[SmtpStage::Tls]);
+    if (r == StreamResult::Ok) return true;
+    if (r == StreamResult::TimedOut) return failStream(SmtpStage::Tls, r);
+    std::string text = "Cannot start TLS: " + stream_.lastError();
+    closeConnection();
+    return fail(std::move(text));
+}
+
+bool SmtpClient::helloPhase(bool& ehloDone) {
+    SmtpReply reply;
+    const SmtpSecurity mode = security_.mode;
+    if (mode == SmtpSecurity::None) return hello("HELO", reply);
+
+    if (!hello("EHLO", reply)) {
+        // A server that knows no EHLO still takes mail, unless TLS was required through it.
+        if (!stream_.isOpen() || !reply.wellFormed() || mode == SmtpSecurity::StartTls)
+            return false;
+        return hello("HELO", reply);
+    }
+    ehloDone = true;
+    if (mode != SmtpSecurity::StartTls && mode != SmtpSecurity::Opportunistic) return true;
+
+    if (!offersExtension(reply, "STARTTLS")) {
+        if (mode == SmtpSecurity::Opportunistic) return true;
+        return fail("STARTTLS required but not offered by the server");
+    }
+    if (!sendCommand(SmtpStage::Tls, "STARTTLS\r\n")) return false;
+    SmtpReply tlsReply;
+    std::string before = lastError_;
+    if (!check(SmtpStage::Tls, Row::Ready220, tlsReply)) {
+        if (!stream_.isOpen()) return false;
+        if (mode == SmtpSecurity::Opportunistic) {
+            lastError_ = std::move(before);  // not a failure: go on in plain text
+            return true;
+        }
+        return fail("STARTTLS refused by the server (" + std::to_string(tlsReply.code) + ")");
+    }
+    // Bytes that arrived before the handshake were sent in clear text and could be injected by
+    // anyone on the path; they must not be read as if they came through TLS.
+    if (reader_.hasPendingInput()) {
+        closeConnection();
+        return fail("Unexpected data after the STARTTLS reply");
+    }
+    if (!startTlsNow(mode == SmtpSecurity::StartTls && security_.verifyCert)) return false;
+    return hello("EHLO", reply);
+}
+
+bool SmtpClient::authLogin(bool needEhlo) {
+    SmtpReply reply;
+    if (needEhlo && !hello("EHLO", reply)) return false;
+    if (!sendCommand(SmtpStage::Auth, "AUTH LOGIN\r\n")) return false;
+    if (!readReply(SmtpStage::Auth, reply)) return false;
+    echo(reply.firstLine());
+    // 502: the server has no AUTH; the session goes on unauthenticated.
+    if (reply.code == 502) return true;
+    if (reply.code != 334) return false;
+
+    std::string line = base64Encode(userName_) + "\r\n";
+    bool sent = sendCommand(SmtpStage::Auth, line);
+    wipe(line);
+    if (!sent || !readReply(SmtpStage::Auth, reply)) return false;
+    echo(reply.firstLine());
+    if (reply.code != 334) return false;
+
+    line = base64Encode(password_) + "\r\n";
+    sent = sendCommand(SmtpStage::Auth, line);
+    wipe(line);
+    if (!sent || !readReply(SmtpStage::Auth, reply)) return false;
+    echo(reply.firstLine());
+    return reply.code == 235;
+}
+
+bool SmtpClient::connect() {
+    if (connected_) return true;
+    closeConnection();
+    StreamResult r = stream_.connect(server_, port_, timeouts_[SmtpStage::Connect]);
+    if (r == StreamResult::TimedOut) return failStream(SmtpStage::Connect, r);
+    if (r != StreamResult::Ok) return fail(std::string(kNoConnect));
+    if (security_.mode == SmtpSecurity::Tls && !startTlsNow(security_.verifyCert)) return false;
+
+    SmtpReply greeting;
+    if (!check(SmtpStage::Greeting, Row::Ready220, greeting)) {
+        // A stream failure has named its stage already; a wrong or garbled greeting has not.
+        if (stream_.isOpen()) lastError_ = kNoGreeting;
+        closeConnection();
+        return false;
+    }
+    bool ehloDone = false;
+    if (!helloPhase(ehloDone)) {
+        closeConnection();
+        return false;
+    }
+    if (authenticate_ && !authLogin(!ehloDone)) {
+        // A time-out or lost connection is not a wrong password: the engine must not stop the
+        // run as if the account were refused.
+        if (stream_.isOpen()) lastError_ = kAuthFailed;
+        closeConnection();
+        return false;
+    }
+    connected_ = true;
+    return true;
+}
+
+bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    const auto limit = timeouts_[SmtpStage::DataTransfer];
+    StreamResult r = stream_.sendAll(headerBlock, limit);
+    if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
+    SmtpDataEncoder encoder;
+    std::string out;
+    for (std::size_t pos = 0; pos < body.size(); pos += kChunk) {
+        out.clear();
+        encoder.feed(body.substr(pos, kChunk), out);
+        r = stream_.sendAll(out, limit);
+        if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
+    }
+    return true;
+}
+
+bool SmtpClient::sendMessage(const SmtpMessage& message) {
+    if (!connected_) return fail(std::string(kMustBeConnected));
+    // The session broke in an earlier call; its text in lastError says how.
+    if (!stream_.isOpen()) return false;
+    // A line break inside an argument would let the text inject commands of its own.
+    if (hasLineBreak(message.sender)) return fail("Line break in the sender address");
+    for (auto rcpt : message.recipients)
+        if (hasLineBreak(rcpt)) return fail("Line break in a recipient address");
+
+    SmtpReply reply;
+    if (!sendCommand(SmtpStage::Mail, "MAIL From: " + std::string(message.sender) + "\r\n") ||
+        !check(SmtpStage::Mail, Row::Ok250, reply))
+        return false;
+    for (auto rcpt : message.recipients) {
+        if (!sendCommand(SmtpStage::Rcpt, "RCPT TO: <" + std::string(rcpt) + ">\r\n") ||
+            !check(SmtpStage::Rcpt, Row::Ok250, reply))
+            return false;
+    }
+    if (!sendCommand(SmtpStage::Data, "DATA\r\n") || !check(SmtpStage::Data, Row::Data354, reply))
+        return false;
+    if (!sendBody(message.headerBlock, message.body)) return false;
+    return sendCommand(SmtpStage::EndOfData, "\r\n.\r\n") &&
+           check(SmtpStage::EndOfData, Row::Ok250, reply);
+}
+
+bool SmtpClient::disconnect() {
+    if (!connected_) return true;
+    connected_ = false;
+    if (!stream_.isOpen()) return true;  // nothing left to end
+    SmtpReply reply;
+    bool ok =
+        sendCommand(SmtpStage::Quit, "QUIT\r\n") && check(SmtpStage::Quit, Row::Bye221, reply);
+    closeConnection();
+    return ok;
+}
+
+}  // namespace qm

@@ -1,0 +1,172 @@
+// SmtpClient: one SMTP connection that delivers built messages (RFC 5321, AUTH LOGIN, STARTTLS).
+//
+// Entry points, in the order the send engine calls them for one recipient on its own thread:
+//   SmtpClient c(host, port); c.setServer(...) (relay mode); c.setCredentials(...);
+//   c.setSecurity(...); c.setLogSink(slot, &log); c.setHelloDomain(...);
+//   c.connect() (retried by the caller); c.sendMessage(msg) (retried); c.disconnect();
+//   c.lastError() after any false result.
+// The destructor ends a live session with QUIT.
+//
+// Conversation with security None: greeting 220, bare "HELO \r\n" (a 501 gets a second HELO with
+// the hello domain), then with authentication "EHLO \r\n" (same 501 rule) and AUTH LOGIN. With
+// StartTls: EHLO, STARTTLS, EHLO again, AUTH; a server that does not offer STARTTLS fails. With
+// Tls: TLS from the first byte, then EHLO and AUTH. Opportunistic (mail exchangers): EHLO, and
+// STARTTLS without certificate checks when offered; a server that rejects EHLO gets HELO.
+//
+// Failure contract: false plus a one-line lastError(), never an exception. A reply with the wrong
+// code gives "%d:%s" with the row text ("550:SMTP server error"); the greeting gives "Server didn't
+// respond."; a failed AUTH LOGIN gives exactly "Authentication Failed" (the engine compares it).
+// A time-out, a lost connection or a garbled reply names its stage from the stage table
+// ("Timed out while sending RCPT TO"). Every server reply's first line and every failure text go
+// to the log slot; nothing the client sends is ever logged, and no error text carries a secret.
+//
+// Limits: replies are read whole (continuation lines included) by SmtpReplyReader with its line
+// caps; each stage waits at most its time-out from SmtpTimeouts (Postfix's defaults unless the
+// caller sets others). One client belongs to one thread; only the SendLogBuffer is shared.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/tcp_stream.h"
+#include "delivery/smtp_reply.h"
+
+namespace qm {
+
+class SendLogBuffer;
+class SettingsStore;
+
+enum class SmtpStage {
+    Connect,
+    Greeting,
+    Helo,
+    Tls,
+    Auth,
+    Mail,
+    Rcpt,
+    Data,
+    DataTransfer,
+    EndOfData,
+    Quit,
+};
+inline constexpr std::size_t kSmtpStageCount = 11;
+
+// "while sending RCPT TO" and the like: what every stage-related error says.
+std::string_view smtpStageDescription(SmtpStage stage);
+
+struct SmtpTimeouts {
+    std::array<std::chrono::milliseconds, kSmtpStageCount> limit;
+
+    // connect 30 s; greeting, HELO/EHLO, TLS, AUTH, MAIL, RCPT, QUIT 300 s; DATA 120 s;
+    // message transfer 180 s (per stall); end of data 600 s.
+    static SmtpTimeouts defaults();
+    // Every stage the same (tests).
+    static SmtpTimeouts uniform(std::chrono::milliseconds each);
+    std::chrono::milliseconds operator[](SmtpStage s) const {
+        return limit[static_cast<std::size_t>(s)];
+    }
+    std::chrono::milliseconds& operator[](SmtpStage s) {
+        return limit[static_cast<std::size_t>(s)];
+    }
+};
+
+enum class SmtpSecurity { None, Opportunistic, StartTls, Tls };
+
+struct SmtpSecurityOptions {
+    SmtpSecurity mode = SmtpSecurity::None;
+    bool verifyCert = true;  // StartTls and Tls only; Opportunistic never checks
+    std::string caFile;      // trusted CAs instead of the system store (tests)
+};
+
+// "none", "starttls", "tls" (as stored under SmtpServer\Security); false for anything else.
+bool parseSmtpSecurity(std::string_view text, SmtpSecurity& out);
+// The relay's security from the settings; an unknown Security value counts as "none".
+SmtpSecurityOptions relaySecurityFromSettings(const SettingsStore& settings);
+// Opportunistic when MxStartTls is "y", else None.
+SmtpSecurityOptions mxSecurityFromSettings(const SettingsStore& settings);
+
+// What sendMessage needs of a built message. Views only: the caller keeps the message alive.
+struct SmtpMessage {
+    std::string_view sender;  // envelope sender with its angle brackets, e.g. "<a@example.com>"
+    std::vector<std::string_view> recipients;
+    std::string_view headerBlock;  // sent as built
+    std::string_view body;         // sent through the transparency step
+};
+
+class SmtpClient {
+  public:
+    // Fixed failure texts.
+    static constexpr std::string_view kAuthFailed = "Authentication Failed";
+    static constexpr std::string_view kNoConnect = "Unable to connect to server";
+    static constexpr std::string_view kNoGreeting = "Server didn't respond.";
+    static constexpr std::string_view kMustBeConnected = "Must be connected";
+
+    SmtpClient(std::string server, int port);
+    ~SmtpClient();
+    SmtpClient(const SmtpClient&) = delete;
+    SmtpClient& operator=(const SmtpClient&) = delete;
+
+    // Ignored when `server` is empty.
+    void setServer(std::string server, int port);
+    // Copies the credentials; they are wiped when replaced or when the client is destroyed.
+    void setCredentials(bool authenticate, std::string_view userName, std::string_view password);
+    void setSecurity(SmtpSecurityOptions options) { security_ = std::move(options); }
+    void setTimeouts(const SmtpTimeouts& timeouts) { timeouts_ = timeouts; }
+    // Ignored when `log` is null.
+    void setLogSink(int slot, SendLogBuffer* log);
+    void setHelloDomain(std::string domain) { helloDomain_ = std::move(domain); }
+    // Sees every whole reply as received (the command line prints them).
+    void setReplyObserver(std::function<void(const SmtpReply&)> observer) {
+        observer_ = std::move(observer);
+    }
+
+    bool connect();
+    bool sendMessage(const SmtpMessage& message);
+    // Sends QUIT and closes. True at once when not connected.
+    bool disconnect();
+
+    const std::string& lastError() const { return lastError_; }
+    const std::string& server() const { return server_; }
+    int port() const { return port_; }
+    bool connected() const { return connected_; }
+    bool usesTls() const { return stream_.isTls(); }
+
+  private:
+    enum class Row { Ok250 = 0, Ready220 = 1, Data354 = 2, Bye221 = 3 };
+
+    bool fail(std::string text, bool echoIt = true);
+    void echo(std::string_view text);
+    bool failStream(SmtpStage stage, StreamResult result);
+    bool sendCommand(SmtpStage stage, std::string_view command);
+    bool readReply(SmtpStage stage, SmtpReply& reply);
+    // Reads a reply, echoes it and compares its code with the row's.
+    bool check(SmtpStage stage, Row row, SmtpReply& reply);
+    bool hello(std::string_view verb, SmtpReply& reply);
+    bool helloPhase(bool& ehloDone);
+    bool authLogin(bool needEhlo);
+    bool startTlsNow(bool verify);
+    bool sendBody(std::string_view headerBlock, std::string_view body);
+    void closeConnection();
+
+    std::string server_;
+    int port_;
+    std::string lastError_ = "OK";
+    std::string helloDomain_;
+    bool authenticate_ = false;
+    std::string userName_;
+    std::string password_;
+    bool connected_ = false;
+    SmtpSecurityOptions security_;
+    SmtpTimeouts timeouts_ = SmtpTimeouts::defaults();
+    SendLogBuffer* log_ = nullptr;
+    int slot_ = 0;
+    std::function<void(const SmtpReply&)> observer_;
+    TcpStream stream_;
+    SmtpReplyReader reader_;
+};
+
+}  // namespace qm

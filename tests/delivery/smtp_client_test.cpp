@@ -1,0 +1,330 @@
+// The SMTP client against a scripted server: every protocol branch as one named row, then the
+// stage time-outs, then garbage. Real servers (tests/integration) cover the normal paths.
+#include <gtest/gtest.h>
+
+#include "common/base64.h"
+#include "delivery/send_log_buffer.h"
+#include "delivery/smtp_client.h"
+#include "fake_server.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::closeConnection;
+using test::expect;
+using test::FakeServer;
+using test::hold;
+using test::send;
+using test::ServerStep;
+using Script = std::vector<ServerStep>;
+
+constexpr std::string_view kHeader = "Subject: t\r\n\r\n";
+constexpr std::string_view kBody = ".first\nsecond\r\n.\r\nlast";
+const std::string kData = "Subject: t\r\n\r\n..first\r\nsecond\r\n..\r\nlast\r\n.\r\n";
+
+struct Session {
+    bool authenticate = false;
+    SmtpSecurity mode = SmtpSecurity::None;
+    bool sendMail = false;
+    std::vector<std::string_view> recipients = {"b@y.test"};
+};
+
+struct Outcome {
+    bool connected = false;
+    bool sent = false;
+    bool disconnected = false;
+    std::string error;
+    std::string log;
+    std::string received;
+    std::string mismatch;
+};
+
+Outcome run(Script script, const Session& session, std::chrono::milliseconds limit = 2s) {
+    FakeServer server(std::move(script));
+    SendLogBuffer log;
+    Outcome o;
+    {
+        SmtpClient client("127.0.0.1", server.port());
+        client.setTimeouts(SmtpTimeouts::uniform(limit));
+        client.setHelloDomain("client.test");
+        client.setCredentials(session.authenticate, "alice", "s3cret");
+        client.setSecurity({session.mode, false, {}});
+        client.setLogSink(1, &log);
+        o.connected = client.connect();
+        if (o.connected && session.sendMail) {
+            SmtpMessage m{"<a@x.test>", session.recipients, kHeader, kBody};
+            o.sent = client.sendMessage(m);
+        }
+        o.error = client.lastError();
+        o.disconnected = client.disconnect();
+        if (!o.disconnected) o.error = client.lastError();
+    }
+    server.finish();
+    o.log = log.slotText(1);
+    o.received = server.received();
+    o.mismatch = server.mismatch();
+    return o;
+}
+
+Script greetAndHelo() {
+    return {send("220 fake ESMTP\r\n"), expect("HELO \r\n"), send("250 fake\r\n")};
+}
+
+Script operator+(Script a, const Script& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Script kQuit = {expect("QUIT\r\n"), send("221 bye\r\n")};
+const Script kAuthPrelude = {expect("EHLO \r\n"), send("250 fake\r\n"), expect("AUTH LOGIN\r\n")};
+
+struct Row {
+    const char* name;
+    Script script;
+    Session session;
+    bool wantConnected;
+    bool wantSent;
+    // Empty: not checked (a recovered failure, such as the 501 to a bare HELO, stays in
+    // lastError, which is only read after a false result).
+    std::string wantError;
+};
+
+std::vector<Row> protocolRows() {
+    Session mail;
+    mail.sendMail = true;
+    Session auth;
+    auth.authenticate = true;
+    Session twoRcpts = mail;
+    twoRcpts.recipients = {"b@y.test", "c@y.test"};
+    Session starttls;
+    starttls.mode = SmtpSecurity::StartTls;
+    Session opportunistic;
+    opportunistic.mode = SmtpSecurity::Opportunistic;
+    const std::string user = base64Encode("alice") + "\r\n";
+    const std::string pass = base64Encode("s3cret") + "\r\n";
+
+    return {
+        {"split greeting and multi-line HELO reply stay in step",
+         Script{send("22"), send("0 fake\r\n"), expect("HELO \r\n"), send("250-fake\r\n"),
+                send("250-SIZE 100\r"), send("\n250 HELP\r\n"), expect("MAIL From: <a@x.test>\r\n"),
+                send("250 ok\r\n"), expect("RCPT TO: <b@y.test>\r\n"), send("250 ok\r\n"),
+                expect("DATA\r\n"), send("354 go\r\n"), expect(kData), send("250 queued\r\n")} +
+             kQuit,
+         mail, true, true, ""},
+        {"501 to bare HELO retries with the hello domain",
+         Script{send("220 fake\r\n"), expect("HELO \r\n"), send("501 Syntax: HELO hostname\r\n"),
+                expect("HELO client.test\r\n"), send("250 fake\r\n")} +
+             kQuit,
+         {},
+         true,
+         false,
+         ""},
+        {"other refusal of HELO ends the attempt",
+         Script{send("220 fake\r\n"), expect("HELO \r\n"), send("550 go away\r\n")},
+         {},
+         false,
+         false,
+         "550:SMTP server error"},
+        {"greeting other than 220",
+         Script{send("554 busy\r\n")},
+         {},
+         false,
+         false,
+         "Server didn't respond."},
+        {"greeting that is not three digits",
+         Script{send("hello there\r\n")},
+         {},
+         false,
+         false,
+         "Server didn't respond."},
+        {"502 to AUTH LOGIN connects without credentials",
+         greetAndHelo() + kAuthPrelude + Script{send("502 not here\r\n")} + kQuit, auth, true,
+         false, ""},
+        {"AUTH LOGIN sends user and password in base64",
+         greetAndHelo() + kAuthPrelude +
+             Script{send("334 VXNlcm5hbWU6\r\n"), expect(user), send("334 UGFzc3dvcmQ6\r\n"),
+                    expect(pass), send("235 ok\r\n")} +
+             kQuit,
+         auth, true, false, ""},
+        {"wrong password gives Authentication Failed",
+         greetAndHelo() + kAuthPrelude +
+             Script{send("334 VXNlcm5hbWU6\r\n"), expect(user), send("334 UGFzc3dvcmQ6\r\n"),
+                    expect(pass), send("535 5.7.8 bad credentials\r\n")},
+         auth, false, false, "Authentication Failed"},
+        {"refused recipient stops the list",
+         greetAndHelo() +
+             Script{expect("MAIL From: <a@x.test>\r\n"), send("250 ok\r\n"),
+                    expect("RCPT TO: <b@y.test>\r\n"), send("550 5.1.1 unknown\r\n")} +
+             kQuit,
+         twoRcpts, true, false, "550:SMTP server error"},
+        {"DATA refused",
+         greetAndHelo() +
+             Script{expect("MAIL From: <a@x.test>\r\n"), send("250 ok\r\n"),
+                    expect("RCPT TO: <b@y.test>\r\n"), send("250 ok\r\n"), expect("DATA\r\n"),
+                    send("451 later\r\n")} +
+             kQuit,
+         mail, true, false, "451:SMTP server not ready for data"},
+        {"garbled MAIL reply fails its stage",
+         greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"), send("2x0 what\r\n")} + kQuit,
+         mail, true, false, "Malformed reply while sending MAIL FROM"},
+        {"connection lost after MAIL",
+         greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"), closeConnection()}, mail,
+         true, false, "Lost connection while sending MAIL FROM"},
+        {"STARTTLS refused",
+         Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("250-fake\r\n250 STARTTLS\r\n"),
+                expect("STARTTLS\r\n"), send("454 not now\r\n")},
+         starttls, false, false, "STARTTLS refused by the server (454)"},
+        {"clear-text data behind the STARTTLS reply is refused",
+         Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("250-fake\r\n250 STARTTLS\r\n"),
+                expect("STARTTLS\r\n"), send("220 go\r\n250 injected\r\n")},
+         starttls, false, false, "Unexpected data after the STARTTLS reply"},
+        {"opportunistic mode falls back to HELO when EHLO is refused",
+         Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("500 what\r\n"),
+                expect("HELO \r\n"), send("250 fake\r\n")} +
+             kQuit,
+         opportunistic, true, false, ""},
+        {"opportunistic mode stays in clear text when STARTTLS is refused",
+         Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("250-fake\r\n250 STARTTLS\r\n"),
+                expect("STARTTLS\r\n"), send("454 not now\r\n")} +
+             kQuit,
+         opportunistic, true, false, ""},
+    };
+}
+
+TEST(SmtpClientTest, ProtocolBranches) {
+    for (const Row& row : protocolRows()) {
+        SCOPED_TRACE(row.name);
+        Outcome o = run(row.script, row.session);
+        EXPECT_EQ(o.mismatch, "");
+        EXPECT_EQ(o.connected, row.wantConnected);
+        EXPECT_EQ(o.sent, row.wantSent);
+        if (!row.wantError.empty()) {
+            EXPECT_EQ(o.error, row.wantError);
+        }
+        // Secrets never reach the log or an error text, in clear or in base64.
+        for (const std::string& secret : {std::string("s3cret"), base64Encode("s3cret")}) {
+            EXPECT_EQ(o.log.find(secret), std::string::npos);
+            EXPECT_EQ(o.error.find(secret), std::string::npos);
+        }
+    }
+}
+
+TEST(SmtpClientTest, LogGetsFirstLineOfEveryReplyAndEveryFailure) {
+    Script script =
+        Script{send("220 fake ESMTP\r\n"), expect("HELO \r\n"), send("250-fake\r\n250 HELP\r\n"),
+               expect("MAIL From: <a@x.test>\r\n"), send("550 no\x01 thanks\r\n")} +
+        kQuit;
+    Session mail;
+    mail.sendMail = true;
+    Outcome o = run(script, mail);
+    EXPECT_EQ(o.log, "220 fake ESMTP\n250-fake\n550 no? thanks\n221 bye\n");
+
+    Outcome silent = run({hold()}, {}, 200ms);
+    EXPECT_EQ(silent.log, "Timed out while receiving the initial server greeting\n");
+}
+
+TEST(SmtpClientTest, SilenceAtEachStageTimesOutNamingIt) {
+    Session mail;
+    mail.sendMail = true;
+    Session auth;
+    auth.authenticate = true;
+    const Script toMail = greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n")};
+    const Script toRcpt = toMail + Script{send("250 ok\r\n"), expect("RCPT TO: <b@y.test>\r\n")};
+    const Script toData = toRcpt + Script{send("250 ok\r\n"), expect("DATA\r\n")};
+    const Script toEnd = toData + Script{send("354 go\r\n"), expect(kData)};
+    struct Silence {
+        Script script;
+        Session session;
+        std::string want;
+    };
+    const Silence rows[] = {
+        {{hold()}, {}, "Timed out while receiving the initial server greeting"},
+        {{send("220 fake\r\n"), hold()}, {}, "Timed out while performing the HELO handshake"},
+        // A stalled AUTH is a connection problem, not a refused account.
+        {greetAndHelo() + kAuthPrelude + Script{hold()}, auth, "Timed out while authenticating"},
+        {toMail + Script{hold()}, mail, "Timed out while sending MAIL FROM"},
+        {toRcpt + Script{hold()}, mail, "Timed out while sending RCPT TO"},
+        {toData + Script{hold()}, mail, "Timed out while sending DATA command"},
+        {toEnd + Script{hold()}, mail,
+         "Timed out while sending end of data -- message may be sent more than once"},
+        {toEnd + Script{send("250 ok\r\n"), expect("QUIT\r\n"), hold()}, mail,
+         "Timed out while sending QUIT"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.want);
+        Outcome o = run(row.script, row.session, 300ms);
+        EXPECT_EQ(o.error, row.want);
+        EXPECT_EQ(o.mismatch, "");
+    }
+}
+
+TEST(SmtpClientTest, StalledTransferTimesOut) {
+    // A body larger than the socket buffers on both sides: the send itself has to wait.
+    std::string body(32 << 20, 'x');
+    FakeServer server(greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"),
+                                              send("250 ok\r\n"), expect("RCPT TO: <b@y.test>\r\n"),
+                                              send("250 ok\r\n"), expect("DATA\r\n"),
+                                              send("354 go\r\n"), test::stall()});
+    SmtpClient client("127.0.0.1", server.port());
+    client.setTimeouts(SmtpTimeouts::uniform(300ms));
+    ASSERT_TRUE(client.connect());
+    std::vector<std::string_view> rcpt{"b@y.test"};
+    EXPECT_FALSE(client.sendMessage({"<a@x.test>", rcpt, kHeader, body}));
+    EXPECT_EQ(client.lastError(), "Timed out while sending message body");
+    // The session is gone: a retry fails with the same text instead of a misleading one.
+    EXPECT_FALSE(client.sendMessage({"<a@x.test>", rcpt, kHeader, kBody}));
+    EXPECT_EQ(client.lastError(), "Timed out while sending message body");
+    EXPECT_TRUE(client.disconnect());
+}
+
+TEST(SmtpClientTest, CallsOutOfOrder) {
+    SendLogBuffer log;
+    SmtpClient client("127.0.0.1", 1);
+    client.setLogSink(2, &log);
+    EXPECT_TRUE(client.disconnect());  // nothing to end, nothing sent
+    std::vector<std::string_view> rcpt{"b@y.test"};
+    EXPECT_FALSE(client.sendMessage({"<a@x.test>", rcpt, kHeader, kBody}));
+    EXPECT_EQ(client.lastError(), "Must be connected");
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(client.lastError(), "Unable to connect to server");
+    EXPECT_EQ(log.slotText(2), "Must be connected\nUnable to connect to server\n");
+}
+
+TEST(SmtpClientTest, LineBreakInAnAddressIsNotSent) {
+    Session mail;
+    mail.sendMail = true;
+    mail.recipients = {"b@y.test>\r\nRCPT TO: <evil@z.test"};
+    Outcome o = run(greetAndHelo() + kQuit, mail);
+    EXPECT_FALSE(o.sent);
+    EXPECT_EQ(o.error, "Line break in a recipient address");
+    EXPECT_EQ(o.received, "HELO \r\nQUIT\r\n");
+}
+
+TEST(SmtpClientTest, GarbageNeverCrashesOrHangs) {
+    const std::string samples[] = {
+        std::string("\0\0\0\r\n", 5),
+        std::string(100000, 'x'),
+        "\r\n\r\n\r\n",
+        "250-" + std::string(5000, 'y') + "\r\n",
+        [] {
+            std::string s;
+            for (int i = 0; i < 5000; ++i) s += "250-more\r\n";
+            return s;
+        }(),
+        "2\n5\n0\n",
+        "\xff\xfe\x80 \r\n",
+        "999 \r\n",
+    };
+    for (const auto& g : samples) {
+        run({send(g), closeConnection()}, {}, 300ms);
+        Session mail;
+        mail.sendMail = true;
+        run(greetAndHelo() +
+                Script{expect("MAIL From: <a@x.test>\r\n"), send(g), closeConnection()},
+            mail, 300ms);
+    }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,44 @@
+#!/usr/bin/python3
+"""Test SMTP server: AUTH LOGIN/PLAIN without TLS (alice/s3cret), optional STARTTLS, optional
+second listener with implicit TLS. Stores each message as OUTDIR/N.eml (raw DATA bytes, dot
+removed) + OUTDIR/N.env (envelope).
+usage: authsmtpd.py PORT OUTDIR [CERT KEY [TLSPORT]]   (RCPT to reject-*@... gets 550)"""
+import asyncio, ssl, sys, os, itertools
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+port, outdir = int(sys.argv[1]), sys.argv[2]
+os.makedirs(outdir, exist_ok=True)
+seq = itertools.count(1)
+
+def authenticator(server, session, envelope, mechanism, data):
+    ok = isinstance(data, LoginPassword) and data.login == b"alice" and data.password == b"s3cret"
+    return AuthResult(success=ok, handled=False)   # failure -> "535 5.7.8 ..."
+
+class Handler:
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.startswith("reject-"):
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+    async def handle_DATA(self, server, session, envelope):
+        n = next(seq)
+        with open(f"{outdir}/{n}.eml", "wb") as f:
+            f.write(envelope.original_content)
+        with open(f"{outdir}/{n}.env", "w") as f:
+            f.write(f"helo {session.host_name}\nauth {session.authenticated}\nfrom {envelope.mail_from}\n"
+                    + "".join(f"rcpt {r}\n" for r in envelope.rcpt_tos))
+        return "250 2.0.0 Ok: queued as %d" % n
+
+tls = None
+if len(sys.argv) >= 5:
+    tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    tls.load_cert_chain(sys.argv[3], sys.argv[4])
+loop = asyncio.new_event_loop()
+def factory(starttls):
+    return lambda: SMTP(Handler(), hostname="authsmtpd.test", authenticator=authenticator,
+                        auth_require_tls=False, tls_context=starttls, loop=loop)
+loop.run_until_complete(loop.create_server(factory(tls), "127.0.0.1", port))
+if len(sys.argv) >= 6:
+    loop.run_until_complete(loop.create_server(factory(None), "127.0.0.1", int(sys.argv[5]), ssl=tls))
+print("ready", flush=True)
+loop.run_forever()

@@ -1,0 +1,69 @@
+#!/bin/bash
+# Starts the real servers that integration tests talk to, runs one test command, stops them.
+#   with_peers.sh PEER... -- COMMAND [ARG...]
+# PEER is one of:
+#   sink  smtp-sink dumping every message:     QM_SINK_PORT, QM_SINK_DUMP (folder of msg.* files)
+#   aio   aiosmtpd with AUTH LOGIN (alice/s3cret), STARTTLS, and a second, implicit-TLS listener:
+#         QM_AIO_PORT, QM_AIO_TLS_PORT, QM_AIO_DIR (N.eml/N.env per message), QM_AIO_CERT
+#         (self-signed, subjectAltName DNS:localhost only, so 127.0.0.1 does not match it)
+#   dns   dnsmasq with the records of dnsmasq-test.conf.in: QM_DNS_PORT (UDP and TCP, 127.0.0.1)
+# Ports are free ones picked at run time, so parallel runs do not collide. Each server is a direct
+# child of this script and is stopped with SIGTERM on exit. A server that does not come up makes
+# the script fail (exit 1): a test that needs it must not pass without it.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+PY=/usr/bin/python3   # the one that has aiosmtpd
+W=$(mktemp -d /tmp/qm-peers.XXXXXX); chmod 755 "$W"
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+  rm -rf "$W"
+}
+trap cleanup EXIT
+
+wait_tcp() { for _ in $(seq 1 500); do ss -Hltn "sport = :$1" | grep -q . && return 0; sleep 0.02; done; echo "tcp port $1 did not come up" >&2; return 1; }
+wait_udp() { for _ in $(seq 1 500); do ss -Hlun "sport = :$1" | grep -q . && return 0; sleep 0.02; done; echo "udp port $1 did not come up" >&2; return 1; }
+# A port the kernel hands out for both TCP and UDP right now, and that nothing listens on.
+free_port() {
+  local p
+  for _ in $(seq 1 20); do
+    p=$($PY -c 'import socket
+s=socket.socket(); s.bind(("127.0.0.1",0)); p=s.getsockname()[1]
+u=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("127.0.0.1",p)); print(p)' 2>/dev/null) || continue
+    ss -Hltun "sport = :$p" | grep -q . || { echo "$p"; return 0; }
+  done
+  echo "no free port" >&2; return 1
+}
+alive() { kill -0 "$1" 2>/dev/null || { echo "$2 exited at start:" >&2; cat "$3" >&2 || true; return 1; }; }
+
+peers=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do peers+=("$1"); shift; done
+[ "${1:-}" = "--" ] || { echo "usage: $0 PEER... -- COMMAND..." >&2; exit 2; }
+shift
+
+for peer in "${peers[@]}"; do
+  case "$peer" in
+    sink)
+      export QM_SINK_PORT=$(free_port) QM_SINK_DUMP="$W/sink"
+      mkdir -p "$QM_SINK_DUMP"; chown nobody "$QM_SINK_DUMP"
+      smtp-sink -u nobody -d "$QM_SINK_DUMP/msg." "127.0.0.1:$QM_SINK_PORT" 64 > "$W/sink.log" 2>&1 & PIDS+=($!)
+      wait_tcp "$QM_SINK_PORT"; alive "${PIDS[-1]}" smtp-sink "$W/sink.log" ;;
+    aio)
+      export QM_AIO_PORT=$(free_port) QM_AIO_DIR="$W/aio" QM_AIO_CERT="$W/cert.pem"
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+        -addext subjectAltName=DNS:localhost -keyout "$W/key.pem" -out "$QM_AIO_CERT" 2>/dev/null
+      export QM_AIO_TLS_PORT=$(free_port)
+      $PY "$HERE/authsmtpd.py" "$QM_AIO_PORT" "$QM_AIO_DIR" "$QM_AIO_CERT" "$W/key.pem" "$QM_AIO_TLS_PORT" > "$W/aio.log" 2>&1 & PIDS+=($!)
+      wait_tcp "$QM_AIO_PORT"; wait_tcp "$QM_AIO_TLS_PORT"; alive "${PIDS[-1]}" aiosmtpd "$W/aio.log" ;;
+    dns)
+      export QM_DNS_PORT=$(free_port)
+      sed "s/@PORT@/$QM_DNS_PORT/" "$HERE/dnsmasq-test.conf.in" > "$W/dnsmasq.conf"
+      dnsmasq --keep-in-foreground --conf-file="$W/dnsmasq.conf" > "$W/dns.log" 2>&1 & PIDS+=($!)
+      wait_udp "$QM_DNS_PORT"; alive "${PIDS[-1]}" dnsmasq "$W/dns.log" ;;
+    *) echo "unknown peer $peer" >&2; exit 2 ;;
+  esac
+done
+
+rc=0
+"$@" || rc=$?
+exit $rc
