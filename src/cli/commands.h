@@ -17,5 +17,6 @@ int fail(std::string_view message);
 
 void addAppCommands(CLI::App& app, int& exitCode);
 void addGroupCommands(CLI::App& app, int& exitCode);
+void addMessageCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     int exitCode = kExitOk;
     addAppCommands(app, exitCode);
     addGroupCommands(app, exitCode);
+    addMessageCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
