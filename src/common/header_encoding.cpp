@@ -61,27 +61,59 @@ class Folder {
     std::size_t col_;
 };
 
-// Writes `run` as base64 encoded words, each sized to the room left on its line; every word but
-// the first follows a blank, and the first too when `blankBefore`.
+// Q encoding (RFC 2047, section 4.2) in its strictest form, valid in phrases too: letters, digits
+// and "!*+-/" as they are, blank as "_", every other byte as "=XX". Q rather than B because a run
+// split into several words then carries no padding between them, which some readers that join the
+// words of a run before decoding cannot take.
+void appendQ(std::string& out, unsigned char b) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+        std::string_view("!*+-/").find(static_cast<char>(b)) != std::string_view::npos) {
+        out += static_cast<char>(b);
+    } else if (b == ' ') {
+        out += '_';
+    } else {
+        out += '=';
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+}
+
+// Bytes of the character starting at `at` (1 outside UTF-8).
+std::size_t characterLength(std::string_view s, std::size_t at, bool utf8) {
+    std::size_t len = 1;
+    if (utf8)
+        while (at + len < s.size() && (static_cast<unsigned char>(s[at + len]) & 0xC0) == 0x80)
+            ++len;
+    return len;
+}
+
+// Writes `run` as encoded words, each holding whole characters and sized to the room left on its
+// line; every word but the first follows a blank, and the first too when `blankBefore`.
 void putEncodedRun(Folder& f, std::string_view run, std::string_view charset, bool blankBefore) {
-    const std::size_t overhead = charset.size() + 7;  // "=?" charset "?B?" ... "?="
+    const std::size_t overhead = charset.size() + 7;  // "=?" charset "?Q?" ... "?="
     const bool utf8 = charset == "utf-8";
-    while (!run.empty()) {
+    std::size_t at = 0;
+    while (at < run.size()) {
         std::size_t used = f.column() + (blankBefore ? 1 : 0);
         std::size_t room = used < kHeaderFoldWidth ? kHeaderFoldWidth - used : 0;
-        if (room < overhead + 8 && blankBefore) {
+        if (room < overhead + 12 && blankBefore) {
             f.fold();
             room = kHeaderFoldWidth - 1;
         }
-        room = std::min(room, kMaxEncodedWord);
-        std::size_t take = std::min((room - overhead) / 4 * 3, run.size());
-        if (utf8 && take < run.size())
-            while (take > 0 && (static_cast<unsigned char>(run[take]) & 0xC0) == 0x80) --take;
-        if (take == 0) take = std::min<std::size_t>(run.size(), 3);  // not UTF-8 after all
-        f.put("=?" + std::string(charset) + "?B?" + base64Encode(run.substr(0, take)) + "?=",
-              blankBefore);
+        room = std::min(room, kMaxEncodedWord) - overhead;
+        std::string text;
+        while (at < run.size()) {
+            std::size_t len = characterLength(run, at, utf8);
+            std::string piece;
+            for (std::size_t k = 0; k < len; ++k)
+                appendQ(piece, static_cast<unsigned char>(run[at + k]));
+            if (!text.empty() && text.size() + piece.size() > room) break;
+            text += piece;
+            at += len;
+        }
+        f.put("=?" + std::string(charset) + "?Q?" + text + "?=", blankBefore);
         blankBefore = true;
-        run.remove_prefix(take);
     }
 }
 
@@ -135,7 +167,8 @@ bool phraseRawOk(std::string_view w) {
 }
 
 bool fitsAsIs(std::size_t column, std::string_view value) {
-    if (column + value.size() > kHeaderFoldWidth) return false;
+    if (column + value.size() > kHeaderFoldWidth || value.find("=?") != std::string_view::npos)
+        return false;
     for (char c : value)
         if (!isPrintable(c) && c != ' ') return false;
     return true;

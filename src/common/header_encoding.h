@@ -10,7 +10,7 @@
 // Contract: text that is printable ASCII and fits a 78-character line is written unchanged (the
 // mailbox form keeps its "name<address>" shape with no blank); anything else is made safe: each run
 // of CR/LF becomes one blank and NUL is dropped, words that are not printable ASCII (or hold "=?",
-// or are too long to fold) become base64 encoded words of at most 75 characters with the charset of
+// or are too long to fold) become Q-encoded words of at most 75 characters with the charset of
 // the whole text (see common/charset.h), and lines are folded at blanks so they stay within 78
 // characters wherever a blank or an encoded word allows it. Nothing fails; output is linear in
 // the input.

@@ -71,6 +71,11 @@ bool isQuotedPrintableReady(std::string_view text) {
             col = 0;
             continue;
         }
+        if (c == '=' && i + 2 < n && text[i + 1] == '\r' && text[i + 2] == '\n') {
+            i += 2;  // soft break
+            col = 0;
+            continue;
+        }
         if (c == '=') {
             if (i + 2 >= n || !isUpperHex(text[i + 1]) || !isUpperHex(text[i + 2])) return false;
             i += 2;
