@@ -143,11 +143,18 @@ InsertPageResult insertWebPage(CampaignMessage& m, const std::string& path) {
     return result;
 }
 
+std::vector<bool> rewriteInlineReferences(std::string& body,
+                                          const std::vector<std::string>& names) {
+    std::vector<bool> referred(names.size(), false);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        referred[i] = !names[i].empty() && rewriteReferences(body, names[i]);
+    return referred;
+}
+
 void rewriteInlineImages(std::string& body, AttachmentList& list) {
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::string& name = list.names()[i];
-        if (!name.empty() && rewriteReferences(body, name)) list.setEmbedded(i);
-    }
+    std::vector<bool> referred = rewriteInlineReferences(body, list.names());
+    for (std::size_t i = 0; i < referred.size(); ++i)
+        if (referred[i]) list.setEmbedded(i);
 }
 
 std::string unsubscribeText(MessageFormat format, std::string_view address, UnsubscribeScope scope,

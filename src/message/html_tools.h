@@ -44,6 +44,8 @@ InsertPageResult insertWebPage(CampaignMessage& m, const std::string& path);
 
 // Rewrites the references and sets the embedded flags of `list` (which the caller reset).
 void rewriteInlineImages(std::string& body, AttachmentList& list);
+// The same for bare file names: true for each name that was referred to.
+std::vector<bool> rewriteInlineReferences(std::string& body, const std::vector<std::string>& names);
 
 // The link (HTML) or line (plain text) for unsubscribe address `address`. `group` is the group's
 // name for group runs, nullopt for runs over typed addresses and scheduled runs.
