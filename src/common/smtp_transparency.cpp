@@ -78,4 +78,15 @@ std::string normaliseLineEnds(std::string_view text) {
     return out;
 }
 
+bool hasMailLines(std::string_view text, std::size_t maxOctets) {
+    std::size_t lineStart = 0;
+    for (std::size_t i = nextBreak(text, 0); i < text.size(); i = nextBreak(text, i)) {
+        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') return false;
+        if (i - lineStart > maxOctets) return false;
+        i += 2;
+        lineStart = i;
+    }
+    return text.size() - lineStart <= maxOctets;
+}
+
 }  // namespace qm

@@ -6,9 +6,11 @@
 //
 // SmtpTransparency is fed pieces of any size and gives the same bytes as one call over the whole
 // text; finish() flushes a CR held at the end of the last piece. normaliseLineEnds() is the first
-// half alone, used by the MIME builder before it measures lines. Nothing fails; linear.
+// half alone, used by the MIME builder before it measures lines; hasMailLines() tells whether a
+// text already has the shape mail needs. Nothing fails; linear.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,5 +28,10 @@ class SmtpTransparency {
 
 std::string smtpTransparency(std::string_view text);
 std::string normaliseLineEnds(std::string_view text);
+
+// Octets a line of Internet mail may hold, CR LF not counted (RFC 5322, section 2.1.1).
+inline constexpr std::size_t kMaxLineOctets = 998;
+// True when every CR and LF of `text` is part of a CR LF pair and no line passes `maxOctets`.
+bool hasMailLines(std::string_view text, std::size_t maxOctets = kMaxLineOctets);
 
 }  // namespace qm

@@ -11,7 +11,6 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kMaxLineOctets = 998;
 // Any text holding this could spell a delimiter line.
 constexpr std::string_view kBoundaryCore = "ZEB__Mailer__Part_Boundary";
 
@@ -19,20 +18,11 @@ bool endsWithCrLf(const std::string& s) {
     return s.size() >= 2 && s[s.size() - 2] == '\r' && s.back() == '\n';
 }
 
-// 7-bit, no NUL, CR only in CR LF, and no line over 998 octets.
+// 7-bit, no NUL, CR and LF only as CR LF, and no line over 998 octets.
 bool isSevenBitReady(std::string_view text) {
-    std::size_t col = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto b = static_cast<unsigned char>(text[i]);
-        if (b == '\r') {
-            if (i + 1 >= text.size() || text[i + 1] != '\n') return false;
-            ++i;
-            col = 0;
-            continue;
-        }
-        if (b == 0 || b >= 0x80 || b == '\n' || ++col > kMaxLineOctets) return false;
-    }
-    return true;
+    for (char c : text)
+        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return false;
+    return hasMailLines(text);
 }
 
 // "=3D" back to "="; the caller escaped every "=" of an HTML part that way.

@@ -351,6 +351,17 @@ TEST(SmtpTransparency, CasesWholeAndByteByByte) {
     }
 }
 
+TEST(SmtpTransparency, MailLines) {
+    EXPECT_TRUE(hasMailLines(""));
+    EXPECT_TRUE(hasMailLines("a\r\nb"));
+    EXPECT_TRUE(hasMailLines(std::string(998, 'x') + "\r\n" + std::string(998, 'x')));
+    EXPECT_FALSE(hasMailLines(std::string(999, 'x')));
+    EXPECT_FALSE(hasMailLines(std::string(999, 'x') + "\r\n"));
+    EXPECT_FALSE(hasMailLines("a\nb"));
+    EXPECT_FALSE(hasMailLines("a\rb"));
+    EXPECT_FALSE(hasMailLines("a\r"));
+}
+
 TEST(MailDate, ZonesAndCalendar) {
     struct {
         std::int64_t utc;
