@@ -19,5 +19,6 @@ int fail(std::string_view message);
 void addAppCommands(CLI::App& app, int& exitCode);
 void addGroupCommands(CLI::App& app, int& exitCode);
 void addDeliveryCommands(CLI::App& app, int& exitCode);
+void addMessageCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     addAppCommands(app, exitCode);
     addGroupCommands(app, exitCode);
     addDeliveryCommands(app, exitCode);
+    addMessageCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

@@ -1,0 +1,50 @@
+#include "message/fill_message.h"
+
+namespace qm {
+
+namespace {
+
+std::string escapeEquals(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 64);
+    for (char c : text) {
+        if (c == '=')
+            out += "=3D";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+void fillMimeMessage(MimeMessage& out, const CampaignMessage& m, std::string_view toAddress,
+                     std::string_view body) {
+    out.envelopeSender = "<" + m.senderAddress + ">";
+    out.addRecipient(std::string(toAddress), {}, kRecipientTo);
+    out.subject = m.subject;
+    out.senderName = m.senderName;
+    const auto& files = m.attachments;
+    if (m.isHtml()) {
+        MimePart* mixed = out.setRoot(ContentKind::Mixed);
+        MimePart* related = out.addChild(mixed, ContentKind::Related, {}, kLabelByKind, {});
+        MimePart* alternative =
+            out.addChild(related, ContentKind::Alternative, {}, kLabelByKind, {});
+        out.addChild(alternative, ContentKind::PlainText, std::string(body), kLabelByKind, {});
+        out.addChild(alternative, ContentKind::HtmlText, escapeEquals(body), kLabelByKind, {});
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (files.isEmbedded(i))
+                out.addChild(related, ContentKind::InlineFile, files.paths()[i], kLabelByKind,
+                             contentIdFor(files.names()[i]));
+            else
+                out.addChild(mixed, ContentKind::FileAttachment, files.paths()[i], kLabelByKind,
+                             {});
+        }
+        return;
+    }
+    out.body = body.empty() ? std::string("\t") : std::string(body);
+    for (const auto& path : files.paths())
+        out.addPart(path, ContentKind::FileAttachment, {}, kLabelByKind, true);
+}
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+// How the send engine turns the campaign message into one recipient's MimeMessage.
+//
+// For one recipient, on a sending thread:
+//   1. body = withUnsubscribeText(m.body, ...)           once per run or per group (html_tools.h)
+//   2. copy = m.useDynamicVariables ? personalise(body, recipient) : body   (dynamic_variables.h)
+//   3. MimeMessage msg; msg.sources = {clock, id, &runCache}; fillMimeMessage(msg, m, to, copy);
+//   4. { std::lock_guard g(mimeBuildLock()); msg.build(); }
+// The run's AttachmentCache makes every attachment cost one encode per run. rewriteInlineImages()
+// must have run on m.body (HTML format) before step 1, so the embedded flags are set.
+#pragma once
+
+#include <string_view>
+
+#include "message/campaign_message.h"
+#include "message/mime_message.h"
+
+namespace qm {
+
+// Sender, the one To recipient (no display name), subject, and the parts of the message's shape,
+// with `body` as the personalised body. The "=" of the HTML part is escaped here.
+void fillMimeMessage(MimeMessage& out, const CampaignMessage& m, std::string_view toAddress,
+                     std::string_view body);
+
+}  // namespace qm

@@ -1,0 +1,189 @@
+#include "message/mime_part.h"
+
+#include "common/charset.h"
+#include "common/header_encoding.h"
+#include "common/quoted_printable.h"
+#include "common/smtp_transparency.h"
+#include "message/attachment_cache.h"
+#include "message/attachment_list.h"
+
+namespace qm {
+
+namespace {
+
+// Any text holding this could spell a delimiter line.
+constexpr std::string_view kBoundaryCore = "ZEB__Mailer__Part_Boundary";
+
+bool endsWithCrLf(const std::string& s) {
+    return s.size() >= 2 && s[s.size() - 2] == '\r' && s.back() == '\n';
+}
+
+// 7-bit, no NUL, CR and LF only as CR LF, and no line over 998 octets.
+bool isSevenBitReady(std::string_view text) {
+    for (char c : text)
+        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return false;
+    return hasMailLines(text);
+}
+
+// "=3D" back to "="; the caller escaped every "=" of an HTML part that way.
+std::string undoEqualsEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text.compare(i, 3, "=3D") == 0) i += 2;
+    }
+    return out;
+}
+
+struct ContentHandler;
+using WriteFn = void (*)(const MimePart&, const ContentHandler&, PartWriter&, int);
+
+struct ContentHandler {
+    ContentKind kind;
+    std::string_view contentType;
+    WriteFn write;
+};
+
+void writeText(const MimePart& part, const ContentHandler& handler, PartWriter& w, int) {
+    const bool html = part.kind == ContentKind::HtmlText;
+    const bool qpLabel =
+        part.label == kLabelQuotedPrintable || (part.label == kLabelByKind && html);
+    std::string text = normaliseLineEnds(part.content);
+    std::string wrapped = wrapText(text, w.lineLength);
+    const bool boundarySafe = wrapped.find(kBoundaryCore) == std::string::npos;
+    const bool ready = qpLabel ? isQuotedPrintableReady(wrapped) : isSevenBitReady(wrapped);
+    if (ready && boundarySafe) {
+        w.out += "Content-Type: ";
+        w.out += handler.contentType;
+        w.out += part.parameters;
+        w.out += "\r\nContent-Transfer-Encoding: ";
+        w.out += qpLabel ? "quoted-printable" : "7Bit";
+        w.out += "\r\n\r\n";
+        w.out += wrapped;
+        return;
+    }
+    // Real quoted-printable of what the reader is meant to see, labelled with its charset.
+    std::string decoded = qpLabel ? undoEqualsEscape(text) : std::move(text);
+    w.out += "Content-Type: ";
+    w.out += html ? "text/html" : "text/plain";
+    w.out += ";\r\n\tcharset=\"";
+    w.out += charsetFor(decoded);
+    w.out += "\"";
+    w.out += part.parameters;
+    w.out += "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+    w.out += quotedPrintableEncode(decoded, boundarySafe ? "" : "_");
+}
+
+void writeFile(const MimePart& part, const ContentHandler& handler, PartWriter& w, int) {
+    std::string_view name = fileNameOf(part.content);
+    w.out += "Content-Type: ";
+    w.out += handler.contentType;
+    std::size_t column = 14 + handler.contentType.size();
+    if (part.kind == ContentKind::FileAttachment && part.nameInContentType)
+        w.out += mimeParameter("file", name, column);
+    w.out += "\r\nContent-Transfer-Encoding: base64\r\n";
+    if (part.kind == ContentKind::InlineFile) {
+        w.out += "Content-ID: <" + contentIdFor(part.parameters) + ">\r\n";
+    } else {
+        column = 31;  // "Content-Disposition: attachment"
+        w.out +=
+            "Content-Disposition: attachment" + mimeParameter("filename", name, column) + "\r\n";
+    }
+    w.out += "\r\n";
+    auto lines = w.cache ? w.cache->encodedLines(part.content) : encodeFileLines(part.content);
+    if (!lines) return;
+    w.out += *lines;
+    w.out += "\r\n";
+}
+
+void writeMultipart(const MimePart& part, const ContentHandler& handler, PartWriter& w, int depth) {
+    const std::string boundary = boundaryFor(depth);
+    w.out += "Content-Type: ";
+    w.out += handler.contentType;
+    w.out += ";" + part.parameters + "\r\n\tboundary=" + boundary + "\r\n\r\n";
+    if (w.preamblePending) {
+        w.out += "This is a multi-part message in MIME format.\r\n\r\n";
+        w.preamblePending = false;
+    }
+    for (const auto& child : part.children) {
+        if (!child) continue;
+        std::size_t before = w.out.size();
+        if (!endsWithCrLf(w.out)) w.out += "\r\n";
+        w.out += "\r\n--" + boundary + "\r\n";
+        std::size_t headerEnd = w.out.size();
+        writePart(*child, w, depth + 1);
+        // A child of no known kind is left out whole, delimiter included.
+        if (w.out.size() == headerEnd) w.out.resize(before);
+    }
+    if (!endsWithCrLf(w.out)) w.out += "\r\n";
+    w.out += "--" + boundary + "--\r\n";
+}
+
+constexpr ContentHandler kHandlers[] = {
+    {ContentKind::PlainText, "text/plain", writeText},
+    {ContentKind::FileAttachment, "application/octet-stream", writeFile},
+    {ContentKind::InlineFile, "application/octet-stream", writeFile},
+    {ContentKind::HtmlText, "text/html;\r\n\tcharset=\"iso-8859-1\"", writeText},
+    {ContentKind::Mixed, "multipart/mixed", writeMultipart},
+    {ContentKind::Alternative, "multipart/alternative", writeMultipart},
+    {ContentKind::Related, "multipart/related", writeMultipart},
+};
+
+const ContentHandler* findHandler(ContentKind kind) {
+    for (const auto& h : kHandlers)
+        if (h.kind == kind) return &h;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string boundaryFor(int depth) {
+    return "_" + std::to_string(depth) + std::string(kBoundaryStem);
+}
+
+std::string contentIdFor(std::string_view fileName) {
+    std::string id(fileName);
+    for (char& c : id) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '.' || c == '_' || c == '+';
+        if (!ok) c = '_';
+    }
+    return id;
+}
+
+std::string wrapText(std::string_view text, std::size_t width) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    auto rtrimBlanks = [](std::string_view s) {
+        while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+        return s;
+    };
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t eol = text.find("\r\n", pos);
+        std::string_view line = text.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
+        while (line.size() > width) {
+            // The last blank among the first width + 1 characters, else the first one after them.
+            std::size_t cut = line.substr(0, width + 1).rfind(' ');
+            if (cut == std::string_view::npos) cut = line.find(' ', width + 1);
+            if (cut == std::string_view::npos) break;
+            out += rtrimBlanks(line.substr(0, cut));
+            out += "\r\n";
+            line.remove_prefix(cut);
+            while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+        }
+        out += line;
+        if (eol == std::string_view::npos) break;
+        out += "\r\n";
+        pos = eol + 2;
+    }
+    return out;
+}
+
+void writePart(const MimePart& part, PartWriter& writer, int depth) {
+    const ContentHandler* handler = findHandler(part.kind);
+    if (handler) handler->write(part, *handler, writer, depth);
+}
+
+}  // namespace qm

@@ -1,0 +1,168 @@
+// Every shape, and every body and name that once made invalid mail, built and read back by two
+// independent readers (Python's email package and GMime): the part tree, decoded bodies,
+// attachment bytes, file names, content IDs, subject and sender name must be what went in.
+#include <gtest/gtest.h>
+
+#include "common/header_encoding.h"
+#include "common/smtp_transparency.h"
+#include "message/fill_message.h"
+#include "message/html_tools.h"
+#include "mime_readers.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+struct WantPart {
+    int depth;
+    std::string type;
+    std::string bytes;  // text parts: compared with line ends and final line ends evened out
+    std::string filename = {};
+    std::string contentId = {};
+    std::string charset = {};  // checked when not empty
+};
+
+struct Scenario {
+    const char* name;
+    std::string senderName, subject;
+    MessageFormat format;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    std::vector<WantPart> want;
+};
+
+std::string evenText(std::string s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+std::string binary(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + 5) & 0xFF);
+    return s;
+}
+
+void expectRead(const test::ReadMessage& got, const Scenario& s, const char* reader) {
+    SCOPED_TRACE(std::string(s.name) + " / " + reader);
+    ASSERT_TRUE(got.ok) << got.error;
+    EXPECT_TRUE(got.defects.empty()) << got.defects.front();
+    EXPECT_EQ(got.subject, headerSafe(s.subject));
+    EXPECT_EQ(got.fromName, s.senderName);
+    EXPECT_EQ(got.fromAddress, "ann@example.com");
+    EXPECT_EQ(got.messageId, "20240305.7@example.com");
+    ASSERT_EQ(got.parts.size(), s.want.size());
+    for (std::size_t i = 0; i < s.want.size(); ++i) {
+        const auto& w = s.want[i];
+        const auto& p = got.parts[i];
+        SCOPED_TRACE("part " + std::to_string(i));
+        EXPECT_EQ(p.depth, w.depth);
+        EXPECT_EQ(p.type, w.type);
+        if (w.type.rfind("text/", 0) == 0)
+            EXPECT_EQ(evenText(p.bytes), evenText(w.bytes));
+        else
+            EXPECT_EQ(p.bytes, w.bytes);
+        EXPECT_EQ(p.filename, w.filename);
+        EXPECT_EQ(p.contentId, w.contentId);
+        if (!w.charset.empty()) {
+            EXPECT_EQ(p.charset, w.charset);
+        }
+    }
+}
+
+TEST(MimeReadBack, BothReadersSeeWhatWentIn) {
+    const std::string b0 = "--_0_.__.__ZEB__Mailer__Part_Boundary_";
+    const std::string htmlUtf8 =
+        "<html><body><p>Prix : 10 \xe2\x82\xac = dix</p><img src=\"x/logo.gif\"></body></html>";
+    const std::string htmlRewritten =
+        "<html><body><p>Prix : 10 \xe2\x82\xac = dix</p><img src=\"cid:logo.gif \"></body></html>";
+    const std::string hostilePlain =
+        "first\nsecond\rthird\r\n.\r\n.leading dot\r\ntrailing   \r\n" + b0 + "--\r\n" +
+        std::string(2000, 'z') + "\r\nend";
+    const std::string logo = binary(100), report = binary(58), a57(57, 'a');
+    Scenario scenarios[] = {
+        {"plain text alone",
+         "Ann Smith",
+         "Spring offer",
+         MessageFormat::PlainText,
+         "Hello Bob,\r\nsee you.",
+         {},
+         {{0, "text/plain", "Hello Bob,\r\nsee you."}}},
+        {"plain text with attachments and awkward names",
+         "Ann Smith",
+         "Files",
+         MessageFormat::PlainText,
+         "See the files.",
+         {{"a57.txt", a57}, {"my report (v2).bin", report}, {"r\xc3\xa9sum\xc3\xa9.pdf", logo}},
+         {{0, "multipart/mixed", ""},
+          {1, "text/plain", "See the files."},
+          {1, "application/octet-stream", a57, "a57.txt"},
+          {1, "application/octet-stream", report, "my report (v2).bin"},
+          {1, "application/octet-stream", logo, "r\xc3\xa9sum\xc3\xa9.pdf"}}},
+        {"HTML, inline picture, attachment, non-ASCII everywhere",
+         "Zo\xc3\xab Bront\xc3\xab",
+         "Caf\xc3\xa9 offer \xe2\x80\x94 10 \xe2\x82\xac for everyone who reads this far into a "
+         "rather long subject line",
+         MessageFormat::Html,
+         htmlUtf8,
+         {{"logo.gif", logo}, {"report.pdf", report}},
+         {{0, "multipart/mixed", ""},
+          {1, "multipart/related", ""},
+          {2, "multipart/alternative", ""},
+          {3, "text/plain", htmlRewritten, "", "", "utf-8"},
+          {3, "text/html", htmlRewritten, "", "", "utf-8"},
+          {2, "application/octet-stream", logo, "", "logo.gif"},
+          {1, "application/octet-stream", report, "report.pdf"}}},
+        {"body with bare line ends, dots, boundary text and a 2000-character line",
+         "Ann Smith",
+         "Report",
+         MessageFormat::PlainText,
+         hostilePlain,
+         {{"a57.txt", a57}},
+         {{0, "multipart/mixed", ""},
+          {1, "text/plain", normaliseLineEnds(hostilePlain)},
+          {1, "application/octet-stream", a57, "a57.txt"}}},
+        {"Latin-1 HTML and a subject trying to add a header",
+         "Ann Smith",
+         "Hi\r\nBcc: victim@example.net",
+         MessageFormat::Html,
+         "<p>caf\xe9 a=b</p>",
+         {},
+         {{0, "multipart/mixed", ""},
+          {1, "multipart/related", ""},
+          {2, "multipart/alternative", ""},
+          {3, "text/plain", "<p>caf\xe9 a=b</p>", "", "", "iso-8859-1"},
+          {3, "text/html", "<p>caf\xe9 a=b</p>", "", "", "iso-8859-1"}}},
+    };
+    for (const auto& s : scenarios) {
+        test::TempDir dir;
+        CampaignMessage m;
+        m.senderName = s.senderName;
+        m.senderAddress = "ann@example.com";
+        m.subject = s.subject;
+        m.format = s.format;
+        m.body = s.body;
+        std::vector<std::string> paths;
+        for (const auto& [name, content] : s.files) {
+            dir.write(name, content);
+            paths.push_back(dir.file(name));
+        }
+        ASSERT_EQ(m.attachments.addFiles(paths), "") << s.name;
+        if (m.isHtml()) rewriteInlineImages(m.body, m.attachments);
+        MimeMessage msg;
+        msg.sources.clock = [] { return LocalMoment{1709647389, 0}; };
+        msg.sources.messageId = [](std::string_view d) { return "20240305.7@" + std::string(d); };
+        fillMimeMessage(msg, m, "bob@example.org", m.body);
+        msg.build();
+        std::string data = msg.headerBlock + msg.body;
+        EXPECT_TRUE(hasMailLines(smtpTransparency(data))) << s.name;
+        EXPECT_EQ(msg.headerBlock.find("\nBcc:"), std::string::npos) << s.name;
+        expectRead(test::readWithPython(data), s, "python");
+        expectRead(test::readWithGMime(data), s, "gmime");
+    }
+}
+
+}  // namespace
+}  // namespace qm
