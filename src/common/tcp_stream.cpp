@@ -29,14 +29,27 @@ int millisLeft(Clock::time_point deadline) {
     return left.count() > 0x7fffffff ? 0x7fffffff : static_cast<int>(left.count());
 }
 
-// Waits for `events` on fd until the deadline. 1 ready, 0 timed out, -1 error.
-int pollUntil(int fd, short events, Clock::time_point deadline) {
+// How often a waiting stream looks at its interrupt flag: the longest a Stop waits for a thread
+// that sits in a network wait.
+constexpr int kInterruptCheckMillis = 100;
+
+// Waits for `events` on fd until the deadline. 1 ready, 0 timed out, -1 error (errno set;
+// ECANCELED when `interrupted` was raised).
+int pollUntil(int fd, short events, Clock::time_point deadline,
+              const std::atomic<bool>& interrupted) {
     for (;;) {
+        if (interrupted.load()) {
+            errno = ECANCELED;
+            return -1;
+        }
+        int left = millisLeft(deadline);
+        int slice = left < kInterruptCheckMillis ? left : kInterruptCheckMillis;
         pollfd p{fd, events, 0};
-        int rc = ::poll(&p, 1, millisLeft(deadline));
+        int rc = ::poll(&p, 1, slice);
         if (rc < 0 && errno == EINTR) continue;
         if (rc < 0) return -1;
-        return rc == 0 ? 0 : 1;
+        if (rc > 0) return 1;
+        if (left <= kInterruptCheckMillis) return 0;
     }
 }
 
@@ -98,9 +111,14 @@ void TcpStream::close() {
     }
 }
 
+void TcpStream::interrupt() {
+    interrupted_ = true;
+}
+
 StreamResult TcpStream::connect(const std::string& host, int port, Millis timeout) {
     ignoreSigpipeOnce();
     close();
+    if (interrupted_.load()) return fail(StreamResult::Failed, "interrupted");
     if (host.empty()) return fail(StreamResult::Failed, "no host name");
     if (port <= 0 || port > 65535) return fail(StreamResult::Failed, "port out of range");
     auto deadline = Clock::now() + timeout;
@@ -130,7 +148,7 @@ StreamResult TcpStream::connect(const std::string& host, int port, Millis timeou
             if (errno != EINPROGRESS) {
                 err = errno;
             } else {
-                int ready = pollUntil(fd, POLLOUT, deadline);
+                int ready = pollUntil(fd, POLLOUT, deadline, interrupted_);
                 if (ready == 0) {
                     ::close(fd);
                     last = StreamResult::TimedOut;
@@ -157,8 +175,9 @@ StreamResult TcpStream::connect(const std::string& host, int port, Millis timeou
 }
 
 StreamResult TcpStream::waitFor(bool forWrite, Clock::time_point deadline) {
-    int ready = pollUntil(fd_, forWrite ? POLLOUT : POLLIN, deadline);
+    int ready = pollUntil(fd_, forWrite ? POLLOUT : POLLIN, deadline, interrupted_);
     if (ready == 0) return fail(StreamResult::TimedOut, "timed out");
+    if (ready < 0 && errno == ECANCELED) return fail(StreamResult::Failed, "interrupted");
     if (ready < 0) return fail(StreamResult::Failed, std::string("poll: ") + std::strerror(errno));
     return StreamResult::Ok;
 }

@@ -128,6 +128,9 @@ class SmtpClient {
     bool sendMessage(const SmtpMessage& message);
     // Sends QUIT and closes. True at once when not connected.
     bool disconnect();
+    // Safe from any thread: the conversation in progress, and any later one, fails at its next
+    // network wait. Stop uses it so no sending thread sits out a five-minute time-out.
+    void interrupt() { stream_.interrupt(); }
 
     const std::string& lastError() const { return lastError_; }
     const std::string& server() const { return server_; }

@@ -1,0 +1,354 @@
+#include "delivery/campaign_run.h"
+
+#include <cstdio>
+
+#include "delivery/delivery_report.h"
+#include "delivery/dns_resolver.h"
+#include "delivery/recipient_queue.h"
+#include "delivery/send_log_buffer.h"
+#include "groups/address.h"
+#include "message/attachment_cache.h"
+#include "message/dynamic_variables.h"
+#include "message/fill_message.h"
+#include "message/html_tools.h"
+#include "message/mime_message.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int kConnectAttempts = 4;
+constexpr int kSendAttempts = 4;
+
+std::string threadLabel(int index) {
+    return "Thread# " + std::to_string(index + 1);
+}
+
+std::string domainOf(std::string_view address) {
+    size_t at = address.rfind('@');
+    return at == std::string_view::npos ? std::string() : std::string(address.substr(at + 1));
+}
+
+SmtpSecurityOptions relaySecurity(const RunRequest& r) {
+    SmtpSecurityOptions o;
+    switch (r.delivery.security) {
+        case ConnectionSecurity::None:
+            o.mode = SmtpSecurity::None;
+            break;
+        case ConnectionSecurity::StartTls:
+            o.mode = SmtpSecurity::StartTls;
+            break;
+        case ConnectionSecurity::Tls:
+            o.mode = SmtpSecurity::Tls;
+            break;
+    }
+    o.verifyCert = r.delivery.verifyCert;
+    o.caFile = r.caFile;
+    return o;
+}
+
+}  // namespace
+
+std::string supportQuestion(int failedPercent) {
+    char text[512];
+    std::snprintf(
+        text, sizeof text,
+        "Nearly %d percent of your mails could not be sent.\nThis could be due to "
+        "restrictions by your ISP's SMTP server.\nPlease contact our customer support for "
+        "tips on getting good results.\nGo to customer support page?",
+        failedPercent);
+    return text;
+}
+
+CheckResult checkDeliverySettings(DeliverySettings& s) {
+    if (s.mxMode) {
+        s.server.clear();
+        s.userName.clear();
+        s.password.clear();
+        s.authenticate = false;
+        return {};
+    }
+    s.server = std::string(trimWhite(s.server));
+    if (s.server.empty())
+        return {false, std::string(kMsgEnterMailServer), MessageField::DeliverySettings};
+    return {};
+}
+
+CampaignRun::CampaignRun(Paths paths, SendLogBuffer& log, RunObserver& observer)
+    : paths_(std::move(paths)), log_(log), observer_(observer) {}
+
+CampaignRun::~CampaignRun() {
+    stop();
+    wait();
+}
+
+bool CampaignRun::start(RunRequest request) {
+    std::lock_guard control(controlLock_);
+    if (sending_.load()) return false;
+    // The previous run's threads are ending or have ended; collect them first.
+    if (coordinator_.joinable()) coordinator_.join();
+    if (request.typed.empty() && request.groups.empty()) return false;
+    request.delivery.threadCount =
+        std::clamp(request.delivery.threadCount, kMinThreads, kMaxThreads);
+    request.delivery.waitSeconds = std::clamp(request.delivery.waitSeconds, kMinWait, kMaxWait);
+    request_ = std::move(request);
+
+    RecipientQueue::Events events;
+    events.groupStarted = [this](const std::string& g, std::size_t n) {
+        observer_.groupStarted(g, n);
+    };
+    events.unavailable = [this](const std::string& g, const std::string& text) {
+        log_.append(0, "Group " + g + " was not sent: " + text + "\n");
+        observer_.groupUnavailable(g, text);
+    };
+    events.skipped = [this](const Recipient& r, const std::string& g) { observer_.skipped(r, g); };
+    queue_ = std::make_unique<RecipientQueue>(paths_, request_.typed, request_.groups,
+                                              request_.autoUnsubscribe, std::move(events));
+    cache_ = std::make_unique<AttachmentCache>();
+    if (!request_.sources.cache) request_.sources.cache = cache_.get();
+    const CampaignMessage& m = request_.message;
+    bodyForTyped_ = m.unsubscribeAddress.empty()
+                        ? m.body
+                        : withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
+                                              m.unsubscribeScope, std::nullopt);
+
+    deleteReports(paths_);
+    {
+        std::lock_guard guard(resultLock_);
+        sent_ = failed_ = 0;
+        failures_.clear();
+    }
+    log_.setSpill(paths_.sendLog());
+    stopRequested_ = false;
+    aborted_ = false;
+    clients_.assign(static_cast<size_t>(request_.delivery.threadCount), nullptr);
+    statusActive_ = true;
+    sending_ = true;
+    observer_.runStarted(request_.typed.size());
+    coordinator_ = std::thread(&CampaignRun::coordinate, this);
+    return true;
+}
+
+void CampaignRun::runWorkers(void (CampaignRun::*worker)(int)) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < request_.delivery.threadCount; ++i) threads.emplace_back(worker, this, i);
+    for (auto& t : threads) t.join();
+}
+
+void CampaignRun::coordinate() {
+    if (queue_->typedTotal() > 0) runWorkers(&CampaignRun::typedWorker);
+    if (statusActive_.load() && !request_.groups.empty()) runWorkers(&CampaignRun::groupWorker);
+
+    bool wasSending = sending_.exchange(false);
+    statusActive_ = false;
+    RunSummary s = summary();
+    if (aborted_) return;  // the relay failure was reported; its log waits for the next write
+    log_.write(paths_.sendLog());
+    if (stopRequested_ || !wasSending)
+        observer_.stopped(s);
+    else
+        observer_.finished(s);
+}
+
+void CampaignRun::typedWorker(int index) {
+    while (statusActive_.load()) {
+        auto address = queue_->nextTyped();
+        if (!address || address->empty()) break;
+        if (!deliver(index, *address, std::string(kGeneralGroup), nullptr)) break;
+    }
+}
+
+void CampaignRun::groupWorker(int index) {
+    while (statusActive_.load()) {
+        auto member = queue_->nextMember(sending_);
+        if (!member) break;
+        if (!deliver(index, member->recipient.email, member->group, &member->recipient)) break;
+    }
+}
+
+bool CampaignRun::deliver(int index, const std::string& address, const std::string& group,
+                          const Recipient* member) {
+    const CampaignMessage& m = request_.message;
+    const DeliverySettings& d = request_.delivery;
+
+    std::string body = (member && !m.unsubscribeAddress.empty())
+                           ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
+                                                 m.unsubscribeScope, std::string_view(group))
+                           : bodyForTyped_;
+    if (m.useDynamicVariables)
+        body = member ? personalise(body, *member) : personalise(body, address);
+
+    MimeMessage msg;
+    msg.sources = request_.sources;
+    fillMimeMessage(msg, m, address, body);
+    {
+        std::lock_guard build(mimeBuildLock());
+        msg.build();
+    }
+    if (!sending_.load()) return false;
+
+    std::string host;
+    int port = 25;
+    std::string hello;
+    if (d.mxMode) {
+        DnsResolver resolver;
+        host = selectMxHost(resolver, address);
+        hello = domainOf(address);
+    } else {
+        host = d.server;
+        port = static_cast<int>(d.port);
+        hello = domainOf(m.senderAddress);
+    }
+    const int slot = index + 1;
+    log_.beginRecipient(slot, address);
+
+    SmtpClient client(host, 25);
+    if (!d.mxMode) client.setServer(host, port);
+    client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
+    if (d.mxMode) {
+        SmtpSecurityOptions o;
+        o.mode = request_.mxStartTls ? SmtpSecurity::Opportunistic : SmtpSecurity::None;
+        client.setSecurity(o);
+    } else {
+        client.setSecurity(relaySecurity(request_));
+    }
+    client.setTimeouts(request_.timeouts);
+    client.setLogSink(slot, &log_);
+    client.setHelloDomain(hello);
+    {
+        std::lock_guard guard(clientsLock_);
+        clients_[static_cast<size_t>(index)] = &client;
+    }
+    struct Release {
+        CampaignRun* run;
+        int index;
+        ~Release() {
+            std::lock_guard guard(run->clientsLock_);
+            run->clients_[static_cast<size_t>(index)] = nullptr;
+        }
+    } release{this, index};
+
+    bool failedRecorded = false;
+    std::string error;
+    bool connected = false;
+    for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
+        connected = client.connect();
+        if (!connected) error = "Connection fail " + host + ": " + client.lastError();
+        if (!sending_.load()) return false;
+    }
+    if (!connected) {
+        if (!d.mxMode) {
+            abortRun(client.lastError() == SmtpClient::kAuthFailed
+                         ? std::string(kMsgAuthenticationFailed)
+                         : std::string(kMsgRelayUnreachable));
+            return false;
+        }
+        record(index, false, error, group, address);
+        failedRecorded = true;
+    } else {
+        SmtpMessage out;
+        out.sender = msg.envelopeSender;
+        out.recipients.push_back(address);
+        out.headerBlock = msg.headerBlock;
+        out.body = msg.body;
+        bool sent = false;
+        for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
+            sent = client.sendMessage(out);
+            if (!sent) error = "Email fail <" + m.subject + ">: " + client.lastError();
+            if (!sending_.load()) return false;
+        }
+        if (!sent) {
+            record(index, false, error, group, address);
+            failedRecorded = true;
+        }
+        if (!client.disconnect()) {
+            error = "Error in SMTP Disconnect: Email maynot br sent! " + client.lastError();
+            if (!sending_.load()) return false;
+            if (!failedRecorded) {
+                record(index, false, error, group, address);
+                failedRecorded = true;
+            }
+        }
+    }
+    if (!sending_.load()) return false;
+    if (!failedRecorded) record(index, true, std::string(kStatusSent), group, address);
+    return pause(d.waitSeconds);
+}
+
+void CampaignRun::record(int index, bool sent, const std::string& text, const std::string& group,
+                         const std::string& address) {
+    std::lock_guard guard(resultLock_);
+    if (!statusActive_.load()) return;
+    if (sent) {
+        ++sent_;
+    } else {
+        ++failed_;
+        failures_.emplace_back(address, text);
+    }
+    appendReportLine(paths_, group, address, text);
+    observer_.result(SendResult{index, threadLabel(index), sent, text, group, address});
+}
+
+void CampaignRun::abortRun(const std::string& message) {
+    {
+        std::lock_guard control(pauseLock_);
+        if (!sending_.exchange(false)) return;  // already stopped or aborted
+        statusActive_ = false;
+        aborted_ = true;
+    }
+    pauseWake_.notify_all();
+    {
+        std::lock_guard guard(clientsLock_);
+        for (SmtpClient* c : clients_)
+            if (c) c->interrupt();
+    }
+    observer_.relayFailure(message);
+}
+
+bool CampaignRun::pause(int seconds) {
+    if (seconds <= 0) return sending_.load();
+    std::unique_lock lock(pauseLock_);
+    pauseWake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return !sending_.load(); });
+    return sending_.load();
+}
+
+void CampaignRun::stop() {
+    {
+        std::lock_guard control(pauseLock_);
+        if (!sending_.load()) return;
+        stopRequested_ = true;
+        sending_ = false;
+        statusActive_ = false;
+    }
+    pauseWake_.notify_all();
+    std::lock_guard guard(clientsLock_);
+    for (SmtpClient* c : clients_)
+        if (c) c->interrupt();
+}
+
+void CampaignRun::wait() {
+    std::lock_guard control(controlLock_);
+    if (coordinator_.joinable()) coordinator_.join();
+}
+
+std::vector<std::pair<std::string, std::string>> CampaignRun::failures() const {
+    std::lock_guard guard(resultLock_);
+    return failures_;
+}
+
+RunSummary CampaignRun::summary() const {
+    RunSummary s;
+    {
+        std::lock_guard guard(resultLock_);
+        s.sent = sent_;
+        s.failed = failed_;
+    }
+    s.skipped = queue_ ? queue_->skippedCount() : 0;
+    s.unavailableGroups = queue_ ? queue_->unavailableGroups() : std::vector<std::string>{};
+    if (s.sent + s.failed > 0)
+        s.failedPercent = static_cast<int>(s.failed * 100 / (s.sent + s.failed));
+    s.askSupport = s.failedPercent > 80;
+    return s;
+}
+
+}  // namespace qm
