@@ -1,0 +1,258 @@
+// The send engine end to end against real servers: smtp-sink (ordering, skips, many threads,
+// Stop), aiosmtpd (AUTH failure aborting the run, per-recipient refusals for the percentage
+// question) and dnsmasq (MX mode with an unreachable exchanger).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "common/file_util.h"
+#include "delivery/campaign_run.h"
+#include "delivery/delivery_report.h"
+#include "delivery/send_log_buffer.h"
+#include "peer_env.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+using test::peerEnv;
+using test::peerPort;
+
+// Collects everything the engine reports; wait() returns once the run has ended one way or another.
+class Recorder : public RunObserver {
+  public:
+    void result(const SendResult& r) override {
+        std::lock_guard g(m_);
+        results.push_back(r);
+        cv_.notify_all();
+    }
+    void skipped(const Recipient& r, const std::string& group) override {
+        std::lock_guard g(m_);
+        skippedMembers.push_back(group + ":" + r.email);
+    }
+    void groupUnavailable(const std::string& group, const std::string&) override {
+        std::lock_guard g(m_);
+        unavailable.push_back(group);
+    }
+    void relayFailure(const std::string& message) override { end("relay:" + message); }
+    void finished(const RunSummary& s) override {
+        summary = s;
+        end("finished");
+    }
+    void stopped(const RunSummary& s) override {
+        summary = s;
+        end("stopped");
+    }
+    void waitForResults(std::size_t n) {
+        std::unique_lock l(m_);
+        cv_.wait_for(l, std::chrono::seconds(30), [&] { return results.size() >= n; });
+    }
+    std::vector<std::string> rows() {
+        std::lock_guard g(m_);
+        std::vector<std::string> out;
+        for (auto& r : results)
+            out.push_back(r.group + ":" + r.address + ":" + (r.sent ? "Sent" : r.text));
+        return out;
+    }
+
+    std::vector<SendResult> results;
+    std::vector<std::string> skippedMembers, unavailable, endings;
+    RunSummary summary;
+
+  private:
+    void end(std::string what) {
+        std::lock_guard g(m_);
+        endings.push_back(std::move(what));
+        cv_.notify_all();
+    }
+    std::mutex m_;
+    std::condition_variable cv_;
+};
+
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(paths.ensureFolders()); }
+    void group(const std::string& name, const std::string& content) {
+        dir.write("qm/GroupRecipients/_" + name + ".sbz", content);
+    }
+    RunRequest request(std::vector<std::string> typed, std::vector<std::string> groups) {
+        RunRequest r;
+        r.message.senderName = "Ann";
+        r.message.senderAddress = "ann@example.test";
+        r.message.subject = "Hello";
+        r.message.format = MessageFormat::PlainText;
+        r.message.plainText = r.message.body = "Dear [**EMAIL**], hello.";
+        r.message.useDynamicVariables = true;
+        r.typed = std::move(typed);
+        r.groups = std::move(groups);
+        r.delivery.mxMode = false;
+        r.delivery.server = "127.0.0.1";
+        r.delivery.waitSeconds = 0;
+        r.delivery.threadCount = 1;
+        r.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(10));
+        return r;
+    }
+    std::string report(const std::string& group) {
+        std::string text;
+        readFile(reportPath(paths, group), text);
+        return text;
+    }
+
+    test::TempDir dir;
+    Paths paths{dir.file("qm")};
+    SendLogBuffer log;
+    Recorder rec;
+};
+
+TEST_F(EngineTest, SinkTypedThenGroupsInOrderEachOnceSkipsAccounted) {
+    group("First",
+          "g1@x.test,,,,,,,,,,,,,E\r\ng1@x.test,,,,,,,,,,,,,E\r\nd@x.test,,,,,,,,,,,,,D\r\n"
+          "u@x.test,,,,,,,,,,,,,U\r\nG1@x.test,,,,,,,,,,,,,E\r\n");
+    group("Second", "g2@x.test,,,,,,,,,,,,,E\r\ng1@x.test,,,,,,,,,,,,,E\r\n");
+    auto r = request({"t1@x.test", "t2@x.test"}, {"First", "Missing", "Second"});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
+    r.delivery.threadCount = 3;
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+
+    ASSERT_EQ(rec.endings, std::vector<std::string>{"finished"});
+    auto rows = rec.rows();
+    ASSERT_EQ(rows.size(), 6u);
+    // Every typed result comes before any group result; groups start in the order chosen (the
+    // last member of one group may still be on its way while the next group has begun).
+    std::vector<std::string> firstSeen;
+    for (auto& row : rows) {
+        std::string g = row.substr(0, row.find(':'));
+        if (std::find(firstSeen.begin(), firstSeen.end(), g) == firstSeen.end())
+            firstSeen.push_back(g);
+    }
+    EXPECT_EQ(firstSeen, (std::vector<std::string>{"<General>", "First", "Second"}));
+    EXPECT_TRUE(rows[0].starts_with("<General>:") && rows[1].starts_with("<General>:"));
+    std::multiset<std::string> got(rows.begin(), rows.end());
+    EXPECT_EQ(got,
+              (std::multiset<std::string>{"<General>:t1@x.test:Sent", "<General>:t2@x.test:Sent",
+                                          "First:g1@x.test:Sent", "First:G1@x.test:Sent",
+                                          "Second:g2@x.test:Sent", "Second:g1@x.test:Sent"}));
+    EXPECT_EQ(rec.unavailable, std::vector<std::string>{"Missing"});
+    EXPECT_EQ(rec.summary.sent, 6u);
+    EXPECT_EQ(rec.summary.failed, 0u);
+    EXPECT_EQ(rec.summary.skipped, 2u);
+    EXPECT_EQ(rec.summary.unavailableGroups, std::vector<std::string>{"Missing"});
+    EXPECT_EQ(report("<General>").size(), std::string("t1@x.test,Sent\r\n").size() * 2);
+    EXPECT_NE(report("Second").find("g2@x.test,Sent\r\n"), std::string::npos);
+
+    std::string logText;
+    readFile(paths.sendLog(), logText);
+    EXPECT_NE(logText.find("Recipient : g2@x.test\r\n"), std::string::npos);
+    EXPECT_NE(logText.find("Missing"), std::string::npos) << "the skipped group is in the log";
+    EXPECT_EQ(listFiles(peerEnv("QM_SINK_DUMP"), "").size(), 6u);
+}
+
+TEST_F(EngineTest, SinkFifteenThreadsThreeRecipientsFinishOnce) {
+    auto r = request({"a@x.test", "b@x.test", "c@x.test"}, {});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
+    r.delivery.threadCount = 15;
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+    EXPECT_EQ(rec.endings, std::vector<std::string>{"finished"});
+    EXPECT_EQ(rec.results.size(), 3u);
+    EXPECT_EQ(rec.summary.sent, 3u);
+    EXPECT_FALSE(run.sending());
+}
+
+TEST_F(EngineTest, SinkStopKeepsRowsSoFarAndWritesTheLog) {
+    auto r = request({"a@x.test", "b@x.test", "c@x.test"}, {});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
+    r.delivery.waitSeconds = 5;
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    rec.waitForResults(1);
+    auto before = std::chrono::steady_clock::now();
+    run.stop();
+    run.wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2))
+        << "Stop must not sit out the wait between recipients";
+    EXPECT_EQ(rec.endings, std::vector<std::string>{"stopped"});
+    EXPECT_EQ(rec.results.size(), 1u);
+    std::string logText;
+    readFile(paths.sendLog(), logText);
+    EXPECT_NE(logText.find("Recipient : "), std::string::npos);
+}
+
+TEST_F(EngineTest, AioWrongPasswordAbortsWithoutAResult) {
+    auto r = request({"a@x.test", "b@x.test"}, {});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_AIO_PORT"));
+    r.delivery.authenticate = true;
+    r.delivery.userName = "alice";
+    r.delivery.password = "wrong";
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+    EXPECT_EQ(rec.endings, std::vector<std::string>{"relay:Authentication Failed"});
+    EXPECT_TRUE(rec.results.empty());
+    EXPECT_FALSE(fileExists(paths.sendLog())) << "an aborted run does not write the log";
+    EXPECT_EQ(log.slotText(1).find("wrong"), std::string::npos);
+}
+
+TEST_F(EngineTest, AioPercentageQuestionAboveEightyPercent) {
+    struct Case {
+        int rejected, accepted;
+        bool ask;
+    } cases[] = {{9, 1, true}, {8, 2, false}};
+    for (const auto& c : cases) {
+        Recorder local;
+        std::vector<std::string> typed;
+        for (int i = 0; i < c.rejected; ++i)
+            typed.push_back("reject-" + std::to_string(i) + "@x.test");
+        for (int i = 0; i < c.accepted; ++i) typed.push_back("ok-" + std::to_string(i) + "@x.test");
+        auto r = request(typed, {});
+        r.delivery.port = static_cast<unsigned>(peerPort("QM_AIO_PORT"));
+        r.delivery.threadCount = 5;
+        CampaignRun run(paths, log, local);
+        ASSERT_TRUE(run.start(std::move(r)));
+        run.wait();
+        EXPECT_EQ(local.summary.failed, static_cast<size_t>(c.rejected));
+        EXPECT_EQ(local.summary.askSupport, c.ask)
+            << c.rejected << " of " << c.rejected + c.accepted;
+        for (auto& res : local.results) {
+            if (!res.sent) {
+                EXPECT_EQ(res.text.rfind("Email fail <Hello>: ", 0), 0u) << res.text;
+            }
+        }
+    }
+    EXPECT_NE(supportQuestion(90).find("Nearly 90 percent of your mails could not be sent."),
+              std::string::npos);
+}
+
+TEST_F(EngineTest, DnsUnreachableExchangerIsThatRecipientsFailure) {
+    dir.write("resolv.conf", "nameserver 127.0.0.1#" + peerEnv("QM_DNS_PORT") + "\n");
+    ::setenv("QUILLMARK_RESOLV_CONF", dir.file("resolv.conf").c_str(), 1);
+    // example.test's exchanger is mx1.example.test at 127.0.0.2, where nothing listens on 25.
+    auto r = request({"a@example.test", "b@example.test"}, {});
+    r.delivery.mxMode = true;
+    r.delivery.server.clear();
+    r.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(2));
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+    ::unsetenv("QUILLMARK_RESOLV_CONF");
+    EXPECT_EQ(rec.endings, std::vector<std::string>{"finished"});
+    ASSERT_EQ(rec.results.size(), 2u);
+    for (auto& res : rec.results) {
+        EXPECT_FALSE(res.sent);
+        EXPECT_EQ(res.text.rfind("Connection fail mx1.example.test: ", 0), 0u) << res.text;
+    }
+    EXPECT_NE(report("<General>").find("a@example.test,Connection fail mx1.example.test"),
+              std::string::npos);
+    EXPECT_TRUE(rec.summary.askSupport);
+}
+
+}  // namespace
+}  // namespace qm
