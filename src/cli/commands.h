@@ -20,5 +20,6 @@ void addAppCommands(CLI::App& app, int& exitCode);
 void addGroupCommands(CLI::App& app, int& exitCode);
 void addDeliveryCommands(CLI::App& app, int& exitCode);
 void addMessageCommands(CLI::App& app, int& exitCode);
+void addSendCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

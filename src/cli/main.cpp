@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     addGroupCommands(app, exitCode);
     addDeliveryCommands(app, exitCode);
     addMessageCommands(app, exitCode);
+    addSendCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

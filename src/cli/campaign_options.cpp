@@ -1,0 +1,118 @@
+#include "cli/campaign_options.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "app/settings.h"
+#include "common/file_util.h"
+#include "groups/address.h"
+#include "message/html_tools.h"
+
+namespace qm::cli {
+
+void addMessageOptions(CLI::App* command, MessageOptions& o) {
+    command->add_option("--from-name", o.fromName, "Sender name")->required();
+    command->add_option("--from", o.from, "Sender address")->required();
+    command->add_option("--subject", o.subject, "Subject")->required();
+    o.html = command->add_option("--html", o.htmlFile, "HTML body file")->check(CLI::ExistingFile);
+    o.text =
+        command->add_option("--text", o.textFile, "Plain-text body file")->check(CLI::ExistingFile);
+    o.html->excludes(o.text);
+    command->add_option("--attach", o.attach, "Attachment file (repeatable)")
+        ->check(CLI::ExistingFile);
+    command->add_flag("--dynamic", o.dynamic, "Replace dynamic variables such as [**USER**]");
+    o.unsubscribeOption =
+        command->add_option("--unsubscribe", o.unsubscribe, "Address for unsubscribe requests");
+    command->add_option("--scope", o.scope, "Unsubscribe scope")
+        ->check(CLI::IsMember({"single", "all"}))
+        ->needs(o.unsubscribeOption);
+}
+
+bool bodyChosen(const MessageOptions& o) {
+    return o.html->count() + o.text->count() == 1;
+}
+
+bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& error,
+                    std::function<CheckResult()> checkDelivery) {
+    m.senderName = o.fromName;
+    m.senderAddress = o.from;
+    m.subject = o.subject;
+    m.format = o.htmlFile.empty() ? MessageFormat::PlainText : MessageFormat::Html;
+    std::string text;
+    if (!readFile(o.htmlFile.empty() ? o.textFile : o.htmlFile, text, &error)) return false;
+    (m.isHtml() ? m.htmlText : m.plainText) = text;
+    m.useDynamicVariables = o.dynamic;
+    m.unsubscribeAddress = o.unsubscribe;
+    m.unsubscribeScope =
+        o.scope == "all" ? UnsubscribeScope::AllGroups : UnsubscribeScope::SingleGroup;
+    if (!o.unsubscribe.empty() && !isEmailAddress(o.unsubscribe)) {
+        error = "The email address entered is invalid.";
+        return false;
+    }
+    error = m.attachments.addFiles(o.attach);
+    if (!error.empty()) return false;
+
+    MessageCheckHooks hooks;
+    hooks.confirm = [](std::string_view question) {
+        std::cerr << question << " (going on)\n";
+        return true;
+    };
+    hooks.checkDelivery = std::move(checkDelivery);
+    CheckResult check = checkMessage(m, false, hooks);
+    if (!check.ok) {
+        error = check.message;
+        return false;
+    }
+    m.attachments.resetEmbedded();
+    if (m.isHtml()) rewriteInlineImages(m.body, m.attachments);
+    return true;
+}
+
+void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
+    auto* server = command->add_option("--server", o.server, "Relay server (else the stored one)");
+    command->add_option("--port", o.port, "Relay port")->check(CLI::Range(1, 65535));
+    command->add_option("--security", o.security, "Connection security")
+        ->check(CLI::IsMember({"none", "starttls", "tls"}));
+    command->add_option("--verify-cert", o.verifyCert, "Check the relay's certificate")
+        ->check(CLI::IsMember({"y", "n"}));
+    command->add_option("--user", o.user, "Relay user name (AUTH LOGIN)");
+    command->add_option("--password-env", o.passwordEnv,
+                        "Environment variable that holds the relay password");
+    command->add_flag("--mx", o.mx, "Deliver to each recipient's mail exchanger")->excludes(server);
+    command->add_option("--threads", o.threads, "Sending threads")->check(CLI::Range(1, 15));
+    command->add_option("--wait", o.wait, "Seconds each thread waits after a recipient")
+        ->check(CLI::Range(0, 5));
+}
+
+bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string& error) {
+    d = loadDeliverySettings(SettingsStore::open());
+    if (o.mx) d.mxMode = true;
+    if (!o.server.empty()) {
+        d.mxMode = false;
+        d.server = o.server;
+        d.authenticate = false;
+        d.userName.clear();
+        d.password.clear();
+    }
+    if (o.port > 0) d.port = static_cast<unsigned>(o.port);
+    if (!o.security.empty()) d.security = parseSecurity(o.security);
+    if (!o.verifyCert.empty()) d.verifyCert = o.verifyCert == "y";
+    if (!o.user.empty()) {
+        d.authenticate = true;
+        d.userName = o.user;
+        if (!o.passwordEnv.empty()) {
+            const char* value = std::getenv(o.passwordEnv.c_str());
+            if (!value) {
+                error = "environment variable " + o.passwordEnv + " is not set";
+                return false;
+            }
+            d.password = value;
+        }
+    }
+    d.threadCount = o.threads;
+    d.waitSeconds = o.wait;
+    d.startNow = true;
+    return true;
+}
+
+}  // namespace qm::cli

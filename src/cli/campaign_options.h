@@ -1,0 +1,47 @@
+// Options shared by the commands that make a campaign message (message build, send,
+// test-campaign) and by those that deliver one (send, test-campaign): how they are declared on
+// the command line and how they become a checked CampaignMessage and DeliverySettings.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "app/delivery_settings.h"
+#include "message/campaign_message.h"
+
+namespace qm::cli {
+
+struct MessageOptions {
+    std::string fromName, from, subject, htmlFile, textFile, unsubscribe;
+    std::string scope = "single";
+    std::vector<std::string> attach;
+    bool dynamic = false;
+    CLI::Option* html = nullptr;
+    CLI::Option* text = nullptr;
+    CLI::Option* unsubscribeOption = nullptr;
+};
+
+void addMessageOptions(CLI::App* command, MessageOptions& o);
+// True when exactly one of --html and --text was given.
+bool bodyChosen(const MessageOptions& o);
+
+// Reads the body and attachments, runs the message check (answering its empty-message question
+// with yes, said on stderr) with `checkDelivery` as its delivery step, and marks the inline
+// pictures. False with the text to show.
+bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& error,
+                    std::function<CheckResult()> checkDelivery = nullptr);
+
+struct DeliveryOptions {
+    std::string server, security, verifyCert, user, passwordEnv;
+    int port = 0;
+    bool mx = false;
+    int threads = 1;
+    int wait = 0;
+};
+
+void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
+// The stored delivery settings with the command line's choices over them.
+bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);
+
+}  // namespace qm::cli

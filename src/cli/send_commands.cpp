@@ -1,0 +1,263 @@
+// send, test-campaign and report: whole campaigns from a terminal, with the same reports and send
+// log as the desktop program.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "cli/campaign_options.h"
+#include "cli/commands.h"
+#include "common/file_util.h"
+#include "delivery/campaign_run.h"
+#include "delivery/delivery_report.h"
+#include "delivery/send_log_buffer.h"
+#include "delivery/test_campaign.h"
+#include "groups/address.h"
+
+namespace qm::cli {
+
+namespace {
+
+std::atomic<bool> interruptRequested{false};
+
+extern "C" void onInterrupt(int) {
+    interruptRequested = true;
+}
+
+// Prints what the run reports: a progress bar on a terminal, one line per result otherwise.
+class ConsoleObserver : public RunObserver {
+  public:
+    explicit ConsoleObserver(bool terminal) : terminal_(terminal) {}
+
+    void runStarted(std::size_t typedTotal) override {
+        std::lock_guard g(m_);
+        known_ = typedTotal;
+        start_ = std::chrono::steady_clock::now();
+    }
+    void groupStarted(const std::string& group, std::size_t members) override {
+        std::lock_guard g(m_);
+        known_ += members;
+        group_ = group;
+    }
+    void groupUnavailable(const std::string& group, const std::string& text) override {
+        std::lock_guard g(m_);
+        clearBar();
+        std::cerr << "Group " << group << " was not sent: " << text << '\n';
+    }
+    void skipped(const Recipient&, const std::string&) override {
+        std::lock_guard g(m_);
+        ++skipped_;
+    }
+    void result(const SendResult& r) override {
+        std::lock_guard g(m_);
+        (r.sent ? sent_ : failed_)++;
+        if (!terminal_) {
+            std::cout << r.thread << ',' << (r.sent ? kStatusSent : kStatusFailed) << ',' << r.group
+                      << ',' << r.address << (r.sent ? "" : "," + r.text) << '\n';
+            return;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw_ > std::chrono::milliseconds(100) ||
+            sent_ + failed_ + skipped_ >= known_)
+            drawBar(now);
+    }
+    void relayFailure(const std::string& message) override {
+        std::lock_guard g(m_);
+        clearBar();
+        std::cerr << message << '\n';
+        outcome_ = Outcome::Aborted;
+    }
+    void finished(const RunSummary& s) override { report(s, Outcome::Finished); }
+    void stopped(const RunSummary& s) override { report(s, Outcome::Stopped); }
+
+    int exitCode() const {
+        std::lock_guard g(m_);
+        return outcome_ == Outcome::Finished && summary_.failed == 0 &&
+                       summary_.unavailableGroups.empty()
+                   ? kExitOk
+                   : kExitFailure;
+    }
+
+  private:
+    enum class Outcome { Running, Finished, Stopped, Aborted };
+
+    void drawBar(std::chrono::steady_clock::time_point now) {
+        lastDraw_ = now;
+        std::size_t done = sent_ + failed_ + skipped_;
+        std::size_t total = known_ > done ? known_ : done;
+        int width = 30, filled = total ? static_cast<int>(done * width / total) : width;
+        double secs = std::chrono::duration<double>(now - start_).count();
+        std::fprintf(stdout, "\r[%s%s] %zu/%zu  sent %zu  failed %zu  %.0f/s  %s\033[K",
+                     std::string(filled, '#').c_str(), std::string(width - filled, '.').c_str(),
+                     done, total, sent_, failed_, secs > 0 ? (sent_ + failed_) / secs : 0.0,
+                     group_.c_str());
+        std::fflush(stdout);
+        barShown_ = true;
+    }
+    void clearBar() {
+        if (barShown_) std::fputs("\r\033[K", stdout), std::fflush(stdout);
+        barShown_ = false;
+    }
+    void report(const RunSummary& s, Outcome outcome) {
+        std::lock_guard g(m_);
+        if (terminal_) drawBar(std::chrono::steady_clock::now());
+        if (barShown_) std::fputs("\n", stdout);
+        barShown_ = false;
+        summary_ = s;
+        outcome_ = outcome;
+        double secs =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        if (outcome == Outcome::Finished)
+            std::cout << kMsgFinished << '\n';
+        else
+            std::cout << "Sending stopped.\n";
+        std::cout << "Sent: " << s.sent << "  Failed: " << s.failed << "  Skipped: " << s.skipped
+                  << "  (" << static_cast<long>(secs * 1000) << " ms)\n";
+        for (const auto& group : s.unavailableGroups)
+            std::cout << "Not sent (group file unreadable): " << group << '\n';
+        if (s.askSupport) {
+            std::string question = supportQuestion(s.failedPercent);
+            std::cout << question.substr(0, question.find('\n')) << '\n';
+        }
+        std::cout.flush();
+    }
+
+    mutable std::mutex m_;
+    const bool terminal_;
+    std::size_t known_ = 0, sent_ = 0, failed_ = 0, skipped_ = 0;
+    std::string group_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), lastDraw_{};
+    bool barShown_ = false;
+    Outcome outcome_ = Outcome::Running;
+    RunSummary summary_;
+};
+
+// Starts the run and waits for it; Ctrl+C is the Stop command.
+int runCampaign(RunRequest request) {
+    SettingsStore settings = SettingsStore::open();
+    Paths paths = Paths::current(settings);
+    std::string error;
+    if (!paths.ensureFolders(&error)) return fail(error);
+    request.autoUnsubscribe = settings.readFlag(keys::kAutoUnsubscribe);
+    request.mxStartTls = settings.readFlag(keys::kMxStartTls);
+
+    SendLogBuffer log;
+    ConsoleObserver observer(::isatty(STDOUT_FILENO) == 1);
+    CampaignRun run(paths, log, observer);
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = onInterrupt;
+    ::sigaction(SIGINT, &action, &previous);
+    if (!run.start(std::move(request))) return fail(kMsgNoValidAddress);
+    while (run.sending()) {
+        if (interruptRequested.exchange(false)) run.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    run.wait();
+    ::sigaction(SIGINT, &previous, nullptr);
+    return observer.exitCode();
+}
+
+struct SendOptions {
+    MessageOptions message;
+    DeliveryOptions delivery;
+    std::string to, groups;
+};
+
+bool prepareRequest(const SendOptions& o, RunRequest& r, std::string& error) {
+    if (!resolveDelivery(o.delivery, r.delivery, error)) return false;
+    return prepareMessage(o.message, r.message, error,
+                          [&r] { return checkDeliverySettings(r.delivery); });
+}
+
+int runSend(const SendOptions& o) {
+    RunRequest r;
+    AddressList typed = parseAddressList(o.to);
+    if (!typed.message.empty()) std::cerr << typed.message << '\n';
+    r.typed = std::move(typed.addresses);
+    // Group names each end in ";"; a last name typed without its ";" still counts here.
+    std::string_view groups = o.groups;
+    for (size_t pos = 0; pos < groups.size();) {
+        size_t semi = groups.find(';', pos);
+        if (semi == std::string_view::npos) semi = groups.size();
+        if (semi > pos) r.groups.emplace_back(groups.substr(pos, semi - pos));
+        pos = semi + 1;
+    }
+    std::string error;
+    if (!prepareRequest(o, r, error)) return fail(error);
+    if (r.typed.empty() && r.groups.empty()) return fail(kMsgNoValidAddress);
+    return runCampaign(std::move(r));
+}
+
+int runTestCampaign(const SendOptions& o) {
+    if (auto message = checkTestAddresses(o.to)) return fail(*message);
+    RunRequest r;
+    r.typed = parseAddressList(o.to).addresses;
+    if (r.typed.empty()) return fail(kMsgNoTestAddress);
+    std::string error;
+    if (!prepareRequest(o, r, error)) return fail(error);
+    return runCampaign(std::move(r));
+}
+
+}  // namespace
+
+void addSendCommands(CLI::App& app, int& exitCode) {
+    {
+        auto o = std::make_shared<SendOptions>();
+        auto* send = app.add_subcommand(
+            "send", "Send a campaign to typed addresses and groups (Ctrl+C stops it)");
+        addMessageOptions(send, o->message);
+        send->add_option("--to", o->to, "Typed addresses, separated by ';' or ','");
+        send->add_option("--groups", o->groups, "Group names, each followed by ';'");
+        addDeliveryOptions(send, o->delivery);
+        send->callback([&exitCode, o] {
+            if (!bodyChosen(o->message)) {
+                std::cerr << "Give exactly one of --html and --text.\n";
+                exitCode = kExitUsage;
+                return;
+            }
+            exitCode = runSend(*o);
+        });
+    }
+    {
+        auto o = std::make_shared<SendOptions>();
+        auto* test = app.add_subcommand("test-campaign",
+                                        "Send the message at once to at most five addresses");
+        addMessageOptions(test, o->message);
+        test->add_option("--to", o->to, "Up to five addresses separated by ','")->required();
+        addDeliveryOptions(test, o->delivery);
+        test->callback([&exitCode, o] {
+            if (!bodyChosen(o->message)) {
+                std::cerr << "Give exactly one of --html and --text.\n";
+                exitCode = kExitUsage;
+                return;
+            }
+            exitCode = runTestCampaign(*o);
+        });
+    }
+    {
+        auto group = std::make_shared<std::string>(kGeneralGroup);
+        auto* report = app.add_subcommand(
+            "report", "Print the last run's delivery report of GROUP (\"<General>\" when none)");
+        report->add_option("GROUP", *group, "Group name");
+        report->callback([&exitCode, group] {
+            Paths paths = Paths::current(SettingsStore::open());
+            std::string text;
+            if (!readFile(reportPath(paths, *group), text)) {
+                exitCode = fail("No delivery report for " + *group + ".");
+                return;
+            }
+            std::cout << text;
+            exitCode = kExitOk;
+        });
+    }
+}
+
+}  // namespace qm::cli
