@@ -68,8 +68,8 @@ bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& er
     return true;
 }
 
-void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
-    auto* server = command->add_option("--server", o.server, "Relay server (else the stored one)");
+void addRelayOptions(CLI::App* command, DeliveryOptions& o) {
+    command->add_option("--server", o.server, "Relay server (else the stored one)");
     command->add_option("--port", o.port, "Relay port")->check(CLI::Range(1, 65535));
     command->add_option("--security", o.security, "Connection security")
         ->check(CLI::IsMember({"none", "starttls", "tls"}));
@@ -78,7 +78,12 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
     command->add_option("--user", o.user, "Relay user name (AUTH LOGIN)");
     command->add_option("--password-env", o.passwordEnv,
                         "Environment variable that holds the relay password");
-    command->add_flag("--mx", o.mx, "Deliver to each recipient's mail exchanger")->excludes(server);
+}
+
+void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
+    addRelayOptions(command, o);
+    command->add_flag("--mx", o.mx, "Deliver to each recipient's mail exchanger")
+        ->excludes(command->get_option("--server"));
     command->add_option("--threads", o.threads, "Sending threads")->check(CLI::Range(1, 15));
     command->add_option("--wait", o.wait, "Seconds each thread waits after a recipient")
         ->check(CLI::Range(0, 5));

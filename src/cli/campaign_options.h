@@ -40,6 +40,9 @@ struct DeliveryOptions {
     int wait = 0;
 };
 
+// --server --port --security --verify-cert --user --password-env.
+void addRelayOptions(CLI::App* command, DeliveryOptions& o);
+// The relay options, --mx, --threads and --wait.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // The stored delivery settings with the command line's choices over them.
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);

@@ -29,24 +29,6 @@ std::string domainOf(std::string_view address) {
     return at == std::string_view::npos ? std::string() : std::string(address.substr(at + 1));
 }
 
-SmtpSecurityOptions relaySecurity(const RunRequest& r) {
-    SmtpSecurityOptions o;
-    switch (r.delivery.security) {
-        case ConnectionSecurity::None:
-            o.mode = SmtpSecurity::None;
-            break;
-        case ConnectionSecurity::StartTls:
-            o.mode = SmtpSecurity::StartTls;
-            break;
-        case ConnectionSecurity::Tls:
-            o.mode = SmtpSecurity::Tls;
-            break;
-    }
-    o.verifyCert = r.delivery.verifyCert;
-    o.caFile = r.caFile;
-    return o;
-}
-
 }  // namespace
 
 std::string supportQuestion(int failedPercent) {
@@ -205,13 +187,9 @@ bool CampaignRun::deliver(int index, const std::string& address, const std::stri
     SmtpClient client(host, 25);
     if (!d.mxMode) client.setServer(host, port);
     client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
-    if (d.mxMode) {
-        SmtpSecurityOptions o;
-        o.mode = request_.mxStartTls ? SmtpSecurity::Opportunistic : SmtpSecurity::None;
-        client.setSecurity(o);
-    } else {
-        client.setSecurity(relaySecurity(request_));
-    }
+    SmtpSecurityOptions security = d.mxMode ? mxSecurity(request_.mxStartTls) : relaySecurity(d);
+    security.caFile = request_.caFile;
+    client.setSecurity(security);
     client.setTimeouts(request_.timeouts);
     client.setLogSink(slot, &log_);
     client.setHelloDomain(hello);

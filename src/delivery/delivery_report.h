@@ -10,8 +10,8 @@
 //
 // Failure contract: appends and deletes that fail are ignored, as a missing report line is not
 // worth a message; a report that cannot be read gives no rows. saveUndeliveredList() returns false
-// with the group store's "Failed to save data.". Reading takes any bytes: a row is split at its first ",", a line
-// without CR LF at the end of the file is ignored.
+// with the group store's "Failed to save data.". Reading takes any bytes: a row is split at its
+// first ",", a line without CR LF at the end of the file is ignored.
 #pragma once
 
 #include <string>

@@ -4,8 +4,8 @@
 
 #include "app/settings.h"
 #include "common/base64.h"
+#include "common/smtp_transparency.h"
 #include "delivery/send_log_buffer.h"
-#include "delivery/smtp_data.h"
 
 namespace qm {
 
@@ -98,29 +98,26 @@ SmtpTimeouts SmtpTimeouts::uniform(std::chrono::milliseconds each) {
     return t;
 }
 
-bool parseSmtpSecurity(std::string_view text, SmtpSecurity& out) {
-    if (text == "none")
-        out = SmtpSecurity::None;
-    else if (text == "starttls")
-        out = SmtpSecurity::StartTls;
-    else if (text == "tls")
-        out = SmtpSecurity::Tls;
-    else
-        return false;
-    return true;
-}
-
-SmtpSecurityOptions relaySecurityFromSettings(const SettingsStore& settings) {
+SmtpSecurityOptions relaySecurity(const DeliverySettings& settings) {
     SmtpSecurityOptions o;
-    if (!parseSmtpSecurity(settings.read(keys::kSmtpSecurity), o.mode)) o.mode = SmtpSecurity::None;
-    o.verifyCert = settings.readFlag(keys::kSmtpVerifyCert);
+    switch (settings.security) {
+        case ConnectionSecurity::None:
+            o.mode = SmtpSecurity::None;
+            break;
+        case ConnectionSecurity::StartTls:
+            o.mode = SmtpSecurity::StartTls;
+            break;
+        case ConnectionSecurity::Tls:
+            o.mode = SmtpSecurity::Tls;
+            break;
+    }
+    o.verifyCert = settings.verifyCert;
     return o;
 }
 
-SmtpSecurityOptions mxSecurityFromSettings(const SettingsStore& settings) {
+SmtpSecurityOptions mxSecurity(bool startTls) {
     SmtpSecurityOptions o;
-    o.mode =
-        settings.readFlag(keys::kMxStartTls) ? SmtpSecurity::Opportunistic : SmtpSecurity::None;
+    o.mode = startTls ? SmtpSecurity::Opportunistic : SmtpSecurity::None;
     o.verifyCert = false;
     return o;
 }
@@ -340,7 +337,8 @@ bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
     const auto limit = timeouts_[SmtpStage::DataTransfer];
     StreamResult r = stream_.sendAll(headerBlock, limit);
     if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
-    SmtpDataEncoder encoder;
+    // Streamed in chunks so a sending thread never holds a second copy of a large body.
+    SmtpTransparency encoder;
     std::string out;
     for (std::size_t pos = 0; pos < body.size(); pos += kChunk) {
         out.clear();
@@ -348,6 +346,10 @@ bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
         r = stream_.sendAll(out, limit);
         if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
     }
+    out.clear();
+    encoder.finish(out);
+    if (!out.empty() && (r = stream_.sendAll(out, limit)) != StreamResult::Ok)
+        return failStream(SmtpStage::DataTransfer, r);
     return true;
 }
 

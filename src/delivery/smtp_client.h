@@ -32,13 +32,13 @@
 #include <string_view>
 #include <vector>
 
+#include "app/delivery_settings.h"
 #include "common/tcp_stream.h"
 #include "delivery/smtp_reply.h"
 
 namespace qm {
 
 class SendLogBuffer;
-class SettingsStore;
 
 enum class SmtpStage {
     Connect,
@@ -82,12 +82,10 @@ struct SmtpSecurityOptions {
     std::string caFile;      // trusted CAs instead of the system store (tests)
 };
 
-// "none", "starttls", "tls" (as stored under SmtpServer\Security); false for anything else.
-bool parseSmtpSecurity(std::string_view text, SmtpSecurity& out);
-// The relay's security from the settings; an unknown Security value counts as "none".
-SmtpSecurityOptions relaySecurityFromSettings(const SettingsStore& settings);
-// Opportunistic when MxStartTls is "y", else None.
-SmtpSecurityOptions mxSecurityFromSettings(const SettingsStore& settings);
+// The relay's security as the delivery settings choose it.
+SmtpSecurityOptions relaySecurity(const DeliverySettings& settings);
+// Opportunistic STARTTLS towards mail exchangers when `startTls` (setting MxStartTls), else none.
+SmtpSecurityOptions mxSecurity(bool startTls);
 
 // What sendMessage needs of a built message. Views only: the caller keeps the message alive.
 struct SmtpMessage {

@@ -10,7 +10,6 @@
 #include "common/file_util.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/smtp_client.h"
-#include "delivery/smtp_data.h"
 #include "peer_env.h"
 
 namespace qm {
