@@ -1,5 +1,7 @@
 #include "delivery/outbox.h"
 
+#include <unordered_set>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -181,14 +183,17 @@ std::vector<std::string> outboxRecipientList(std::string_view recipients) {
 std::string buildOutboxRecipients(const std::vector<std::string>& typed,
                                   const std::vector<std::vector<Recipient>>& groups) {
     std::string list;
+    // Exact addresses already listed: a substring test would drop "ob@x.com" after "bob@x.com".
+    std::unordered_set<std::string_view> listed;
     for (std::size_t i = 0; i < typed.size(); ++i) {
         if (i) list += ';';
         list += typed[i];
+        listed.insert(typed[i]);
     }
     for (const auto& members : groups) {
         for (const auto& r : members) {
             if (r.status != RecipientStatus::Enabled || r.email.empty()) continue;
-            if (list.find(r.email) != std::string::npos) continue;
+            if (!listed.insert(r.email).second) continue;
             if (!list.empty()) list += ';';
             list += r.email;
         }

@@ -56,8 +56,8 @@ bool readOutbox(const std::string& path, OutboxRun& out);
 // The recipient list split at ";" (empty pieces dropped).
 std::vector<std::string> outboxRecipientList(std::string_view recipients);
 
-// The typed addresses joined by ";", then each group's Enabled members whose address does not
-// already occur anywhere in the list (a plain substring test, as the stored runs have always done).
+// The typed addresses joined by ";", then each group's Enabled members whose address is not yet
+// in the list (exact comparison; letter case makes addresses different, as in a run).
 std::string buildOutboxRecipients(const std::vector<std::string>& typed,
                                   const std::vector<std::vector<Recipient>>& groups);
 

@@ -192,6 +192,10 @@ TEST(OutboxTest, RecipientListRule) {
     EXPECT_EQ(buildOutboxRecipients({"a@x.test", "b@x.test"}, groups),
               "a@x.test;b@x.test;c@x.test;f@x.test");
     EXPECT_EQ(buildOutboxRecipients({}, groups), "a@x.test;c@x.test;f@x.test");
+    // An address inside another one is still a different recipient.
+    EXPECT_EQ(buildOutboxRecipients({"bob@x.test"},
+                                    {{member("ob@x.test", 'E'), member("bob@x.test", 'E')}}),
+              "bob@x.test;ob@x.test");
 }
 
 }  // namespace
