@@ -3,13 +3,12 @@
 #include <cstdio>
 
 #include "delivery/delivery_report.h"
-#include "delivery/dns_resolver.h"
+#include "delivery/recipient_delivery.h"
 #include "delivery/recipient_queue.h"
 #include "delivery/send_log_buffer.h"
 #include "groups/address.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
-#include "message/fill_message.h"
 #include "message/html_tools.h"
 #include "message/mime_message.h"
 
@@ -17,16 +16,8 @@ namespace qm {
 
 namespace {
 
-constexpr int kConnectAttempts = 4;
-constexpr int kSendAttempts = 4;
-
 std::string threadLabel(int index) {
     return "Thread# " + std::to_string(index + 1);
-}
-
-std::string domainOf(std::string_view address) {
-    size_t at = address.rfind('@');
-    return at == std::string_view::npos ? std::string() : std::string(address.substr(at + 1));
 }
 
 }  // namespace
@@ -74,6 +65,8 @@ bool CampaignRun::start(RunRequest request) {
         std::clamp(request.delivery.threadCount, kMinThreads, kMaxThreads);
     request.delivery.waitSeconds = std::clamp(request.delivery.waitSeconds, kMinWait, kMaxWait);
     request_ = std::move(request);
+    target_ =
+        DeliveryTarget{request_.delivery, request_.mxStartTls, request_.timeouts, request_.caFile};
 
     RecipientQueue::Events events;
     events.groupStarted = [this](const std::string& g, std::size_t n) {
@@ -151,8 +144,6 @@ void CampaignRun::groupWorker(int index) {
 bool CampaignRun::deliver(int index, const std::string& address, const std::string& group,
                           const Recipient* member) {
     const CampaignMessage& m = request_.message;
-    const DeliverySettings& d = request_.delivery;
-
     std::string body = (member && !m.unsubscribeAddress.empty())
                            ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
                                                  m.unsubscribeScope, std::string_view(group))
@@ -161,96 +152,36 @@ bool CampaignRun::deliver(int index, const std::string& address, const std::stri
         body = member ? personalise(body, *member) : personalise(body, address);
 
     MimeMessage msg;
-    msg.sources = request_.sources;
-    fillMimeMessage(msg, m, address, body);
-    {
-        std::lock_guard build(mimeBuildLock());
-        msg.build();
-    }
+    buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
-    std::string host;
-    int port = 25;
-    std::string hello;
-    if (d.mxMode) {
-        DnsResolver resolver;
-        host = selectMxHost(resolver, address);
-        hello = domainOf(address);
-    } else {
-        host = d.server;
-        port = static_cast<int>(d.port);
-        hello = domainOf(m.senderAddress);
-    }
-    const int slot = index + 1;
-    log_.beginRecipient(slot, address);
-
-    SmtpClient client(host, 25);
-    if (!d.mxMode) client.setServer(host, port);
-    client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
-    SmtpSecurityOptions security = d.mxMode ? mxSecurity(request_.mxStartTls) : relaySecurity(d);
-    security.caFile = request_.caFile;
-    client.setSecurity(security);
-    client.setTimeouts(request_.timeouts);
-    client.setLogSink(slot, &log_);
-    client.setHelloDomain(hello);
-    {
-        std::lock_guard guard(clientsLock_);
-        clients_[static_cast<size_t>(index)] = &client;
-    }
-    struct Release {
-        CampaignRun* run;
-        int index;
-        ~Release() {
-            std::lock_guard guard(run->clientsLock_);
-            run->clients_[static_cast<size_t>(index)] = nullptr;
-        }
-    } release{this, index};
-
-    bool failedRecorded = false;
-    std::string error;
-    bool connected = false;
-    for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
-        connected = client.connect();
-        if (!connected) error = "Connection fail " + host + ": " + client.lastError();
-        if (!sending_.load()) return false;
-    }
-    if (!connected) {
-        if (!d.mxMode) {
-            abortRun(client.lastError() == SmtpClient::kAuthFailed
-                         ? std::string(kMsgAuthenticationFailed)
-                         : std::string(kMsgRelayUnreachable));
+    DeliveryOutcome outcome = deliverBuilt(target_, msg, address, m.subject, m.senderAddress, log_,
+                                           index + 1, sending_, [this, index](SmtpClient* c) {
+                                               std::lock_guard guard(clientsLock_);
+                                               clients_[static_cast<size_t>(index)] = c;
+                                           });
+    switch (outcome.kind) {
+        case DeliveryOutcome::Interrupted:
             return false;
-        }
-        record(index, false, error, group, address);
-        failedRecorded = true;
-    } else {
-        SmtpMessage out;
-        out.sender = msg.envelopeSender;
-        out.recipients.push_back(address);
-        out.headerBlock = msg.headerBlock;
-        out.body = msg.body;
-        bool sent = false;
-        for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
-            sent = client.sendMessage(out);
-            if (!sent) error = "Email fail <" + m.subject + ">: " + client.lastError();
-            if (!sending_.load()) return false;
-        }
-        if (!sent) {
-            record(index, false, error, group, address);
-            failedRecorded = true;
-        }
-        if (!client.disconnect()) {
-            error = "Error in SMTP Disconnect: Email maynot br sent! " + client.lastError();
-            if (!sending_.load()) return false;
-            if (!failedRecorded) {
-                record(index, false, error, group, address);
-                failedRecorded = true;
+        case DeliveryOutcome::ConnectFailed:
+            // Every later recipient would meet the same relay: the whole run ends.
+            if (!target_.settings.mxMode) {
+                abortRun(outcome.lastError == SmtpClient::kAuthFailed
+                             ? std::string(kMsgAuthenticationFailed)
+                             : std::string(kMsgRelayUnreachable));
+                return false;
             }
-        }
+            record(index, false, outcome.text, group, address);
+            break;
+        case DeliveryOutcome::Failed:
+            record(index, false, outcome.text, group, address);
+            break;
+        case DeliveryOutcome::Sent:
+            record(index, true, std::string(kStatusSent), group, address);
+            break;
     }
     if (!sending_.load()) return false;
-    if (!failedRecorded) record(index, true, std::string(kStatusSent), group, address);
-    return pause(d.waitSeconds);
+    return pause(request_.delivery.waitSeconds);
 }
 
 void CampaignRun::record(int index, bool sent, const std::string& text, const std::string& group,

@@ -37,6 +37,7 @@
 
 #include "app/delivery_settings.h"
 #include "app/paths.h"
+#include "delivery/recipient_delivery.h"
 #include "delivery/smtp_client.h"
 #include "groups/recipient.h"
 #include "message/campaign_message.h"
@@ -156,6 +157,7 @@ class CampaignRun {
     RunObserver& observer_;
 
     RunRequest request_;
+    DeliveryTarget target_;
     std::unique_ptr<RecipientQueue> queue_;
     std::unique_ptr<AttachmentCache> cache_;
     std::string bodyForTyped_;  // the body with the typed-address unsubscribe footer

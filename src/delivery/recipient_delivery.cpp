@@ -1,0 +1,105 @@
+#include "delivery/recipient_delivery.h"
+
+#include <mutex>
+
+#include "delivery/dns_resolver.h"
+#include "delivery/send_log_buffer.h"
+#include "message/fill_message.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int kConnectAttempts = 4;
+constexpr int kSendAttempts = 4;
+
+std::string domainOf(std::string_view address) {
+    size_t at = address.rfind('@');
+    return at == std::string_view::npos ? std::string() : std::string(address.substr(at + 1));
+}
+
+}  // namespace
+
+void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
+                           std::string_view body, const MimeSources& sources) {
+    out.sources = sources;
+    fillMimeMessage(out, m, address, body);
+    std::lock_guard build(mimeBuildLock());
+    out.build();
+}
+
+DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
+                             const std::string& address, const std::string& subject,
+                             const std::string& senderAddress, SendLogBuffer& log, int logSlot,
+                             const std::atomic<bool>& running,
+                             const std::function<void(SmtpClient*)>& track) {
+    const DeliverySettings& d = target.settings;
+    std::string host;
+    int port = 25;
+    std::string hello;
+    if (d.mxMode) {
+        DnsResolver resolver;
+        host = selectMxHost(resolver, address);
+        hello = domainOf(address);
+    } else {
+        host = d.server;
+        port = static_cast<int>(d.port);
+        hello = domainOf(senderAddress);
+    }
+    log.beginRecipient(logSlot, address);
+
+    SmtpClient client(host, 25);
+    if (!d.mxMode) client.setServer(host, port);
+    client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
+    SmtpSecurityOptions security = d.mxMode ? mxSecurity(target.mxStartTls) : relaySecurity(d);
+    security.caFile = target.caFile;
+    client.setSecurity(security);
+    client.setTimeouts(target.timeouts);
+    client.setLogSink(logSlot, &log);
+    client.setHelloDomain(hello);
+    if (track) track(&client);
+    struct Untrack {
+        const std::function<void(SmtpClient*)>& track;
+        ~Untrack() {
+            if (track) track(nullptr);
+        }
+    } untrack{track};
+
+    DeliveryOutcome out;
+    bool connected = false;
+    for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
+        connected = client.connect();
+        if (!connected) out.text = "Connection fail " + host + ": " + client.lastError();
+        if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
+    }
+    if (!connected) {
+        out.kind = DeliveryOutcome::ConnectFailed;
+        out.lastError = client.lastError();
+        return out;
+    }
+
+    SmtpMessage smtp;
+    smtp.sender = message.envelopeSender;
+    smtp.recipients.push_back(address);
+    smtp.headerBlock = message.headerBlock;
+    smtp.body = message.body;
+    bool sent = false;
+    for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
+        sent = client.sendMessage(smtp);
+        if (!sent) out.text = "Email fail <" + subject + ">: " + client.lastError();
+        if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
+    }
+    out.kind = sent ? DeliveryOutcome::Sent : DeliveryOutcome::Failed;
+    if (!client.disconnect()) {
+        if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
+        // A failure already recorded keeps its own text.
+        if (sent) {
+            out.kind = DeliveryOutcome::Failed;
+            out.text = "Error in SMTP Disconnect: Email maynot br sent! " + client.lastError();
+        }
+    }
+    if (out.kind == DeliveryOutcome::Sent) out.text.clear();
+    return out;
+}
+
+}  // namespace qm
