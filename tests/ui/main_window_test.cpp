@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <memory>
 
 #include "app/settings.h"
 #include "app/ui/main_window.h"
@@ -149,6 +150,27 @@ TEST(MainWindow, HtmlEditorTakesTokensAndGivesBackItsSource) {
         return html.contains("[**USER**]");
     }));
     EXPECT_TRUE(html.contains("<body>", Qt::CaseInsensitive)) << html.toStdString();
+}
+
+// The engine answers pending requests while the window is torn down (the preview's profile shuts
+// down first when the message tab is on top); those answers must not reach the composer or the
+// caller, whose state is going or gone.
+TEST(MainWindow, EditorRequestsPendingAtCloseAreDropped) {
+    test::FreshProfile profile;
+    auto answers = std::make_shared<int>(0);
+    {
+        ui::MainWindow window;
+        window.show();
+        auto* composer = window.composer();
+        ASSERT_TRUE(test::waitFor([&] { return composer->editor()->isReady(); }));
+        window.tabs()->setCurrentIndex(ui::MainWindow::PreviewTab);
+        window.tabs()->setCurrentIndex(ui::MainWindow::MessageTab);
+        for (int i = 0; i < 5; ++i) composer->html([answers](const QString&) { ++*answers; });
+        composer->refreshPreview();
+    }
+    EXPECT_EQ(*answers, 0);
+    QTest::qWait(200);
+    EXPECT_EQ(*answers, 0) << "no answer arrives after the window is gone";
 }
 
 TEST(MainWindow, StatusGridTakesResultsInBatches) {
