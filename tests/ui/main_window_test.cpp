@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -108,6 +109,17 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     EXPECT_EQ(window.tabs()->tabText(1), "Html Preview");
 }
 
+TEST(MainWindow, OpensAt800x580WithEveryTabFitting) {
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    window.show();
+    EXPECT_EQ(window.width(), 800);
+    EXPECT_EQ(window.height(), 580);
+    const QSize least = window.minimumSizeHint();
+    EXPECT_LE(least.width(), 800);
+    EXPECT_LE(least.height(), 580);
+}
+
 TEST(MainWindow, CtrlMInsertsTheChosenTokenAtTheCaret) {
     test::FreshProfile profile;
     ui::MainWindow window;
@@ -197,6 +209,15 @@ TEST(MainWindow, StatusGridTakesResultsInBatches) {
     EXPECT_EQ(status->groupText(), "Current Group: <General>");
     EXPECT_EQ(status->progress()->value(), 100000);
     window.show();
+    // The status texts are painted on their own timer; the screen must come to show the counts.
+    auto painted = [&](const QString& text) {
+        for (auto* label : status->findChildren<QLabel*>())
+            if (label->isVisible() && label->text() == text) return true;
+        return false;
+    };
+    EXPECT_TRUE(test::waitFor(
+        [&] { return painted("Total Emails sent: 90000") && painted("Current Group: <General>"); },
+        3000));
     test::screenshot(&window, "main-send-status-sending");
 
     RecordedBoxes boxes;
@@ -236,6 +257,7 @@ TEST(MainWindow, Screenshots) {
             test::screenshot(&window, QString("main-") + names[i] + suffix);
         }
     }
+    window.resize(800, 580);
     window.tabs()->setCurrentIndex(0);
     window.composer()->plainButton()->click();
     window.composer()->plainEdit()->setPlainText("Dear [**USER**],\n\nPlain text version.");
