@@ -1,15 +1,48 @@
 // Quillmark, the desktop program. Start-up runs in a fixed order: command line, program name,
 // folders, the running-copy marker, the dialog colours, the tutorial reminder, then the main
 // window, shown maximised and painted at once.
+//
+// QUILLMARK_BENCH_EXIT_AFTER_PAINT=1 makes the program print "first paint: N ms" (N counted from
+// main()) when the main window is first painted, then close the window as File > Exit does; the
+// start-up benchmark (bench/startup.cpp) and a smoke test use it.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdio>
 
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app/ui/main_window.h"
 #include "app/ui/reminder_dialog.h"
 
+namespace {
+
+class ExitAfterFirstPaint : public QObject {
+  public:
+    ExitAfterFirstPaint(QWidget* window, const QElapsedTimer& clock)
+        : QObject(window), window_(window), clock_(clock) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window_ && event->type() == QEvent::Paint && !painted_) {
+            painted_ = true;
+            std::printf("first paint: %lld ms\n", static_cast<long long>(clock_.elapsed()));
+            std::fflush(stdout);
+            QTimer::singleShot(0, window_, &QWidget::close);
+        }
+        return false;
+    }
+
+  private:
+    QWidget* window_;
+    const QElapsedTimer& clock_;
+    bool painted_ = false;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    QElapsedTimer clock;
+    clock.start();
     // The HTML editor and preview share GL contexts with the window.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -31,6 +64,8 @@ int main(int argc, char** argv) {
     qm::ui::showReminderIfWanted(store);
 
     qm::ui::MainWindow window;
+    if (qEnvironmentVariableIsSet("QUILLMARK_BENCH_EXIT_AFTER_PAINT"))
+        window.installEventFilter(new ExitAfterFirstPaint(&window, clock));
     window.showMaximized();
     window.repaint();
     return app.exec();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -16,6 +17,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <memory>
 
 #include "app/settings.h"
 #include "app/ui/main_window.h"
@@ -107,6 +109,17 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     EXPECT_EQ(window.tabs()->tabText(1), "Html Preview");
 }
 
+TEST(MainWindow, OpensAt800x580WithEveryTabFitting) {
+    test::FreshProfile profile;
+    ui::MainWindow window;
+    window.show();
+    EXPECT_EQ(window.width(), 800);
+    EXPECT_EQ(window.height(), 580);
+    const QSize least = window.minimumSizeHint();
+    EXPECT_LE(least.width(), 800);
+    EXPECT_LE(least.height(), 580);
+}
+
 TEST(MainWindow, CtrlMInsertsTheChosenTokenAtTheCaret) {
     test::FreshProfile profile;
     ui::MainWindow window;
@@ -151,6 +164,27 @@ TEST(MainWindow, HtmlEditorTakesTokensAndGivesBackItsSource) {
     EXPECT_TRUE(html.contains("<body>", Qt::CaseInsensitive)) << html.toStdString();
 }
 
+// The engine answers pending requests while the window is torn down (the preview's profile shuts
+// down first when the message tab is on top); those answers must not reach the composer or the
+// caller, whose state is going or gone.
+TEST(MainWindow, EditorRequestsPendingAtCloseAreDropped) {
+    test::FreshProfile profile;
+    auto answers = std::make_shared<int>(0);
+    {
+        ui::MainWindow window;
+        window.show();
+        auto* composer = window.composer();
+        ASSERT_TRUE(test::waitFor([&] { return composer->editor()->isReady(); }));
+        window.tabs()->setCurrentIndex(ui::MainWindow::PreviewTab);
+        window.tabs()->setCurrentIndex(ui::MainWindow::MessageTab);
+        for (int i = 0; i < 5; ++i) composer->html([answers](const QString&) { ++*answers; });
+        composer->refreshPreview();
+    }
+    EXPECT_EQ(*answers, 0);
+    QTest::qWait(200);
+    EXPECT_EQ(*answers, 0) << "no answer arrives after the window is gone";
+}
+
 TEST(MainWindow, StatusGridTakesResultsInBatches) {
     test::FreshProfile profile;
     ui::MainWindow window;
@@ -175,6 +209,15 @@ TEST(MainWindow, StatusGridTakesResultsInBatches) {
     EXPECT_EQ(status->groupText(), "Current Group: <General>");
     EXPECT_EQ(status->progress()->value(), 100000);
     window.show();
+    // The status texts are painted on their own timer; the screen must come to show the counts.
+    auto painted = [&](const QString& text) {
+        for (auto* label : status->findChildren<QLabel*>())
+            if (label->isVisible() && label->text() == text) return true;
+        return false;
+    };
+    EXPECT_TRUE(test::waitFor(
+        [&] { return painted("Total Emails sent: 90000") && painted("Current Group: <General>"); },
+        3000));
     test::screenshot(&window, "main-send-status-sending");
 
     RecordedBoxes boxes;
@@ -214,6 +257,7 @@ TEST(MainWindow, Screenshots) {
             test::screenshot(&window, QString("main-") + names[i] + suffix);
         }
     }
+    window.resize(800, 580);
     window.tabs()->setCurrentIndex(0);
     window.composer()->plainButton()->click();
     window.composer()->plainEdit()->setPlainText("Dear [**USER**],\n\nPlain text version.");

@@ -25,7 +25,8 @@ void screenshot(QWidget* widget, const QString& name) {
     QDir().mkpath(dir);
     if (!widget->isVisible()) widget->show();
     QApplication::processEvents();
-    widget->grab().save(dir + "/" + name + ".png");
+    if (!widget->grab().save(dir + "/" + name + ".png"))
+        ADD_FAILURE() << "cannot save " << (dir + "/" + name).toStdString();
 }
 
 bool waitFor(const std::function<bool()>& done, int ms) {

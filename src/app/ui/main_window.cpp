@@ -106,6 +106,14 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow() {
     // The preview copy beside an inserted page is a working file only.
     if (composer_->pageInserted()) QFile::remove(composer_->previewFile());
+    // The composer writes into the preview, so it goes first. The tab widget would delete its
+    // pages in stacking order (the current one last), and a preview deleted first shuts its
+    // profile down while the editor still has source requests pending: the engine answers them
+    // there, into a composer that then loads a file into the half-destroyed preview. Removing the
+    // composer's tab moves the current tab, which must not ask it for a preview any more.
+    disconnect(tabs_, nullptr, this, nullptr);
+    delete composer_;
+    composer_ = nullptr;
 }
 
 QWidget* MainWindow::buildForm() {

@@ -64,8 +64,15 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     verify_->setToolTip("Refuse a server whose certificate does not match its name");
     auto* serverForm = new QFormLayout(serverBox);
     serverForm->setContentsMargins(20, 0, 0, 0);
-    serverForm->addRow("Server:", server_);
-    serverForm->addRow("Port:", port_);
+    // Host and port share a row, as they are usually read together; the row it saves lets the
+    // window fit 800x580.
+    auto* hostRow = new QHBoxLayout;
+    hostRow->addWidget(server_, 1);
+    auto* portLabel = new QLabel("Port:");
+    portLabel->setBuddy(port_);
+    hostRow->addWidget(portLabel);
+    hostRow->addWidget(port_);
+    serverForm->addRow("Server:", hostRow);
     auto* securityRow = new QHBoxLayout;
     securityRow->addWidget(security_);
     securityRow->addWidget(verify_);

@@ -27,11 +27,16 @@ HtmlEditor::HtmlEditor(QWidget* parent) : QWebEngineView(parent) {
     connect(this, &QWebEngineView::loadStarted, this, [this] { ready_ = false; });
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) {
         page()->runJavaScript("document.designMode = 'on';", QWebEngineScript::ApplicationWorld,
-                              [this](const QVariant&) {
+                              [this, alive = alive_](const QVariant&) {
+                                  if (!*alive) return;
                                   ready_ = true;
                                   emit loaded();
                               });
     });
+}
+
+HtmlEditor::~HtmlEditor() {
+    *alive_ = false;
 }
 
 void HtmlEditor::loadFile(const QString& path) {
@@ -43,7 +48,9 @@ void HtmlEditor::setDocument(const QString& html, const QString& baseFolder) {
 }
 
 void HtmlEditor::html(std::function<void(const QString&)> done) const {
-    page()->toHtml([done = std::move(done)](const QString& text) { done(text); });
+    page()->toHtml([done = std::move(done), alive = alive_](const QString& text) {
+        if (*alive) done(text);
+    });
 }
 
 void HtmlEditor::exec(const QString& command, const QString& value) {

@@ -5,10 +5,15 @@
 //
 // Loads are asynchronous: loadFile() and setDocument() return at once and the document becomes
 // editable when the page has loaded (loaded() is emitted then).
+//
+// The engine calls back its pending answers even while widgets are being torn down (from inside
+// another profile's destruction, or its own page's), so an answer that arrives once the editor is
+// going away is dropped rather than handed to callers whose state may already be gone.
 #pragma once
 
 #include <QWebEngineView>
 #include <functional>
+#include <memory>
 
 namespace qm::ui {
 
@@ -16,10 +21,13 @@ class HtmlEditor : public QWebEngineView {
     Q_OBJECT
   public:
     explicit HtmlEditor(QWidget* parent = nullptr);
+    ~HtmlEditor() override;
 
     void loadFile(const QString& path);
     // Replaces the document by `html`; relative references resolve against `baseFolder`.
     void setDocument(const QString& html, const QString& baseFolder);
+    // `done` runs on the window's thread with the source text, or never if the editor is destroyed
+    // first.
     void html(std::function<void(const QString&)> done) const;
     // document.execCommand(command, false, value).
     void exec(const QString& command, const QString& value = {});
@@ -32,6 +40,8 @@ class HtmlEditor : public QWebEngineView {
 
   private:
     bool ready_ = false;
+    // False from the start of destruction on; shared with every pending engine callback.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace qm::ui

@@ -1,0 +1,85 @@
+// 100,000 results into the "Send Status" grid while the window is shown, as a run delivers them:
+// sending threads call the run forwarder as fast as they can, and the window's thread takes each
+// call in order. A 0 ms heartbeat timer on the window's thread fires once per event-loop
+// iteration; the longest gap between two beats is how long the window could not react to input or
+// repaint. Offscreen.
+//
+// usage: bench_status_grid [RESULTS [THREADS]]   (default 100000 4)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "app/ui/main_window.h"
+#include "app/ui/run_forwarder.h"
+#include "app/ui/send_status_tab.h"
+#include "app/ui/status_model.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    const int results = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
+    const int threads = argc > 2 ? std::max(1, std::atoi(argv[2])) : 4;
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QTemporaryDir profile;
+    qputenv("QUILLMARK_CONFIG", (profile.path() + "/settings.ini").toUtf8());
+    qputenv("QUILLMARK_HOME", (profile.path() + "/home").toUtf8());
+
+    qm::ui::MainWindow window;
+    window.resize(1366, 768);
+    window.show();
+    auto* forwarder = new qm::ui::RunForwarder(&window);
+    auto* model = window.statusTab()->model();
+
+    QElapsedTimer clock;
+    qint64 lastBeat = 0, longestGap = 0, beats = 0, feedersDone = -1;
+    QTimer heartbeat;
+    heartbeat.setInterval(0);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longestGap = std::max(longestGap, now - lastBeat);
+        lastBeat = now;
+        ++beats;
+        if (feedersDone >= 0 && model->rowCount() == results) {
+            heartbeat.stop();
+            window.runStopped();
+            app.quit();
+        }
+    });
+
+    std::vector<std::thread> feeders;
+    std::atomic<int> running{threads};
+    QTimer::singleShot(200, [&] {
+        forwarder->started();
+        forwarder->progressRange(results);
+        forwarder->currentGroup("<General>");
+        clock.start();
+        heartbeat.start();
+        for (int t = 0; t < threads; ++t)
+            feeders.emplace_back([&, t] {
+                const QString label = QString("Thread# %1").arg(t + 1);
+                for (int i = t; i < results; i += threads) {
+                    forwarder->result(label, i % 10 != 0, "<General>",
+                                      QString("user%1@example.com").arg(i));
+                    forwarder->progressStep();
+                }
+                if (--running == 0)
+                    QMetaObject::invokeMethod(&app, [&] { feedersDone = clock.elapsed(); });
+            });
+    });
+    app.exec();
+    for (auto& f : feeders) f.join();
+    const double total = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    std::printf(
+        "%d results from %d threads: all rows shown after %.0f ms (threads done after %lld "
+        "ms)\n",
+        results, threads, total, feedersDone);
+    std::printf("event loop: %lld iterations, longest gap %.1f ms\n", beats,
+                static_cast<double>(longestGap) / 1e6);
+    return model->rowCount() == results ? 0 : 1;
+}
