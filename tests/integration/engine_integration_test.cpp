@@ -13,6 +13,8 @@
 #include "common/file_util.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
+#include "delivery/outbox.h"
+#include "delivery/scheduled_run.h"
 #include "delivery/send_log_buffer.h"
 #include "peer_env.h"
 #include "support/temp_dir.h"
@@ -227,6 +229,56 @@ TEST_F(EngineTest, AioPercentageQuestionAboveEightyPercent) {
     }
     EXPECT_NE(supportQuestion(90).find("Nearly 90 percent of your mails could not be sent."),
               std::string::npos);
+}
+
+TEST_F(EngineTest, AioScheduledRunRecordsEveryRecipientAndGoesOn) {
+    OutboxRun stored;
+    stored.senderName = "Ann";
+    stored.senderAddress = "ann@example.test";
+    stored.recipients = "one@x.test;reject-me@x.test;two@x.test";
+    stored.subject = "Stored";
+    stored.body = "Hello [**EMAIL**]";
+    stored.attachments = {dir.file("gone.pdf")};  // unreadable now: left out, nothing else changes
+    stored.embeddedFlags = "n";
+    std::string path = writeOutbox(paths, stored, 1700000000);
+    ASSERT_NE(path, kOutboxError);
+
+    struct Case {
+        const char* name;
+        int port;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"relay up",
+         peerPort("QM_AIO_PORT"),
+         {"Thread#1,Sent,one@x.test", "Thread#1,Failed To Send,reject-me@x.test",
+          "Thread#1,Sent,two@x.test"}},
+        // Nobody listens on port 1: every recipient fails, and the loop still reaches the end.
+        {"relay down",
+         1,
+         {"Thread#1,Failed To Send,one@x.test", "Thread#1,Failed To Send,reject-me@x.test",
+          "Thread#1,Failed To Send,two@x.test"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> got;
+        bool completed = false;
+        ScheduledRun run(log);
+        ScheduledRunRequest r;
+        r.outboxPath = path;
+        r.target.settings.mxMode = false;
+        r.target.settings.server = "127.0.0.1";
+        r.target.settings.port = static_cast<unsigned>(c.port);
+        r.target.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(5));
+        r.pause = std::chrono::milliseconds(0);
+        r.record = [&](std::string_view label, std::string_view status, const std::string& a) {
+            got.push_back(std::string(label) + "," + std::string(status) + "," + a);
+        };
+        r.complete = [&] { completed = true; };
+        ASSERT_TRUE(run.start(std::move(r)));
+        run.wait();
+        EXPECT_TRUE(completed) << c.name;
+        EXPECT_EQ(got, c.want) << c.name;
+    }
+    EXPECT_NE(log.slotText(0).find("Recipient : two@x.test"), std::string::npos);
 }
 
 TEST_F(EngineTest, DnsUnreachableExchangerIsThatRecipientsFailure) {

@@ -1,0 +1,89 @@
+#include "delivery/scheduled_run.h"
+
+#include "delivery/campaign_run.h"
+#include "delivery/outbox.h"
+#include "message/attachment_cache.h"
+#include "message/dynamic_variables.h"
+#include "message/html_tools.h"
+
+namespace qm {
+
+ScheduledRun::~ScheduledRun() {
+    cancel();
+    wait();
+}
+
+bool ScheduledRun::start(ScheduledRunRequest request) {
+    if (running_.load()) return false;
+    wait();
+    request_ = std::move(request);
+    active_ = true;
+    running_ = true;
+    thread_ = std::thread(&ScheduledRun::run, this);
+    return true;
+}
+
+void ScheduledRun::cancel() {
+    {
+        std::lock_guard guard(pauseLock_);
+        active_ = false;
+    }
+    pauseWake_.notify_all();
+    std::lock_guard guard(clientLock_);
+    if (client_) client_->interrupt();
+}
+
+void ScheduledRun::wait() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void ScheduledRun::run() {
+    OutboxRun stored;
+    if (!request_.done && readOutbox(request_.outboxPath, stored)) {
+        CampaignMessage m;
+        m.senderName = stored.senderName;
+        m.senderAddress = stored.senderAddress;
+        m.subject = stored.subject;
+        m.format = stored.html ? MessageFormat::Html : MessageFormat::PlainText;
+        m.body = stored.body;
+        // One file at a time keeps each embedded flag with its own file when one is unreadable.
+        for (std::size_t i = 0; i < stored.attachments.size(); ++i) {
+            std::size_t before = m.attachments.size();
+            m.attachments.addFiles({stored.attachments[i]});
+            if (m.attachments.size() > before && i < stored.embeddedFlags.size() &&
+                stored.embeddedFlags[i] == 'y')
+                m.attachments.setEmbedded(before);
+        }
+        std::string body = request_.unsubscribeAddress.empty()
+                               ? m.body
+                               : withUnsubscribeText(m.body, m.format, request_.unsubscribeAddress,
+                                                     request_.unsubscribeScope, std::nullopt);
+        AttachmentCache cache;
+        MimeSources sources = request_.sources;
+        if (!sources.cache) sources.cache = &cache;
+        const int slot = 0;
+        for (const std::string& address : outboxRecipientList(stored.recipients)) {
+            if (!active_.load()) break;
+            MimeMessage msg;
+            buildRecipientMessage(msg, m, address, personalise(body, address), sources);
+            DeliveryOutcome outcome =
+                deliverBuilt(request_.target, msg, address, m.subject, m.senderAddress, log_, slot,
+                             active_, [this](SmtpClient* c) {
+                                 std::lock_guard guard(clientLock_);
+                                 client_ = c;
+                             });
+            if (outcome.kind == DeliveryOutcome::Interrupted) break;
+            if (request_.record)
+                request_.record(
+                    kScheduledThreadLabel,
+                    outcome.kind == DeliveryOutcome::Sent ? kStatusSent : kScheduledFailed,
+                    address);
+            std::unique_lock lock(pauseLock_);
+            pauseWake_.wait_for(lock, request_.pause, [this] { return !active_.load(); });
+        }
+    }
+    running_ = false;
+    if (request_.complete) request_.complete();
+}
+
+}  // namespace qm
