@@ -211,8 +211,9 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
     EXPECT_FALSE(c.window.senderName()->isEnabled());
     EXPECT_FALSE(c.window.attachmentList()->isEnabled());
     for (QPushButton* button : c.window.findChildren<QPushButton*>()) {
-        if (button->text() == "Attach" || button->text() == "Delete")
+        if (button->text() == "Attach" || button->text() == "Delete") {
             EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
+        }
     }
     EXPECT_FALSE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_FALSE(c.window.statusTab()->view()->isEnabled());
