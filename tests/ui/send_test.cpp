@@ -248,6 +248,10 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
     EXPECT_TRUE(c.window.senderName()->isEnabled());
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_EQ(c.window.statusTab()->progress()->value(), 0);
+    test::screenshot(&c.window, "main-send-status-finished-800x580");
+    c.window.resize(1366, 768);
+    test::screenshot(&c.window, "main-send-status-finished-large");
+    c.window.resize(800, 580);
 
     // The picture went inline: a related part with its Content-ID, referred to by cid:.
     const auto dumped = dumpedWith("Subject: Inline picture run");
