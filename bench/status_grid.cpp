@@ -55,18 +55,18 @@ int main(int argc, char** argv) {
     std::vector<std::thread> feeders;
     std::atomic<int> running{threads};
     QTimer::singleShot(200, [&] {
-        forwarder->started();
-        forwarder->progressRange(results);
-        forwarder->currentGroup("<General>");
+        // The typed phase: progress over every result, current group "<General>".
+        forwarder->runStarted(static_cast<std::size_t>(results));
         clock.start();
         heartbeat.start();
         for (int t = 0; t < threads; ++t)
             feeders.emplace_back([&, t] {
-                const QString label = QString("Thread# %1").arg(t + 1);
+                const std::string label = "Thread# " + std::to_string(t + 1);
                 for (int i = t; i < results; i += threads) {
-                    forwarder->result(label, i % 10 != 0, "<General>",
-                                      QString("user%1@example.com").arg(i));
-                    forwarder->progressStep();
+                    const bool sent = i % 10 != 0;
+                    forwarder->result(qm::SendResult{t, label, sent, sent ? "Sent" : "refused",
+                                                     "<General>",
+                                                     "user" + std::to_string(i) + "@example.com"});
                 }
                 if (--running == 0)
                     QMetaObject::invokeMethod(&app, [&] { feedersDone = clock.elapsed(); });

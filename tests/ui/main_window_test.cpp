@@ -24,6 +24,7 @@
 #include "app/ui/send_status_tab.h"
 #include "app/ui/smtp_settings_tab.h"
 #include "app/ui/status_model.h"
+#include "delivery/campaign_run.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_editor.h"
 #include "message/ui/variable_dialog.h"
@@ -222,7 +223,12 @@ TEST(MainWindow, StatusGridTakesResultsInBatches) {
 
     RecordedBoxes boxes;
     boxes.answers = {false};
-    window.runFinished(90);
+    RunSummary summary;
+    summary.sent = 1;
+    summary.failed = 9;
+    summary.failedPercent = 90;
+    summary.askSupport = true;
+    window.runFinished(summary);
     EXPECT_EQ(boxes.shown, QStringList{"Quillmark has finished sending emails and will now "
                                        "stop all the threads."});
     ASSERT_EQ(boxes.asked.size(), 1);

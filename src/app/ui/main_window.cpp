@@ -26,14 +26,23 @@
 #include <QVBoxLayout>
 
 #include "app/delivery_settings.h"
-#include "app/ui/core_seams.h"
 #include "app/ui/message_boxes.h"
 #include "app/ui/not_available.h"
 #include "app/ui/reminder_dialog.h"
+#include "app/ui/run_forwarder.h"
 #include "app/ui/send_status_tab.h"
 #include "app/ui/smtp_settings_tab.h"
 #include "app/ui/text.h"
+#include "delivery/campaign_run.h"
+#include "delivery/delivery_report.h"
+#include "delivery/send_log_buffer.h"
+#include "delivery/test_campaign.h"
+#include "delivery/ui/delivery_report_dialog.h"
+#include "delivery/ui/stopping_threads_dialog.h"
+#include "delivery/ui/test_campaign_dialog.h"
+#include "groups/address.h"
 #include "groups/ui/select_groups_dialog.h"
+#include "message/html_tools.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_page_dialog.h"
 #include "message/ui/preview_view.h"
@@ -58,6 +67,9 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), store_(SettingsStore::open()), paths_(Paths::current(store_)) {
     setWindowTitle("Quillmark");
     paths_.ensureFolders();
+    log_ = std::make_unique<SendLogBuffer>();
+    forwarder_ = new RunForwarder(this);
+    run_ = std::make_unique<CampaignRun>(paths_, *log_, *forwarder_);
 
     tabs_ = new QTabWidget;
     preview_ = new PreviewView;
@@ -104,6 +116,12 @@ MainWindow::MainWindow(QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // A sending thread may be waiting for this window to take a relay failure; it must not hold up
+    // the wait for the run's threads.
+    forwarder_->detach();
+    run_.reset();
+    // The reports describe the last run of this program run only.
+    deleteReports(paths_);
     // The preview copy beside an inserted page is a working file only.
     if (composer_->pageInserted()) QFile::remove(composer_->previewFile());
     // The composer writes into the preview, so it goes first. The tab widget would delete its
@@ -196,32 +214,34 @@ QAction* MainWindow::addCommand(QMenu* menu, Command command, const QString& tex
 }
 
 void MainWindow::buildMenus() {
-    const bool engine = seams::kSendEngineWired;
-    const bool message = seams::kMessageCoreWired;
     auto* bar = menuBar();
 
     QMenu* file = bar->addMenu("&File");
     QAction* newEmail = addCommand(file, Command::NewEmail, "&New Email", QKeySequence("Ctrl+N"),
                                    "New Email", true);
     connect(newEmail, &QAction::triggered, this, &MainWindow::newEmail);
-    addCommand(file, Command::SendEmail, "&Send Email", QKeySequence("Ctrl+R"), "Send Emails",
-               engine);
-    addCommand(file, Command::StopSending, "Stop Sending", QKeySequence("Ctrl+F"),
-               "Stop Sending Emails", engine);
+    connect(addCommand(file, Command::SendEmail, "&Send Email", QKeySequence("Ctrl+R"),
+                       "Send Emails", true),
+            &QAction::triggered, this, &MainWindow::sendEmail);
+    connect(addCommand(file, Command::StopSending, "Stop Sending", QKeySequence("Ctrl+F"),
+                       "Stop Sending Emails", true),
+            &QAction::triggered, this, &MainWindow::stopSending);
     file->addSeparator();
     connect(file->addAction("E&xit"), &QAction::triggered, this, &QWidget::close);
 
     QMenu* tools = bar->addMenu("&Tools");
     QAction* attach = addCommand(tools, Command::AddAttachment, "Add Attachment...",
-                                 QKeySequence("Ctrl+T"), "Add Attachments ", message);
+                                 QKeySequence("Ctrl+T"), "Add Attachments ", true);
+    connect(attach, &QAction::triggered, this, &MainWindow::chooseAttachments);
     QMenu* remove = tools->addMenu("Remove Attachments");
     QAction* removeSelected =
-        addCommand(remove, Command::RemoveAttachments, "Remove Selected", {}, {}, message);
+        addCommand(remove, Command::RemoveAttachments, "Remove Selected", {}, {}, true);
+    connect(removeSelected, &QAction::triggered, this, &MainWindow::removeSelectedAttachment);
     // "Remove All" shares the rule of "Remove Selected" but is its own menu entry.
     QAction* removeAll = remove->addAction("Remove All");
     removeAll->setShortcut(QKeySequence("Ctrl+L"));
     removeAll->setToolTip("Remove all attachments");
-    if (!message) markNotAvailable(removeAll);
+    connect(removeAll, &QAction::triggered, this, &MainWindow::removeAllAttachments);
     tools->addSeparator();
     addCommand(tools, Command::ImportAddresses, "&Import Email Address...", QKeySequence("Ctrl+I"),
                "Import Email Addresses", false);
@@ -230,9 +250,11 @@ void MainWindow::buildMenus() {
     addCommand(tools, Command::SpamCheck, "Spam Check", {}, "Check Mail for Spam", false);
     addCommand(tools, Command::GroupManagement, "Group Management", QKeySequence("Ctrl+G"),
                "Launch Group Manager", false);
-    addCommand(tools, Command::TestCampaign, "Test Campaign", {}, {}, engine);
-    addCommand(tools, Command::DeliveryReport, "Mail Delivery Report...", QKeySequence("Ctrl+D"),
-               "Mail Delivery Report", false);
+    connect(addCommand(tools, Command::TestCampaign, "Test Campaign", {}, {}, true),
+            &QAction::triggered, this, &MainWindow::testCampaign);
+    connect(addCommand(tools, Command::DeliveryReport, "Mail Delivery Report...",
+                       QKeySequence("Ctrl+D"), "Mail Delivery Report", true),
+            &QAction::triggered, this, &MainWindow::showDeliveryReport);
     addCommand(tools, Command::SchedulerStatus, "Scheduler Sent Status", {}, {}, false);
 
     QMenu* html = bar->addMenu("Ht&ml");
@@ -304,10 +326,21 @@ void MainWindow::buildMenus() {
     // Form buttons repeat the attachment commands.
     connect(attach_, &QPushButton::clicked, attach, &QAction::trigger);
     connect(detach_, &QPushButton::clicked, removeSelected, &QAction::trigger);
-    if (!message) {
-        markNotAvailable(attach_);
-        markNotAvailable(detach_);
-    }
+    // The list's own menu: "Add Attachment", "Remove Attachment", "Remove All".
+    attachments_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(attachments_, &QWidget::customContextMenuRequested, this, [=, this](const QPoint& at) {
+        QMenu menu;
+        QAction* add = menu.addAction("Add Attachment");
+        QAction* drop = menu.addAction("Remove Attachment");
+        QAction* dropAll = menu.addAction("Remove All");
+        add->setEnabled(attach->isEnabled());
+        drop->setEnabled(removeSelected->isEnabled());
+        dropAll->setEnabled(removeAll->isEnabled());
+        QAction* chosen = menu.exec(attachments_->viewport()->mapToGlobal(at));
+        if (chosen == add) attach->trigger();
+        if (chosen == drop) removeSelected->trigger();
+        if (chosen == dropAll) removeAll->trigger();
+    });
 
     auto* toolbar = addToolBar("Main");
     toolbar->setMovable(false);
@@ -352,6 +385,9 @@ void MainWindow::updateCommands() {
     // "Remove All" follows the rule of "Remove Selected".
     removeAll_->setEnabled(available_[Command::RemoveAttachments] &&
                            isCommandEnabled(Command::RemoveAttachments, state_));
+    // The form's buttons repeat "Add Attachment" and "Remove Selected" and follow their rules.
+    attach_->setEnabled(actions_[Command::AddAttachment]->isEnabled());
+    detach_->setEnabled(actions_[Command::RemoveAttachments]->isEnabled());
     autoUnsubscribe_->setChecked(store_.readFlag(keys::kAutoUnsubscribe));
     showReminder_->setChecked(store_.readFlag(keys::kShowReminder));
     const bool idle = !state_.sending;
@@ -373,30 +409,211 @@ void MainWindow::setImporting(bool importing) {
     updateCommands();
 }
 
-void MainWindow::runFinished(int failedPercent) {
+void MainWindow::runFinished(const RunSummary& summary) {
     statusTab_->progress()->setValue(statusTab_->progress()->maximum());
-    inform(this, QStringLiteral(
-                     "Quillmark has finished sending emails and will now stop all the threads."));
-    if (failedPercent > 80 &&
-        ask(this, QString("Nearly %1 percent of your mails could not be sent.\nThis could be due "
-                          "to restrictions by your ISP's SMTP server.\nPlease contact our "
-                          "customer support for tips on getting good results.\nGo to customer "
-                          "support page?")
-                      .arg(failedPercent)))
+    inform(this, kMsgFinished);
+    // The engine reports the end as its last act, so the wait is short and cannot meet a thread
+    // that waits for this window.
+    showStopping();
+    run_->wait();
+    closeStopping();
+    if (summary.askSupport && ask(this, toScreen(supportQuestion(summary.failedPercent))))
         QDesktopServices::openUrl(QUrl(kSupportUrl));
     statusTab_->finished();
     setSending(false);
 }
 
 void MainWindow::runAborted(const QString& message) {
+    // No wait here: the sending thread that reported the failure waits for this handler.
+    closeStopping();
     statusTab_->finished();
     setSending(false);
     inform(this, message);
 }
 
 void MainWindow::runStopped() {
+    run_->wait();
+    closeStopping();
     statusTab_->finished();
     setSending(false);
+}
+
+void MainWindow::showStopping() {
+    if (!stopping_) stopping_ = new StoppingThreadsDialog(this);
+    stopping_->show();
+    stopping_->repaint();
+}
+
+void MainWindow::closeStopping() {
+    if (!stopping_) return;
+    stopping_->done();
+    stopping_->close();
+    stopping_->deleteLater();
+    stopping_ = nullptr;
+}
+
+void MainWindow::sendEmail() {
+    prepareRun(std::nullopt);
+}
+
+void MainWindow::stopSending() {
+    if (!state_.sending) return;
+    if (!ask(this, toScreen(kAskStopSending))) return;
+    // The run may have ended while the question was open.
+    if (!state_.sending) return;
+    run_->stop();
+    // Closed when the engine reports that its threads have ended (runStopped), or by the relay
+    // failure that ended the run first (runAborted).
+    showStopping();
+}
+
+void MainWindow::prepareRun(std::optional<QString> testAddresses) {
+    if (state_.sending || state_.importing || preparing_) return;
+    preparing_ = true;
+    auto go = [this, testAddresses](const QString& html) {
+        preparing_ = false;
+        startRun(html, testAddresses);
+    };
+    if (composer_->isHtml())
+        composer_->html(go);
+    else
+        go({});
+}
+
+void MainWindow::startRun(const QString& html, const std::optional<QString>& testAddresses) {
+    if (state_.sending) return;
+    RunRequest request;
+    AddressList typed =
+        parseAddressList(fromScreen(testAddresses ? *testAddresses : recipients_->toPlainText()));
+    if (!typed.message.empty()) inform(this, typed.message);
+    request.typed = std::move(typed.addresses);
+
+    message_.senderName = fromScreen(senderName_->text());
+    message_.senderAddress = fromScreen(senderAddress_->text());
+    message_.subject = fromScreen(subject_->text());
+    message_.format = composer_->isHtml() ? MessageFormat::Html : MessageFormat::PlainText;
+    if (composer_->isHtml()) message_.htmlText = fromScreen(html);
+    message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
+    message_.useDynamicVariables = composer_->useVariables();
+
+    MessageCheckHooks hooks;
+    hooks.confirm = [this](std::string_view question) { return ask(this, toScreen(question)); };
+    hooks.checkDelivery = [this, &request] {
+        request.delivery = settingsTab_->settings();
+        return checkDeliverySettings(request.delivery);
+    };
+    // No scheduler yet: "Start At" cannot be chosen, so every run starts at once.
+    const CheckResult check = checkMessage(message_, false, hooks);
+    // The check keeps the trimmed values.
+    senderName_->setText(toScreen(message_.senderName));
+    senderAddress_->setText(toScreen(message_.senderAddress));
+    subject_->setText(toScreen(message_.subject));
+    if (!check.ok) {
+        if (!check.message.empty()) inform(this, check.message);
+        focusField(check.focus);
+        return;
+    }
+
+    // Group names each end in ";"; text after the last one is not a chosen group.
+    if (!testAddresses) {
+        const QStringList names = groups_->text().split(';');
+        for (qsizetype i = 0; i + 1 < names.size(); ++i)
+            if (!names[i].isEmpty()) request.groups.push_back(fromScreen(names[i]));
+    }
+    if (request.typed.empty() && request.groups.empty()) {
+        inform(this, testAddresses ? kMsgNoTestAddress : kMsgNoValidAddress);
+        return;
+    }
+
+    message_.attachments.resetEmbedded();
+    if (message_.isHtml()) rewriteInlineImages(message_.body, message_.attachments);
+    request.message = message_;
+    request.autoUnsubscribe = store_.readFlag(keys::kAutoUnsubscribe);
+    request.mxStartTls = store_.readFlag(keys::kMxStartTls);
+    // The run's observer resets the grid and switches to the "Send Status" tab.
+    if (!run_->start(std::move(request))) inform(this, kMsgNoValidAddress);
+}
+
+void MainWindow::focusField(MessageField field) {
+    switch (field) {
+        case MessageField::SenderName:
+            senderName_->setFocus();
+            break;
+        case MessageField::SenderAddress:
+            senderAddress_->setFocus();
+            break;
+        case MessageField::Subject:
+            subject_->setFocus();
+            break;
+        case MessageField::MessageTab:
+            tabs_->setCurrentIndex(MessageTab);
+            break;
+        case MessageField::DeliverySettings:
+        case MessageField::StartTime:
+            tabs_->setCurrentIndex(SettingsTab);
+            settingsTab_->serverField()->setFocus();
+            break;
+        case MessageField::None:
+            break;
+    }
+}
+
+void MainWindow::testCampaign() {
+    TestCampaignDialog dialog(
+        [](const std::string& text) {
+            auto refusal = checkTestAddresses(text);
+            return refusal ? std::string(*refusal) : std::string();
+        },
+        this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QString addresses = dialog.addresses();
+    if (parseAddressList(fromScreen(addresses)).addresses.empty()) {
+        inform(this, kMsgNoTestAddress);
+        return;
+    }
+    prepareRun(addresses);
+}
+
+void MainWindow::showDeliveryReport() {
+    DeliveryReportDialog dialog(paths_, run_->failures(), this);
+    dialog.exec();
+}
+
+void MainWindow::chooseAttachments() {
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, "Select File Attachment(s)", {},
+        "Image Files (*.bmp *.jpg *.gif);;Html Files(*.htm *.html *.shtml);;All Files(*)");
+    if (!files.isEmpty()) addAttachments(files);
+}
+
+void MainWindow::addAttachments(const QStringList& files) {
+    std::vector<std::string> chosen;
+    for (const QString& f : files) chosen.push_back(fromScreen(f));
+    const std::string refusal = message_.attachments.addFiles(chosen);
+    showAttachments();
+    if (!refusal.empty()) inform(this, refusal);
+}
+
+void MainWindow::removeSelectedAttachment() {
+    std::optional<std::size_t> row;
+    if (attachments_->currentRow() >= 0 && !attachments_->selectedItems().isEmpty())
+        row = static_cast<std::size_t>(attachments_->currentRow());
+    const std::string refusal = message_.attachments.removeAt(row);
+    showAttachments();
+    if (!refusal.empty()) inform(this, refusal);
+}
+
+void MainWindow::removeAllAttachments() {
+    message_.attachments.clear();
+    showAttachments();
+}
+
+void MainWindow::showAttachments() {
+    attachments_->clear();
+    for (const std::string& name : message_.attachments.names())
+        attachments_->addItem(toScreen(name));
+    state_.attachments = static_cast<int>(message_.attachments.size());
+    updateCommands();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -414,13 +631,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::newEmail() {
+    newMessage(message_);
     composer_->newMessage();
     senderAddress_->clear();
     senderName_->clear();
     subject_->clear();
     recipients_->clear();
-    attachments_->clear();
-    unsubscribeAddress_.clear();
+    showAttachments();
     tabs_->setCurrentIndex(MessageTab);
     senderName_->setFocus();
 }
@@ -435,37 +652,35 @@ void MainWindow::insertWebpage() {
     const QString path = QFileDialog::getOpenFileName(this, "Insert Web Page", {},
                                                       "Html Files(*.htm *.html *.shtml)");
     if (path.isEmpty()) return;
-    QFile file(path);
-    QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const bool generated = seams::isGeneratedPage(
-        std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
-    if (!generated)
-        inform(this, QStringLiteral(
-                         "You have to add all the images yourself if they are used in this web "
-                         "page."));
-    // A generated page's pictures are attached by the message core's page reader (not wired).
-    if (content.isEmpty()) return;
-    composer_->insertPage(path, generated);
+    InsertPageResult inserted = insertWebPage(message_, fromScreen(path));
+    showAttachments();
+    for (const std::string& text : inserted.messages) inform(this, text);
+    if (inserted.loaded) composer_->insertPage(path, message_.generatedPage);
 }
 
 void MainWindow::createHtmlPage() {
     HtmlPageDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted) return;
+    message_.generatedPage = false;
     composer_->setDocumentText(dialog.text());
 }
 
 void MainWindow::removeWebPage() {
     composer_->removePage();
-    attachments_->clear();
-    state_.attachments = 0;
-    updateCommands();
+    message_.pageInserted = false;
+    message_.generatedPage = false;
+    message_.webPagePath.clear();
+    message_.attachments.clear();
+    showAttachments();
 }
 
 void MainWindow::addUnsubscribeLink() {
-    UnsubscribeDialog dialog(unsubscribeAddress_, unsubscribeSingleGroup_, this);
+    UnsubscribeDialog dialog(toScreen(message_.unsubscribeAddress),
+                             message_.unsubscribeScope == UnsubscribeScope::SingleGroup, this);
     if (dialog.exec() != QDialog::Accepted) return;
-    unsubscribeAddress_ = dialog.address();
-    unsubscribeSingleGroup_ = dialog.singleGroup();
+    message_.unsubscribeAddress = fromScreen(dialog.address());
+    message_.unsubscribeScope =
+        dialog.singleGroup() ? UnsubscribeScope::SingleGroup : UnsubscribeScope::AllGroups;
 }
 
 void MainWindow::toggleAutoUnsubscribe(bool on) {

@@ -3,16 +3,26 @@
 //
 // Commands are enabled by the core's rules (app/command_rules.h) for the window's run state;
 // commands of features not built yet stay disabled with the tip "Not available yet". The delivery
-// settings are loaded when the window opens and saved when it closes. The run state is set by the
-// send engine's forwarder (run_forwarder.h) through setSending(); the close guard reads it.
+// settings are loaded when the window opens and saved when it closes.
+//
+// The window owns the campaign message (message/campaign_message.h), the send log buffer and the
+// one CampaignRun of the program. Send Email and Test Campaign take the fields into the message,
+// let the core check it and start the run; the run reports through RunForwarder
+// (run_forwarder.h), which sets the run state through setSending() and ends the run through
+// runFinished()/runStopped()/runAborted(). The close guard reads the run state. At exit the run is
+// stopped and waited for, and the delivery reports are deleted.
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 #include <map>
+#include <memory>
+#include <optional>
 
 #include "app/command_rules.h"
 #include "app/paths.h"
 #include "app/settings.h"
+#include "message/campaign_message.h"
 
 class QAction;
 class QLineEdit;
@@ -21,9 +31,17 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 
+namespace qm {
+class CampaignRun;
+class SendLogBuffer;
+struct RunSummary;
+}  // namespace qm
+
 namespace qm::ui {
 
 class Composer;
+class RunForwarder;
+class StoppingThreadsDialog;
 class PreviewView;
 class SendStatusTab;
 class SmtpSettingsTab;
@@ -41,8 +59,16 @@ class MainWindow : public QMainWindow {
     const CommandState& commandState() const { return state_; }
     void updateCommands();
 
+    // Send Email (Ctrl+R) and Stop Sending (Ctrl+F).
+    void sendEmail();
+    void stopSending();
+    // The attachment commands; addAttachments() is what the file chooser's answer goes to.
+    void addAttachments(const QStringList& paths);
+    void removeSelectedAttachment();
+    void removeAllAttachments();
+
     // End of a run, shown on the window's thread (see RunForwarder).
-    void runFinished(int failedPercent);
+    void runFinished(const RunSummary& summary);
     void runAborted(const QString& message);
     void runStopped();
 
@@ -57,7 +83,11 @@ class MainWindow : public QMainWindow {
     Composer* composer() const { return composer_; }
     SmtpSettingsTab* settingsTab() const { return settingsTab_; }
     SendStatusTab* statusTab() const { return statusTab_; }
-    const QString& unsubscribeAddress() const { return unsubscribeAddress_; }
+    QListWidget* attachmentList() const { return attachments_; }
+    const CampaignMessage& message() const { return message_; }
+    CampaignRun& run() const { return *run_; }
+    // The "Stopping Threads..." window while it is shown, else nullptr.
+    StoppingThreadsDialog* stoppingWindow() const { return stopping_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,6 +99,17 @@ class MainWindow : public QMainWindow {
                         const QKeySequence& shortcut, const QString& tip, bool available);
     void newEmail();
     void selectGroups();
+    void chooseAttachments();
+    void showAttachments();
+    void testCampaign();
+    void showDeliveryReport();
+    // Takes the editor's text (asynchronously) and then starts a run: to the typed recipients and
+    // the groups, or to `testAddresses` alone.
+    void prepareRun(std::optional<QString> testAddresses);
+    void startRun(const QString& html, const std::optional<QString>& testAddresses);
+    void focusField(MessageField field);
+    void showStopping();
+    void closeStopping();
     void insertWebpage();
     void createHtmlPage();
     void removeWebPage();
@@ -99,8 +140,12 @@ class MainWindow : public QMainWindow {
     Composer* composer_ = nullptr;
     SmtpSettingsTab* settingsTab_ = nullptr;
     SendStatusTab* statusTab_ = nullptr;
-    QString unsubscribeAddress_;
-    bool unsubscribeSingleGroup_ = true;
+    CampaignMessage message_;
+    std::unique_ptr<SendLogBuffer> log_;
+    RunForwarder* forwarder_ = nullptr;
+    std::unique_ptr<CampaignRun> run_;
+    StoppingThreadsDialog* stopping_ = nullptr;
+    bool preparing_ = false;  // the editor's text is on its way for a run
     bool settingsSaved_ = false;
 };
 

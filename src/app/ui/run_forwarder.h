@@ -1,36 +1,46 @@
-// The window's end of the send engine's observer. The engine calls these from its sending
-// threads; each call is carried out on the window's thread, in order. Relay failures block the
-// calling thread until the window has handled them, as the engine expects of that notification.
+// The window's end of the send engine's observer. The engine calls it from its own threads; each
+// call is carried out on the window's thread, in order: the grid and progress of the "Send Status"
+// tab, the current group, and the end of the run (MainWindow::runFinished/runStopped/runAborted).
 //
-// When the engine lands, its observer interface is implemented by deriving from this class (or
-// by a two-line adapter holding one); nothing else in the window needs to change.
+// A relay failure blocks the calling sending thread until the window has handled it, as the engine
+// expects of that notification. detach() releases such a thread at once and every later one: the
+// window calls it before it destroys the run, whose threads it then waits for, so a thread blocked
+// on a window that is going away cannot hold that wait up forever.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <condition_variable>
+#include <mutex>
+
+#include "delivery/campaign_run.h"
 
 namespace qm::ui {
 
 class MainWindow;
 
-class RunForwarder : public QObject {
+class RunForwarder : public QObject, public RunObserver {
     Q_OBJECT
   public:
     explicit RunForwarder(MainWindow* window);
+    void detach();
 
-    void started();
-    void result(const QString& thread, bool sent, const QString& group, const QString& address);
-    void progressRange(int total);
-    void progressStep();
-    void currentGroup(const QString& group);
-    void finished(int failedPercent);
-    void stopped();
-    void relayFailure(const QString& message);
+    void runStarted(std::size_t typedTotal) override;
+    void groupStarted(const std::string& group, std::size_t members) override;
+    void result(const SendResult& result) override;
+    void relayFailure(const std::string& message) override;
+    void finished(const RunSummary& summary) override;
+    void stopped(const RunSummary& summary) override;
 
   private:
     template <typename F>
-    void onWindow(F&& f, bool wait = false);
+    void onWindow(F&& f);
     MainWindow* window_;
+    QString currentGroup_;  // window thread only: results of this group step the progress bar
+    std::mutex lock_;
+    std::condition_variable handled_;
+    bool detached_ = false;
+    unsigned long long handledFailures_ = 0;
 };
 
 }  // namespace qm::ui

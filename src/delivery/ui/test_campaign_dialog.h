@@ -1,6 +1,6 @@
 // "Test Campaign": up to five addresses for a trial run. The address rules and the start of the
 // run are the send engine's; the screen takes them as a function so it checks nothing itself.
-// Without that function (the engine not wired yet) "Send" is disabled.
+// Without that function "Send" is disabled.
 #pragma once
 
 #include <QDialog>

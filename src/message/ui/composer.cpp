@@ -19,9 +19,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/ui/core_seams.h"
 #include "app/ui/message_boxes.h"
 #include "app/ui/text.h"
+#include "message/campaign_message.h"
 #include "message/ui/html_editor.h"
 #include "message/ui/preview_view.h"
 #include "message/ui/variable_dialog.h"
@@ -157,7 +157,7 @@ bool Composer::useVariables() const {
 }
 
 void Composer::writeStartup() {
-    writeBytes(programFolder_ + "/Startup.htm", std::string(seams::kBlankDocument));
+    writeBytes(programFolder_ + "/Startup.htm", std::string(kBlankDocument));
 }
 
 void Composer::newMessage() {
@@ -234,8 +234,10 @@ void Composer::html(std::function<void(const QString&)> done) const {
 }
 
 QString Composer::previewFile() const {
-    const QString folder = pageInserted() ? QFileInfo(pagePath()).absolutePath() : programFolder_;
-    return folder + "/temp.htm";
+    CampaignMessage page;
+    page.pageInserted = pageInserted();
+    page.webPagePath = fromScreen(pagePath());
+    return toScreen(previewFilePath(page, fromScreen(programFolder_)));
 }
 
 void Composer::refreshPreview() {
@@ -245,7 +247,7 @@ void Composer::refreshPreview() {
     }
     html([this](const QString& text) {
         const QString target = previewFile();
-        writeBytes(target, seams::previewText(fromScreen(text)));
+        writeBytes(target, previewText(fromScreen(text)));
         preview_->showFile(target);
     });
 }

@@ -1,11 +1,14 @@
 #include "message/ui/html_editor.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+
+#include "app/ui/text.h"
 
 namespace qm::ui {
 
@@ -24,13 +27,20 @@ HtmlEditor::HtmlEditor(QWidget* parent) : QWebEngineView(parent) {
     settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     setContextMenuPolicy(Qt::NoContextMenu);
-    connect(this, &QWebEngineView::loadStarted, this, [this] { ready_ = false; });
+    connect(this, &QWebEngineView::loadStarted, this, [this] {
+        ready_ = false;
+        loadedForm_.reset();
+    });
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) {
         page()->runJavaScript("document.designMode = 'on';", QWebEngineScript::ApplicationWorld,
                               [this, alive = alive_](const QVariant&) {
                                   if (!*alive) return;
-                                  ready_ = true;
-                                  emit loaded();
+                                  page()->toHtml([this, alive](const QString& form) {
+                                      if (!*alive) return;
+                                      loadedForm_ = form;
+                                      ready_ = true;
+                                      emit loaded();
+                                  });
                               });
     });
 }
@@ -40,16 +50,21 @@ HtmlEditor::~HtmlEditor() {
 }
 
 void HtmlEditor::loadFile(const QString& path) {
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    source_ = toScreen(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     setUrl(QUrl::fromLocalFile(path));
 }
 
 void HtmlEditor::setDocument(const QString& html, const QString& baseFolder) {
+    source_ = html;
     QWebEngineView::setHtml(html, QUrl::fromLocalFile(baseFolder + "/"));
 }
 
 void HtmlEditor::html(std::function<void(const QString&)> done) const {
-    page()->toHtml([done = std::move(done), alive = alive_](const QString& text) {
-        if (*alive) done(text);
+    page()->toHtml([this, done = std::move(done), alive = alive_](const QString& text) {
+        if (!*alive) return;
+        done(loadedForm_ && text == *loadedForm_ ? source_ : text);
     });
 }
 

@@ -3,6 +3,10 @@
 // text, which is what a run sends. Page scripts are off; the editing commands run in an isolated
 // script world, so a pasted or inserted page cannot run code of its own.
 //
+// An untouched document gives back the text it was loaded from, byte for byte, rather than the
+// engine's re-serialisation of it: the blank document must stay recognisable as an empty message,
+// and an inserted page is sent as written. Once edited, the document's serialised source is given.
+//
 // Loads are asynchronous: loadFile() and setDocument() return at once and the document becomes
 // editable when the page has loaded (loaded() is emitted then).
 //
@@ -11,9 +15,11 @@
 // going away is dropped rather than handed to callers whose state may already be gone.
 #pragma once
 
+#include <QString>
 #include <QWebEngineView>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace qm::ui {
 
@@ -40,6 +46,8 @@ class HtmlEditor : public QWebEngineView {
 
   private:
     bool ready_ = false;
+    QString source_;                     // the text of the last load
+    std::optional<QString> loadedForm_;  // the engine's serialisation right after that load
     // False from the start of destruction on; shared with every pending engine callback.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

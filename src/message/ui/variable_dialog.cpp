@@ -6,15 +6,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ui/core_seams.h"
 #include "app/ui/text.h"
+#include "message/dynamic_variables.h"
 
 namespace qm::ui {
 
 VariableDialog::VariableDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Select Dynamic Variable");
     list_ = new QListWidget;
-    for (const auto& v : seams::dynamicVariables()) list_->addItem(toScreen(v.label));
+    for (const auto& v : kDynamicVariables) list_->addItem(toScreen(v.label));
     list_->setCurrentRow(0);
     auto* ok = new QPushButton("OK");
     ok->setDefault(true);
@@ -28,10 +28,9 @@ VariableDialog::VariableDialog(QWidget* parent) : QDialog(parent) {
 
 QString VariableDialog::token() const {
     if (escaped_) return {};
-    auto vars = seams::dynamicVariables();
     int row = list_->currentRow();
-    if (row < 0 || row >= static_cast<int>(vars.size())) row = 0;
-    return toScreen(vars[static_cast<std::size_t>(row)].token);
+    if (row < 0 || row >= static_cast<int>(kDynamicVariables.size())) row = 0;
+    return toScreen(kDynamicVariables[static_cast<std::size_t>(row)].token);
 }
 
 void VariableDialog::keyPressEvent(QKeyEvent* event) {

@@ -1,0 +1,410 @@
+// Sending from the main window: the checks before a run, a whole run through smtp-sink with the
+// grid, the report screen and the message as the server got it, Stop with its "Stopping
+// Threads..." window, a relay failure, the test campaign, and the attachment commands.
+//
+// The runs go to the smtp-sink that tests/peers/with_peers.sh starts for this binary (ctest does);
+// without it the tests that need it fail.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <array>
+#include <functional>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/ui/main_window.h"
+#include "app/ui/send_status_tab.h"
+#include "app/ui/smtp_settings_tab.h"
+#include "app/ui/status_model.h"
+#include "common/atomic_file.h"
+#include "common/file_util.h"
+#include "delivery/campaign_run.h"
+#include "delivery/delivery_report.h"
+#include "delivery/test_campaign.h"
+#include "delivery/ui/delivery_report_dialog.h"
+#include "delivery/ui/stopping_threads_dialog.h"
+#include "delivery/ui/test_campaign_dialog.h"
+#include "groups/recipient.h"
+#include "message/ui/composer.h"
+#include "message/ui/html_editor.h"
+#include "ui_support.h"
+
+namespace qm {
+namespace {
+
+using test::RecordedBoxes;
+
+std::string sinkEnv(const char* name) {
+    const char* v = std::getenv(name);
+    if (!v || !*v) {
+        ADD_FAILURE() << name << " is not set: run through tests/peers/with_peers.sh (ctest does)";
+        return {};
+    }
+    return v;
+}
+
+// Collects what the window asks the desktop to open instead of opening it.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+  public:
+    OpenedUrls() {
+        QDesktopServices::setUrlHandler("file", this, "open");
+        QDesktopServices::setUrlHandler("https", this, "open");
+    }
+    ~OpenedUrls() override {
+        QDesktopServices::unsetUrlHandler("file");
+        QDesktopServices::unsetUrlHandler("https");
+    }
+    Q_INVOKABLE void open(const QUrl& url) { urls.append(url); }
+    QList<QUrl> urls;
+};
+
+// Runs `act` on the next modal dialog of type D once it is open.
+template <typename D>
+void onDialog(std::function<void(D*)> act) {
+    QTimer::singleShot(0, [act] {
+        if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) act(d);
+    });
+}
+
+struct Campaign {
+    test::FreshProfile profile;
+    RecordedBoxes boxes;
+    ui::MainWindow window;
+    Paths paths = Paths::current(SettingsStore::open());
+
+    Campaign() {
+        window.show();
+        window.senderName()->setText("Ann Example");
+        window.senderAddress()->setText("ann@example.com");
+        window.subject()->setText("Spring offers");
+        // The untouched start page is what counts as an empty message.
+        EXPECT_TRUE(test::waitFor([this] { return window.composer()->editor()->isReady(); }));
+    }
+    // Relay mode to 127.0.0.1:port, one thread, `wait` seconds after each recipient.
+    void relayTo(int port, int wait) {
+        auto* tab = window.settingsTab();
+        tab->smtpModeButton()->click();
+        tab->serverField()->setText("127.0.0.1");
+        tab->portField()->setText(QString::number(port));
+        tab->waitField()->setValue(wait);
+        tab->threadsField()->setValue(1);
+    }
+    void writeGroup(const std::string& name, const std::vector<std::string>& members) {
+        std::string content;
+        for (const auto& m : members) {
+            Recipient r;
+            r.name = "Member";
+            r.email = m;
+            content += formatStoredLine(r) + "\r\n";
+        }
+        ASSERT_TRUE(writeFileAtomic(paths.groupRecipients() + "/_" + name + ".sbz", content));
+    }
+    bool sending() const { return window.commandState().sending; }
+    bool runEnds() {
+        return test::waitFor([this] { return !sending(); }, 60000);
+    }
+    std::vector<std::array<QString, 4>> rows() {
+        auto* model = window.statusTab()->model();
+        model->flush();
+        std::vector<std::array<QString, 4>> out;
+        for (int r = 0; r < model->rowCount(); ++r)
+            out.push_back(
+                {model->index(r, 0).data().toString(), model->index(r, 1).data().toString(),
+                 model->index(r, 2).data().toString(), model->index(r, 3).data().toString()});
+        return out;
+    }
+};
+
+// The messages smtp-sink dumped whose text holds `needle`.
+std::vector<std::string> dumpedWith(const std::string& needle) {
+    std::vector<std::string> found;
+    const QDir dump(QString::fromStdString(sinkEnv("QM_SINK_DUMP")));
+    for (const QString& name : dump.entryList(QDir::Files)) {
+        std::string text;
+        if (readFile(dump.filePath(name).toStdString(), text) &&
+            text.find(needle) != std::string::npos)
+            found.push_back(text);
+    }
+    return found;
+}
+
+TEST(Send, ChecksRunInOrderAndPointAtTheField) {
+    Campaign c;
+    c.window.senderName()->setText("  ");
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return !c.boxes.shown.isEmpty(); }));
+    EXPECT_EQ(c.boxes.shown.last(), "Please enter sender's Name.");
+    EXPECT_TRUE(c.window.senderName()->hasFocus());
+
+    c.window.senderName()->setText("Ann Example");
+    c.window.settingsTab()->smtpModeButton()->click();
+    c.window.settingsTab()->serverField()->setText("   ");
+    c.boxes.answers = {true};  // the empty message is wanted
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 2; }));
+    EXPECT_EQ(c.boxes.asked, QStringList{"Are you sure you want send an empty message?"});
+    EXPECT_EQ(c.boxes.shown.last(), "Please enter a mail server to send mails.");
+    EXPECT_EQ(c.window.tabs()->currentIndex(), ui::MainWindow::SettingsTab);
+    EXPECT_TRUE(c.window.settingsTab()->serverField()->hasFocus());
+
+    c.window.settingsTab()->serverField()->setText("127.0.0.1");
+    c.window.groupsField()->setText("Unfinished");  // no ";": not a chosen group
+    c.boxes.answers = {true};
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 3; }));
+    EXPECT_EQ(c.boxes.shown.last(), "No valid email address specified.");
+    EXPECT_FALSE(c.sending());
+}
+
+TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
+    Campaign c;
+    OpenedUrls opened;
+    c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 1);
+    c.writeGroup("Customers", {"dave@example.com", "erin@example.com"});
+    const QString picture = QString::fromStdString(c.profile.dir.file("logo.png"));
+    QImage logo(48, 24, QImage::Format_RGB32);
+    logo.fill(Qt::darkCyan);
+    ASSERT_TRUE(logo.save(picture));
+
+    c.window.subject()->setText("Inline picture run");
+    c.window.recipients()->setPlainText("bob@example.com; carol@example.com");
+    c.window.groupsField()->setText("Customers;");
+    c.window.addAttachments({picture});
+    EXPECT_TRUE(c.window.action(Command::RemoveAttachments)->isEnabled());
+    auto* editor = c.window.composer()->editor();
+    QSignalSpy loaded(editor, &ui::HtmlEditor::loaded);
+    c.window.composer()->setDocumentText("<html><body><p>Hello</p><img src=\"" +
+                                         QUrl::fromLocalFile(picture).toString() +
+                                         "\"></body></html>");
+    ASSERT_TRUE(test::waitFor([&] { return !loaded.isEmpty(); }));
+
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.sending(); }));
+    EXPECT_EQ(c.window.tabs()->currentIndex(), ui::MainWindow::StatusTab);
+    for (Command off : {Command::SendEmail, Command::NewEmail, Command::TestCampaign,
+                        Command::InsertWebpage, Command::CreateHtmlPage, Command::AddAttachment,
+                        Command::DeliveryReport, Command::RemoveAttachments})
+        EXPECT_FALSE(c.window.action(off)->isEnabled()) << static_cast<int>(off);
+    EXPECT_TRUE(c.window.action(Command::StopSending)->isEnabled());
+    EXPECT_FALSE(c.window.senderName()->isEnabled());
+    EXPECT_FALSE(c.window.attachmentList()->isEnabled());
+    for (QPushButton* button : c.window.findChildren<QPushButton*>()) {
+        if (button->text() == "Attach" || button->text() == "Delete") {
+            EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
+        }
+    }
+    EXPECT_FALSE(c.window.statusTab()->viewLogButton()->isEnabled());
+    EXPECT_FALSE(c.window.statusTab()->view()->isEnabled());
+    EXPECT_FALSE(c.window.close());
+    EXPECT_EQ(c.boxes.shown,
+              QStringList{"Sorry, you cannot close the application while sending emails."});
+    test::screenshot(&c.window, "main-send-status-run-800x580");
+
+    ASSERT_TRUE(c.runEnds());
+    EXPECT_EQ(c.boxes.shown.last(),
+              "Quillmark has finished sending emails and will now stop all the threads.");
+    EXPECT_TRUE(c.boxes.asked.isEmpty()) << "nothing failed, so no percentage question";
+    EXPECT_EQ(c.window.stoppingWindow(), nullptr);
+    const auto rows = c.rows();
+    ASSERT_EQ(rows.size(), 4u);
+    std::vector<QString> order;
+    for (const auto& row : rows) {
+        EXPECT_EQ(row[0], "Thread# 1");
+        EXPECT_EQ(row[1], "Sent") << row[3].toStdString();
+        order.push_back(row[2] + ":" + row[3]);
+    }
+    std::sort(order.begin(), order.begin() + 2);
+    std::sort(order.begin() + 2, order.end());
+    EXPECT_EQ(order,
+              (std::vector<QString>{"<General>:bob@example.com", "<General>:carol@example.com",
+                                    "Customers:dave@example.com", "Customers:erin@example.com"}))
+        << "typed addresses first, then the group";
+    for (Command on : {Command::SendEmail, Command::NewEmail, Command::CreateHtmlPage,
+                       Command::DeliveryReport, Command::RemoveAttachments})
+        EXPECT_TRUE(c.window.action(on)->isEnabled()) << static_cast<int>(on);
+    EXPECT_FALSE(c.window.action(Command::StopSending)->isEnabled());
+    EXPECT_TRUE(c.window.senderName()->isEnabled());
+    EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
+    EXPECT_EQ(c.window.statusTab()->progress()->value(), 0);
+    test::screenshot(&c.window, "main-send-status-finished-800x580");
+    c.window.resize(1366, 768);
+    test::screenshot(&c.window, "main-send-status-finished-large");
+    c.window.resize(800, 580);
+
+    // The picture went inline: a related part with its Content-ID, referred to by cid:.
+    const auto dumped = dumpedWith("Subject: Inline picture run");
+    EXPECT_EQ(dumped.size(), 4u);
+    for (const std::string& text : dumped) {
+        EXPECT_NE(text.find("multipart/related"), std::string::npos);
+        EXPECT_NE(text.find("Content-ID: <logo.png>"), std::string::npos);
+        EXPECT_NE(text.find("cid:logo.png"), std::string::npos);
+        EXPECT_EQ(text.find("file://"), std::string::npos) << "no local path leaves the machine";
+    }
+
+    // The report screen lists both groups and shows the rows of the one chosen.
+    bool reportSeen = false;
+    onDialog<ui::DeliveryReportDialog>([&](ui::DeliveryReportDialog* report) {
+        reportSeen = true;
+        QStringList groups;
+        for (int i = 0; i < report->groupList()->count(); ++i)
+            groups << report->groupList()->item(i)->text();
+        groups.sort();
+        EXPECT_EQ(groups, (QStringList{"<General>", "Customers"}));
+        auto* grid = report->grid()->model();
+        EXPECT_EQ(grid->headerData(0, Qt::Horizontal).toString(), "Email");
+        EXPECT_EQ(grid->headerData(1, Qt::Horizontal).toString(), "Status");
+        EXPECT_EQ(grid->rowCount(), 0) << "no rows until a group is chosen";
+        report->groupList()->setCurrentItem(
+            report->groupList()->findItems("Customers", Qt::MatchExactly).first());
+        ASSERT_EQ(grid->rowCount(), 2);
+        EXPECT_EQ(grid->index(0, 1).data().toString(), "Sent");
+        test::screenshot(report, "dialog-mail-delivery-report");
+        report->save();
+        EXPECT_EQ(c.boxes.shown.last(), "There were no undelivered email addresses.");
+        report->accept();
+    });
+    QApplication::setActiveWindow(&c.window);
+    QTest::keyClick(&c.window, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_TRUE(reportSeen);
+
+    c.window.statusTab()->viewLogButton()->click();
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls.first().toLocalFile().toStdString(), c.paths.sendLog());
+    std::string log;
+    ASSERT_TRUE(readFile(c.paths.sendLog(), log));
+    EXPECT_NE(log.find("Recipient : erin@example.com"), std::string::npos);
+}
+
+TEST(Send, SinkStopAsksThenWaitsInTheStoppingWindow) {
+    Campaign c;
+    c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 5);
+    c.window.composer()->plainButton()->click();
+    c.window.composer()->plainEdit()->setPlainText("Plain words.");
+    c.window.recipients()->setPlainText("s1@example.com; s2@example.com; s3@example.com");
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.window.statusTab()->model()->resultCount() > 0; }));
+
+    c.boxes.answers = {false};
+    QApplication::setActiveWindow(&c.window);
+    QTest::keyClick(&c.window, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(c.sending()) << "No keeps the run going";
+    c.boxes.answers = {true};
+    c.window.action(Command::StopSending)->trigger();
+    EXPECT_EQ(c.boxes.asked, QStringList(2, "Are you sure you want to stop the process?"));
+    ui::StoppingThreadsDialog* stopping = c.window.stoppingWindow();
+    ASSERT_TRUE(stopping);
+    EXPECT_EQ(stopping->windowTitle(), "Stopping Threads...");
+    EXPECT_TRUE(stopping->isVisible());
+    test::screenshot(stopping, "dialog-stopping-threads");
+
+    ASSERT_TRUE(c.runEnds());
+    EXPECT_EQ(c.window.stoppingWindow(), nullptr);
+    EXPECT_TRUE(c.boxes.shown.isEmpty())
+        << "Stop shows no summary: " << c.boxes.shown.join("|").toStdString();
+    EXPECT_EQ(c.rows().size(), 1u) << "the rows recorded before Stop stay";
+    EXPECT_TRUE(c.window.action(Command::SendEmail)->isEnabled());
+    EXPECT_TRUE(c.window.close()) << "nothing is being sent any more";
+}
+
+TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
+    Campaign c;
+    // A port that nothing listens on: every connection attempt is refused at once.
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ::close(s);
+    c.relayTo(ntohs(a.sin_port), 0);
+    c.window.recipients()->setPlainText("nobody@example.com");
+    c.boxes.answers = {true};  // the empty message is wanted
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 1; }, 60000));
+    EXPECT_EQ(c.boxes.shown.first(), "Error connecting to specified mail server.");
+    EXPECT_FALSE(c.sending());
+    EXPECT_TRUE(c.rows().empty()) << "the failing recipient gets no row";
+    EXPECT_TRUE(c.window.action(Command::SendEmail)->isEnabled());
+    EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
+}
+
+TEST(Send, SinkTestCampaignGoesOnlyToTheTypedTestAddresses) {
+    Campaign c;
+    c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 0);
+    c.writeGroup("Friends", {"friend@example.com"});
+    c.window.recipients()->setPlainText("main@example.com");
+    c.window.groupsField()->setText("Friends;");
+    c.window.subject()->setText("Test campaign run");
+    c.window.composer()->plainButton()->click();
+    c.window.composer()->plainEdit()->setPlainText("Trial.");
+
+    onDialog<ui::TestCampaignDialog>([](ui::TestCampaignDialog* d) {
+        d->field()->setPlainText("a@x.test,b@x.test,c@x.test,d@x.test,e@x.test,f@x.test");
+        d->sendButton()->click();
+        d->field()->setPlainText("t1@example.com, t2@example.com");
+        d->sendButton()->click();
+    });
+    c.window.action(Command::TestCampaign)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.sending(); }));
+    ASSERT_TRUE(c.runEnds());
+    EXPECT_EQ(c.boxes.shown,
+              (QStringList{"You cannot enter more than 5 Email IDs.",
+                           "Quillmark has finished sending emails and will now stop all the "
+                           "threads."}));
+    QStringList got;
+    for (const auto& row : c.rows()) got << row[2] + ":" + row[3];
+    got.sort();
+    EXPECT_EQ(got, (QStringList{"<General>:t1@example.com", "<General>:t2@example.com"}));
+    EXPECT_EQ(dumpedWith("Subject: Test campaign run").size(), 2u);
+}
+
+TEST(Send, AttachmentCommandsKeepTheListAndTheRulesTogether) {
+    Campaign c;
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(c.profile.dir.file("one"))));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(c.profile.dir.file("two"))));
+    c.profile.dir.write("one/notes.txt", "first");
+    c.profile.dir.write("two/notes.txt", "second");
+    const std::string a = c.profile.dir.file("one/notes.txt");
+    const std::string b = c.profile.dir.file("two/notes.txt");
+    EXPECT_FALSE(c.window.action(Command::RemoveAttachments)->isEnabled());
+    c.window.addAttachments({QString::fromStdString(a), QString::fromStdString(b)});
+    ASSERT_EQ(c.window.attachmentList()->count(), 1) << "one row per file name";
+    EXPECT_EQ(c.window.attachmentList()->item(0)->text(), "notes.txt");
+    EXPECT_TRUE(c.window.action(Command::RemoveAttachments)->isEnabled());
+    c.window.attachmentList()->clearSelection();
+    c.window.removeSelectedAttachment();
+    EXPECT_EQ(c.boxes.shown, QStringList{"Please select a attachment to remove."});
+    c.window.attachmentList()->setCurrentRow(0);
+    c.window.removeSelectedAttachment();
+    EXPECT_EQ(c.window.attachmentList()->count(), 0);
+    EXPECT_EQ(c.window.message().attachments.size(), 0u);
+    EXPECT_FALSE(c.window.action(Command::RemoveAttachments)->isEnabled());
+}
+
+}  // namespace
+}  // namespace qm
+
+#include "send_test.moc"
