@@ -120,8 +120,8 @@ class ConsoleObserver : public RunObserver {
             std::cout << "Sending stopped.\n";
         std::cout << "Sent: " << s.sent << "  Failed: " << s.failed << "  Skipped: " << s.skipped
                   << "  (" << static_cast<long>(secs * 1000) << " ms)\n";
-        for (const auto& group : s.unavailableGroups)
-            std::cout << "Not sent (group file unreadable): " << group << '\n';
+        if (!s.unavailableGroups.empty())
+            std::cout << unavailableGroupsText(s.unavailableGroups) << '\n';
         if (s.askSupport) {
             std::string question = supportQuestion(s.failedPercent);
             std::cout << question.substr(0, question.find('\n')) << '\n';

@@ -33,6 +33,13 @@ std::string supportQuestion(int failedPercent) {
     return text;
 }
 
+std::string unavailableGroupsText(const std::vector<std::string>& groups) {
+    if (groups.empty()) return {};
+    std::string text = "Not sent, because the group file could not be read:";
+    for (const auto& g : groups) text += " " + g + (&g == &groups.back() ? "." : ",");
+    return text;
+}
+
 CheckResult checkDeliverySettings(DeliverySettings& s) {
     if (s.mxMode) {
         s.server.clear();

@@ -63,6 +63,10 @@ inline constexpr std::string_view kStatusFailed = "Failed to Send";
 // The percentage question asked when more than 80 percent of a run failed.
 std::string supportQuestion(int failedPercent);
 
+// The line that tells which chosen groups were left out because their files could not be read;
+// empty when none were.
+std::string unavailableGroupsText(const std::vector<std::string>& groups);
+
 // Relay mode needs a server: the server text is trimmed in place, and an empty one gives
 // kMsgEnterMailServer with the focus on the delivery settings. MX mode clears the relay values.
 CheckResult checkDeliverySettings(DeliverySettings& settings);

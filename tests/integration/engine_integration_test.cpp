@@ -144,6 +144,8 @@ TEST_F(EngineTest, SinkTypedThenGroupsInOrderEachOnceSkipsAccounted) {
     EXPECT_EQ(rec.summary.failed, 0u);
     EXPECT_EQ(rec.summary.skipped, 2u);
     EXPECT_EQ(rec.summary.unavailableGroups, std::vector<std::string>{"Missing"});
+    EXPECT_EQ(unavailableGroupsText(rec.summary.unavailableGroups),
+              "Not sent, because the group file could not be read: Missing.");
     EXPECT_EQ(report("<General>").size(), std::string("t1@x.test,Sent\r\n").size() * 2);
     EXPECT_NE(report("Second").find("g2@x.test,Sent\r\n"), std::string::npos);
 

@@ -412,6 +412,8 @@ void MainWindow::setImporting(bool importing) {
 void MainWindow::runFinished(const RunSummary& summary) {
     statusTab_->progress()->setValue(statusTab_->progress()->maximum());
     inform(this, kMsgFinished);
+    if (auto left = unavailableGroupsText(summary.unavailableGroups); !left.empty())
+        inform(this, toScreen(left));
     // The engine reports the end as its last act, so the wait is short and cannot meet a thread
     // that waits for this window.
     showStopping();
