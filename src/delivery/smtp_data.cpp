@@ -1,21 +1,31 @@
 #include "delivery/smtp_data.h"
 
+#include <cstring>
+
 namespace qm {
 
 void SmtpDataEncoder::feed(std::string_view in, std::string& out) {
     out.reserve(out.size() + in.size() + in.size() / 32 + 2);
-    for (char c : in) {
-        if (c == '\n') {
-            if (!lastWasCr_) out += '\r';
-            out += '\n';
-            lineStart_ = true;
-            lastWasCr_ = false;
-            continue;
+    // Whole lines are copied at once: this runs over every byte of every message of a run.
+    const char* data = in.data();
+    const std::size_t n = in.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (lineStart_ && data[i] == '.') out += '.';
+        const void* found = std::memchr(data + i, '\n', n - i);
+        std::size_t nl =
+            found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : n;
+        if (nl > i) {
+            out.append(data + i, nl - i);
+            lastWasCr_ = data[nl - 1] == '\r';
+            lineStart_ = false;
         }
-        if (lineStart_ && c == '.') out += '.';
-        out += c;
-        lineStart_ = false;
-        lastWasCr_ = c == '\r';
+        if (nl == n) break;
+        if (!lastWasCr_) out += '\r';
+        out += '\n';
+        lineStart_ = true;
+        lastWasCr_ = false;
+        i = nl + 1;
     }
 }
 
