@@ -338,16 +338,18 @@ bool SmtpClient::connect() {
 bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
     constexpr std::size_t kChunk = 64 * 1024;
     const auto limit = timeouts_[SmtpStage::DataTransfer];
-    StreamResult r = stream_.sendAll(headerBlock, limit);
-    if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
     SmtpDataEncoder encoder;
-    std::string out;
-    for (std::size_t pos = 0; pos < body.size(); pos += kChunk) {
-        out.clear();
+    // The header block travels with the first piece of the body: one write, not two, for a
+    // typical message.
+    std::string out(headerBlock);
+    std::size_t pos = 0;
+    do {
         encoder.feed(body.substr(pos, kChunk), out);
-        r = stream_.sendAll(out, limit);
+        StreamResult r = stream_.sendAll(out, limit);
         if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
-    }
+        out.clear();
+        pos += kChunk;
+    } while (pos < body.size());
     return true;
 }
 
