@@ -72,7 +72,8 @@ Fault faultOf(long n) {
 class FaultyServer {
   public:
     explicit FaultyServer(int threads) {
-        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Non-blocking: every pool thread wakes for a connection only one of them gets.
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
