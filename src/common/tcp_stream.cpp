@@ -126,10 +126,16 @@ StreamResult TcpStream::connect(const std::string& host, int port, Millis timeou
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
+    hints.ai_flags = AI_NUMERICHOST;
     addrinfo* list = nullptr;
     std::string service = std::to_string(port);
+    // An address literal needs no lookup; AI_ADDRCONFIG alone would ask the kernel for the
+    // machine's addresses on every connection, and a run makes one connection per recipient.
     int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (rc == EAI_NONAME) {
+        hints.ai_flags = AI_ADDRCONFIG;
+        rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    }
     if (rc != 0) return fail(StreamResult::Failed, std::string("host lookup: ") + gai_strerror(rc));
 
     StreamResult last = StreamResult::Failed;

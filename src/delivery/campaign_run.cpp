@@ -98,6 +98,7 @@ bool CampaignRun::start(RunRequest request) {
     {
         std::lock_guard guard(resultLock_);
         sent_ = failed_ = 0;
+        reports_.close();
         failures_.clear();
     }
     log_.setSpill(paths_.sendLog());
@@ -123,6 +124,10 @@ void CampaignRun::coordinate() {
 
     bool wasSending = sending_.exchange(false);
     statusActive_ = false;
+    {
+        std::lock_guard guard(resultLock_);
+        reports_.close();
+    }
     RunSummary s = summary();
     if (aborted_) return;  // the relay failure was reported; its log waits for the next write
     log_.write(paths_.sendLog());
@@ -201,7 +206,7 @@ void CampaignRun::record(int index, bool sent, const std::string& text, const st
         ++failed_;
         failures_.emplace_back(address, text);
     }
-    appendReportLine(paths_, group, address, text);
+    reports_.append(paths_, group, address, text);
     observer_.result(SendResult{index, threadLabel(index), sent, text, group, address});
 }
 

@@ -37,6 +37,7 @@
 
 #include "app/delivery_settings.h"
 #include "app/paths.h"
+#include "delivery/delivery_report.h"
 #include "delivery/recipient_delivery.h"
 #include "delivery/smtp_client.h"
 #include "groups/recipient.h"
@@ -175,6 +176,7 @@ class CampaignRun {
     std::size_t sent_ = 0;
     std::size_t failed_ = 0;
     std::vector<std::pair<std::string, std::string>> failures_;
+    ReportAppender reports_;  // under resultLock_
 
     std::mutex pauseLock_;
     std::condition_variable pauseWake_;

@@ -1,5 +1,10 @@
 #include "delivery/delivery_report.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "app/paths.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
@@ -15,6 +20,16 @@ std::string reportFileGroup(std::string_view group) {
     return group == kGeneralGroup ? std::string("1") : std::string(group);
 }
 
+std::string reportLine(std::string_view address, std::string_view status) {
+    std::string line;
+    line.reserve(address.size() + status.size() + 3);
+    line.append(address);
+    line += ',';
+    line.append(status);
+    line += "\r\n";
+    return line;
+}
+
 }  // namespace
 
 std::string reportPath(const Paths& paths, std::string_view group) {
@@ -23,14 +38,33 @@ std::string reportPath(const Paths& paths, std::string_view group) {
 
 void appendReportLine(const Paths& paths, std::string_view group, std::string_view address,
                       std::string_view status) {
-    std::string line;
-    line.reserve(address.size() + status.size() + 3);
-    line.append(address);
-    line += ',';
-    line.append(status);
-    line += "\r\n";
     makeFolders(paths.groupOutput());
-    appendFile(reportPath(paths, group), line);
+    appendFile(reportPath(paths, group), reportLine(address, status));
+}
+
+void ReportAppender::append(const Paths& paths, std::string_view group, std::string_view address,
+                            std::string_view status) {
+    if (fd_ < 0 || group != group_) {
+        close();
+        makeFolders(paths.groupOutput());
+        fd_ = ::open(reportPath(paths, group).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                     0644);
+        if (fd_ < 0) return;  // a missing report line is not worth a message
+        group_ = group;
+    }
+    std::string line = reportLine(address, status);
+    for (std::size_t done = 0; done < line.size();) {
+        ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void ReportAppender::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    group_.clear();
 }
 
 void deleteReports(const Paths& paths) {

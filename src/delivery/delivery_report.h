@@ -3,10 +3,10 @@
 // A report is one file per group, GroupOutput/_<group>.sbz ("<General>", the typed addresses, is
 // _1.sbz): one line "address,status" + CR LF per result, appended in recording order.
 //
-// Entry points: appendReportLine() (under the engine's result lock), deleteReports() (start of an
-// immediate run and program exit), reportGroups() and readReportRows() (the screen's list and
-// grid), undeliveredListFileName() and saveUndeliveredList() (its "Save list of undelivered
-// emails" command).
+// Entry points: appendReportLine() and, for a run, ReportAppender (under the engine's result lock),
+// deleteReports() (start of an immediate run and program exit), reportGroups() and readReportRows()
+// (the screen's list and grid), undeliveredListFileName() and saveUndeliveredList() (its "Save list
+// of undelivered emails" command).
 //
 // Failure contract: appends and deletes that fail are ignored, as a missing report line is not
 // worth a message; a report that cannot be read gives no rows. saveUndeliveredList() returns false
@@ -30,6 +30,26 @@ std::string reportPath(const Paths& paths, std::string_view group);
 void appendReportLine(const Paths& paths, std::string_view group, std::string_view address,
                       std::string_view status);
 void deleteReports(const Paths& paths);
+
+// appendReportLine() for a whole run: the report of the group last written stays open, so a run
+// does not pay an open and a close per result under its result lock. Lines are written at once
+// (no buffering), so the file reads the same as with appendReportLine() at every moment. Not
+// thread-safe: the engine calls it under its result lock.
+class ReportAppender {
+  public:
+    ReportAppender() = default;
+    ~ReportAppender() { close(); }
+    ReportAppender(const ReportAppender&) = delete;
+    ReportAppender& operator=(const ReportAppender&) = delete;
+
+    void append(const Paths& paths, std::string_view group, std::string_view address,
+                std::string_view status);
+    void close();
+
+  private:
+    int fd_ = -1;
+    std::string group_;
+};
 
 // One entry per report file in folder-listing order; "_1.sbz" is listed as "<General>".
 std::vector<std::string> reportGroups(const Paths& paths);

@@ -335,21 +335,19 @@ bool SmtpClient::connect() {
 bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
     constexpr std::size_t kChunk = 64 * 1024;
     const auto limit = timeouts_[SmtpStage::DataTransfer];
-    StreamResult r = stream_.sendAll(headerBlock, limit);
-    if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
-    // Streamed in chunks so a sending thread never holds a second copy of a large body.
+    // Streamed in chunks so a sending thread never holds a second copy of a large body. The header
+    // block travels with the first piece: one write, not two, for a typical message.
     SmtpTransparency encoder;
-    std::string out;
-    for (std::size_t pos = 0; pos < body.size(); pos += kChunk) {
-        out.clear();
+    std::string out(headerBlock);
+    std::size_t pos = 0;
+    do {
         encoder.feed(body.substr(pos, kChunk), out);
-        r = stream_.sendAll(out, limit);
+        pos += kChunk;
+        if (pos >= body.size()) encoder.finish(out);
+        StreamResult r = stream_.sendAll(out, limit);
         if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
-    }
-    out.clear();
-    encoder.finish(out);
-    if (!out.empty() && (r = stream_.sendAll(out, limit)) != StreamResult::Ok)
-        return failStream(SmtpStage::DataTransfer, r);
+        out.clear();
+    } while (pos < body.size());
     return true;
 }
 

@@ -7,13 +7,17 @@ namespace {
 std::string escapeEquals(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 64);
-    for (char c : text) {
-        if (c == '=')
-            out += "=3D";
-        else
-            out += c;
+    // Spans between "=" are copied whole; the body is copied once per recipient.
+    for (std::size_t pos = 0;;) {
+        std::size_t eq = text.find('=', pos);
+        if (eq == std::string_view::npos) {
+            out.append(text.substr(pos));
+            return out;
+        }
+        out.append(text.substr(pos, eq - pos));
+        out += "=3D";
+        pos = eq + 1;
     }
-    return out;
 }
 
 }  // namespace
