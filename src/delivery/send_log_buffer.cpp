@@ -15,7 +15,7 @@ std::string toCrLf(std::string_view text) {
 }
 
 void SendLogBuffer::setSpill(std::string path, std::size_t bound) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard file(fileMutex_);
     spillPath_ = std::move(path);
     spillBound_ = bound;
 }
@@ -27,11 +27,12 @@ void SendLogBuffer::append(int slot, std::string_view text) {
         text = text.substr(0, crlf);
         cut = true;
     }
-    std::lock_guard lock(mutex_);
     Slot& s = slots_[slot];
+    std::lock_guard lock(s.mutex);
     if (text.substr(0, kRecipientMark.size()) == kRecipientMark) {
         s.blockStart = s.text.size();
         // The previous blocks are finished now; move them out before this one grows.
+        std::lock_guard file(fileMutex_);
         if (!spillPath_.empty() && s.blockStart > 0 && s.text.size() >= spillBound_) {
             std::string chunk = toCrLf(std::string_view(s.text).substr(0, s.blockStart));
             chunk += "\r\n";
@@ -53,7 +54,10 @@ void SendLogBuffer::beginRecipient(int slot, std::string_view address) {
 
 bool SendLogBuffer::write(const std::string& path) {
     if (path.empty()) return true;
-    std::lock_guard lock(mutex_);
+    // Every slot is held for the whole write, always in slot order, so no append interleaves.
+    std::unique_lock<std::mutex> held[kSlots];
+    for (int i = 0; i < kSlots; ++i) held[i] = std::unique_lock(slots_[i].mutex);
+    std::lock_guard file(fileMutex_);
     std::string out;
     for (const Slot& s : slots_) {
         if (s.text.empty()) continue;
@@ -71,7 +75,7 @@ bool SendLogBuffer::write(const std::string& path) {
 
 std::string SendLogBuffer::slotText(int slot) const {
     if (slot < 0 || slot >= kSlots) return {};
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(slots_[slot].mutex);
     return slots_[slot].text;
 }
 

@@ -3,7 +3,9 @@
 //
 // Entry points: append(slot, text) from any thread (slot 0 the scheduled thread, 1..15 the sending
 // threads); beginRecipient() opens one recipient's block; write(path) appends every slot to the
-// file and empties them. One lock guards everything, so a write never interleaves with an append.
+// file and empties them. Each slot has its own lock (a thread appends to its own slot only, so
+// fifteen threads do not queue on one lock for every server reply); a write takes every slot's lock
+// in order, so it never interleaves with an append.
 //
 // Format: in memory "\n" ends lines; in the file each becomes CR LF. A write puts, for each
 // non-empty slot in order, its text and one more line end.
@@ -53,11 +55,12 @@ class SendLogBuffer {
 
   private:
     struct Slot {
+        mutable std::mutex mutex;
         std::string text;
         std::size_t blockStart = 0;  // where the block being written begins
     };
 
-    mutable std::mutex mutex_;
+    std::mutex fileMutex_;  // the spill settings and every write to the file
     Slot slots_[kSlots];
     std::string spillPath_;
     std::size_t spillBound_ = kDefaultSpillBound;

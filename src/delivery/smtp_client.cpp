@@ -336,14 +336,18 @@ bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
     constexpr std::size_t kChunk = 64 * 1024;
     const auto limit = timeouts_[SmtpStage::DataTransfer];
     // Streamed in chunks so a sending thread never holds a second copy of a large body. The header
-    // block travels with the first piece: one write, not two, for a typical message.
+    // block travels with the first piece and the end-of-data line with the last: one write, not
+    // three, for a typical message.
     SmtpTransparency encoder;
     std::string out(headerBlock);
     std::size_t pos = 0;
     do {
         encoder.feed(body.substr(pos, kChunk), out);
         pos += kChunk;
-        if (pos >= body.size()) encoder.finish(out);
+        if (pos >= body.size()) {
+            encoder.finish(out);
+            out += "\r\n.\r\n";
+        }
         StreamResult r = stream_.sendAll(out, limit);
         if (r != StreamResult::Ok) return failStream(SmtpStage::DataTransfer, r);
         out.clear();
@@ -371,8 +375,7 @@ bool SmtpClient::sendMessage(const SmtpMessage& message) {
     }
     if (!sendCommand(SmtpStage::Data, "DATA\r\n") || !check(SmtpStage::Data, Row::Data354, reply))
         return false;
-    if (!sendBody(message.headerBlock, message.body)) return false;
-    return sendCommand(SmtpStage::EndOfData, "\r\n.\r\n") &&
+    return sendBody(message.headerBlock, message.body) &&
            check(SmtpStage::EndOfData, Row::Ok250, reply);
 }
 
