@@ -1,5 +1,7 @@
 #include "delivery/recipient_queue.h"
 
+#include <algorithm>
+
 #include "common/file_util.h"
 #include "groups/group_files.h"
 
@@ -72,7 +74,7 @@ bool RecipientQueue::loadNextGroupLocked() {
     while (groupCursor_ < groups_.size()) {
         currentGroup_ = groups_[groupCursor_++];
         lines_.clear();
-        lastLineOf_.clear();
+        isLast_.clear();
         lineCursor_ = 0;
         groupText_.clear();
         std::string error;
@@ -91,7 +93,6 @@ bool RecipientQueue::loadNextGroupLocked() {
             if (len > 0 && groupText_[pos + len - 1] == '\r') --len;
             if (len > 0) {
                 std::string_view line(groupText_.data() + pos, len);
-                lastLineOf_[emailOf(line)] = lines_.size();
                 lines_.emplace_back(pos, len);
             }
             pos = end + 1;
@@ -100,10 +101,34 @@ bool RecipientQueue::loadNextGroupLocked() {
         std::string text;
         if (autoUnsubscribe_ && readFile(unsubscriberFile(paths_, currentGroup_), text))
             groupUnsubscribers_ = UnsubscriberList(text);
-        if (events_.groupStarted) events_.groupStarted(currentGroup_, lastLineOf_.size());
+        std::size_t members = markLastLines();
+        if (events_.groupStarted) events_.groupStarted(currentGroup_, members);
         if (!lines_.empty()) return true;
     }
     return false;
+}
+
+// Sorting line numbers by address finds each address's last line without a node per member: the
+// vectors keep their capacity from group to group, so a run over many large groups does not leave
+// freed map nodes behind in every sending thread's allocator.
+std::size_t RecipientQueue::markLastLines() {
+    byAddress_.resize(lines_.size());
+    for (std::size_t i = 0; i < lines_.size(); ++i) byAddress_[i] = i;
+    auto email = [this](std::size_t i) {
+        return emailOf(std::string_view(groupText_.data() + lines_[i].first, lines_[i].second));
+    };
+    std::sort(byAddress_.begin(), byAddress_.end(), [&](std::size_t a, std::size_t b) {
+        int c = email(a).compare(email(b));
+        return c != 0 ? c < 0 : a < b;
+    });
+    isLast_.assign(lines_.size(), 0);
+    std::size_t members = 0;
+    for (std::size_t k = 0; k < byAddress_.size(); ++k) {
+        if (k + 1 < byAddress_.size() && email(byAddress_[k]) == email(byAddress_[k + 1])) continue;
+        isLast_[byAddress_[k]] = 1;
+        ++members;
+    }
+    return members;
 }
 
 std::optional<GroupMember> RecipientQueue::nextMember(const std::atomic<bool>& running) {
@@ -113,7 +138,7 @@ std::optional<GroupMember> RecipientQueue::nextMember(const std::atomic<bool>& r
             size_t index = lineCursor_++;
             std::string_view line(groupText_.data() + lines_[index].first, lines_[index].second);
             // A later line of the same address replaces this one.
-            if (lastLineOf_[emailOf(line)] != index) continue;
+            if (!isLast_[index]) continue;
             GroupMember m{parseGroupLine(line), currentGroup_};
             if (autoUnsubscribe_ && m.recipient.status == RecipientStatus::Enabled &&
                 (globalUnsubscribers_.contains(m.recipient.email) ||
@@ -129,7 +154,7 @@ std::optional<GroupMember> RecipientQueue::nextMember(const std::atomic<bool>& r
         if (!running.load()) return std::nullopt;
         if (!loadNextGroupLocked()) {
             lines_.clear();
-            lastLineOf_.clear();
+            isLast_.clear();
             groupText_.clear();
             groupText_.shrink_to_fit();
             return std::nullopt;

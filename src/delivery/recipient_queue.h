@@ -5,10 +5,10 @@
 // call from any number of threads (the typed-list lock and the recipient lock live here).
 //
 // Group members: a group file is read whole, but members are not copied into records until they
-// are handed out; an index of each address's last line (views into the file text) keeps one group
-// at a time in memory at roughly the file's size. An address listed twice in a group is sent once,
-// with the fields of its last line; letter case makes addresses different. Members are handed out
-// in file order.
+// are handed out; a mark per line (is it its address's last line?) keeps one group at a time in
+// memory at roughly the file's size, in buffers reused from group to group. An address listed twice
+// in a group is sent once, with the fields of its last line; letter case makes addresses different.
+// Members are handed out in file order.
 //
 // Skips are reported, not silent: a Disabled or Unsubscribed member, or (with Auto Unsubscribe) one
 // whose address is a whole line of the global or the group's unsubscriber list (letter case
@@ -77,6 +77,8 @@ class RecipientQueue {
 
   private:
     bool loadNextGroupLocked();
+    // Marks each address's last line; returns the number of distinct addresses.
+    std::size_t markLastLines();
 
     const Paths paths_;
     const std::vector<std::string> typed_;
@@ -92,7 +94,8 @@ class RecipientQueue {
     std::string currentGroup_;
     std::string groupText_;
     std::vector<std::pair<std::size_t, std::size_t>> lines_;  // offset, length in groupText_
-    std::unordered_map<std::string_view, std::size_t> lastLineOf_;
+    std::vector<char> isLast_;            // per line: the last line of its address
+    std::vector<std::size_t> byAddress_;  // scratch for markLastLines()
     std::size_t lineCursor_ = 0;
     UnsubscriberList globalUnsubscribers_;
     UnsubscriberList groupUnsubscribers_;
