@@ -21,6 +21,7 @@
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/send_log_buffer.h"
+#include "support/run_endings.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -203,34 +204,16 @@ class FaultyServer {
     std::vector<std::thread> pool_;
 };
 
-class Collector : public RunObserver {
+class Collector : public test::RunEndings {
   public:
     void result(const SendResult& r) override {
         std::lock_guard g(m_);
         ++results[r.address];
         (r.sent ? sent : failed)++;
     }
-    void relayFailure(const std::string& message) override { end("relay:" + message); }
-    void finished(const RunSummary& s) override {
-        summary = s;
-        end("finished");
-    }
-    void stopped(const RunSummary& s) override {
-        summary = s;
-        end("stopped");
-    }
 
     std::map<std::string, int> results;
     long sent = 0, failed = 0;
-    std::vector<std::string> endings;
-    RunSummary summary;
-
-  private:
-    void end(std::string what) {
-        std::lock_guard g(m_);
-        endings.push_back(std::move(what));
-    }
-    std::mutex m_;
 };
 
 TEST(FaultRunTest, TenThousandRecipientsAgainstDropsStallsAndDeferralsEachAccountedOnce) {

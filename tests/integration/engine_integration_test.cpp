@@ -17,6 +17,7 @@
 #include "delivery/scheduled_run.h"
 #include "delivery/send_log_buffer.h"
 #include "peer_env.h"
+#include "support/run_endings.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -26,7 +27,7 @@ using test::peerEnv;
 using test::peerPort;
 
 // Collects everything the engine reports; wait() returns once the run has ended one way or another.
-class Recorder : public RunObserver {
+class Recorder : public test::RunEndings {
   public:
     void result(const SendResult& r) override {
         std::lock_guard g(m_);
@@ -45,15 +46,6 @@ class Recorder : public RunObserver {
         std::lock_guard g(m_);
         unavailable.push_back(group);
     }
-    void relayFailure(const std::string& message) override { end("relay:" + message); }
-    void finished(const RunSummary& s) override {
-        summary = s;
-        end("finished");
-    }
-    void stopped(const RunSummary& s) override {
-        summary = s;
-        end("stopped");
-    }
     void waitForResults(std::size_t n) {
         std::unique_lock l(m_);
         cv_.wait_for(l, std::chrono::seconds(30), [&] { return results.size() >= n; });
@@ -67,16 +59,10 @@ class Recorder : public RunObserver {
     }
 
     std::vector<SendResult> results;
-    std::vector<std::string> skippedMembers, started, unavailable, endings;
-    RunSummary summary;
+    std::vector<std::string> skippedMembers, started, unavailable;
 
   private:
-    void end(std::string what) {
-        std::lock_guard g(m_);
-        endings.push_back(std::move(what));
-        cv_.notify_all();
-    }
-    std::mutex m_;
+    void ended() override { cv_.notify_all(); }
     std::condition_variable cv_;
 };
 
