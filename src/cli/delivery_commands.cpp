@@ -9,6 +9,7 @@
 #include "delivery/campaign_run.h"
 #include "delivery/dns_resolver.h"
 #include "delivery/smtp_client.h"
+#include "groups/address.h"
 
 namespace qm::cli {
 
@@ -35,15 +36,15 @@ int runSmtpTest(const SmtpTestOptions& o) {
         security = mxSecurity(settings.readFlag(keys::kMxStartTls));
         if (o.delivery.port == 0) port = 25;
         d.authenticate = false;
-        if (helloDomain.empty()) helloDomain = o.mx.substr(o.mx.rfind('@') + 1);
+        if (helloDomain.empty()) helloDomain = std::string(domainOf(o.mx));
     } else {
         if (checkDeliverySettings(d).ok == false) return fail(kMsgEnterMailServer);
         server = d.server;
         security = relaySecurity(d);
     }
     if (helloDomain.empty()) {
-        std::size_t at = d.userName.rfind('@');
-        helloDomain = at == std::string::npos ? "localhost" : d.userName.substr(at + 1);
+        helloDomain = std::string(domainOf(d.userName));
+        if (helloDomain.empty()) helloDomain = "localhost";
     }
 
     SmtpClient client(server, port);

@@ -4,6 +4,7 @@
 
 #include "delivery/dns_resolver.h"
 #include "delivery/send_log_buffer.h"
+#include "groups/address.h"
 #include "message/fill_message.h"
 
 namespace qm {
@@ -12,11 +13,6 @@ namespace {
 
 constexpr int kConnectAttempts = 4;
 constexpr int kSendAttempts = 4;
-
-std::string domainOf(std::string_view address) {
-    size_t at = address.rfind('@');
-    return at == std::string_view::npos ? std::string() : std::string(address.substr(at + 1));
-}
 
 }  // namespace
 
@@ -40,11 +36,11 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     if (d.mxMode) {
         DnsResolver resolver;
         host = selectMxHost(resolver, address);
-        hello = domainOf(address);
+        hello = std::string(domainOf(address));
     } else {
         host = d.server;
         port = static_cast<int>(d.port);
-        hello = domainOf(senderAddress);
+        hello = std::string(domainOf(senderAddress));
     }
     log.beginRecipient(logSlot, address);
 

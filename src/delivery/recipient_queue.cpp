@@ -3,25 +3,12 @@
 #include <algorithm>
 
 #include "common/file_util.h"
+#include "groups/address.h"
 #include "groups/group_files.h"
 
 namespace qm {
 
 namespace {
-
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string_view trimLine(std::string_view s) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 // The e-mail field of a stored group line: the text before its first comma.
 std::string_view emailOf(std::string_view line) {
@@ -40,7 +27,7 @@ UnsubscriberList::UnsubscriberList(std::string_view fileText) {
     while (pos < fileText.size()) {
         size_t end = fileText.find('\n', pos);
         if (end == std::string_view::npos) end = fileText.size();
-        std::string_view line = trimLine(fileText.substr(pos, end - pos));
+        std::string_view line = trimWhite(fileText.substr(pos, end - pos));
         if (!line.empty()) lowered_.insert(lowerAscii(line));
         pos = end + 1;
     }

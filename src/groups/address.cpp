@@ -24,6 +24,8 @@ inline bool isDomainChar(unsigned char c) {
     return isLocalChar(c) || c == '-';
 }
 
+}  // namespace
+
 std::string lowerAscii(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -31,7 +33,10 @@ std::string lowerAscii(std::string_view s) {
     return out;
 }
 
-}  // namespace
+std::string_view domainOf(std::string_view address) {
+    std::size_t at = address.rfind('@');
+    return at == std::string_view::npos ? std::string_view{} : address.substr(at + 1);
+}
 
 std::string_view trimWhite(std::string_view s) {
     auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

@@ -55,6 +55,10 @@ AddressList parseAddressList(std::string_view boxText);
 
 // Trims spaces, tabs, CR and LF at both ends.
 std::string_view trimWhite(std::string_view s);
+// ASCII letters lowered, every other byte kept: how addresses are compared ignoring letter case.
+std::string lowerAscii(std::string_view s);
+// The text after the last "@" (empty when there is none).
+std::string_view domainOf(std::string_view address);
 
 namespace detail {
 // Finds the first address at or after `from`; returns false when there is none.

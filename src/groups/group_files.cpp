@@ -11,6 +11,7 @@
 #include "app/paths.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "groups/address.h"
 
 namespace qm {
 
@@ -25,13 +26,6 @@ constexpr std::string_view kBlockSeparator = "\r\n\r\n";
 bool setMessage(std::string* message, std::string_view text) {
     if (message) *message = std::string(text);
     return false;
-}
-
-std::string_view trimBlanks(std::string_view s) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
 }
 
 // NAME_MAX of the file systems we run on; a longer name could be staged but never put in place.
@@ -144,12 +138,12 @@ std::optional<std::vector<GroupBlock>> parseGroupList(std::string_view text) {
     for (;;) {
         size_t sep = text.find(kBlockSeparator, pos);
         if (sep == std::string_view::npos) {
-            std::string_view last = trimBlanks(text.substr(pos));
+            std::string_view last = trimWhite(text.substr(pos));
             if (!last.empty()) pieces.push_back(last);
             break;
         }
         separated = true;
-        pieces.push_back(trimBlanks(text.substr(pos, sep - pos)));
+        pieces.push_back(trimWhite(text.substr(pos, sep - pos)));
         pos = sep + kBlockSeparator.size();
     }
     // Every block ends in a blank line; a text without one was cut short or is not ours.

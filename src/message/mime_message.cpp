@@ -5,6 +5,7 @@
 #include <random>
 
 #include "common/header_encoding.h"
+#include "groups/address.h"
 
 namespace qm {
 
@@ -33,8 +34,7 @@ std::string_view bareAddress(std::string_view envelope) {
 
 // The sender's domain when it is a plain dot-separated host name, else a stand-in.
 std::string senderDomain(std::string_view address) {
-    std::size_t at = address.rfind('@');
-    std::string_view domain = at == std::string_view::npos ? "" : address.substr(at + 1);
+    std::string_view domain = domainOf(address);
     bool ok = !domain.empty() && domain.front() != '.' && domain.back() != '.';
     for (char c : domain)
         ok = ok && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

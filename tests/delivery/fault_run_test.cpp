@@ -21,7 +21,7 @@
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/send_log_buffer.h"
-#include "support/run_endings.h"
+#include "support/run_support.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -230,18 +230,7 @@ TEST(FaultRunTest, TenThousandRecipientsAgainstDropsStallsAndDeferralsEachAccoun
     dir.write("qm/GroupRecipients/_Faults.sbz", members);
 
     FaultyServer server(kThreads + 5);
-    RunRequest r;
-    r.message.senderName = "Ann";
-    r.message.senderAddress = "ann@example.test";
-    r.message.subject = "Hello";
-    r.message.format = MessageFormat::PlainText;
-    r.message.plainText = r.message.body = "Dear [**EMAIL**], hello.";
-    r.message.useDynamicVariables = true;
-    r.groups = {"Faults"};
-    r.delivery.mxMode = false;
-    r.delivery.server = "127.0.0.1";
-    r.delivery.port = static_cast<unsigned>(server.port());
-    r.delivery.waitSeconds = 0;
+    RunRequest r = test::plainRunRequest(server.port(), {}, {"Faults"});
     r.delivery.threadCount = kThreads;
     r.timeouts = SmtpTimeouts::uniform(kTimeout);
 

@@ -17,7 +17,7 @@
 #include "delivery/scheduled_run.h"
 #include "delivery/send_log_buffer.h"
 #include "peer_env.h"
-#include "support/run_endings.h"
+#include "support/run_support.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -73,19 +73,7 @@ class EngineTest : public ::testing::Test {
         dir.write("qm/GroupRecipients/_" + name + ".sbz", content);
     }
     RunRequest request(std::vector<std::string> typed, std::vector<std::string> groups) {
-        RunRequest r;
-        r.message.senderName = "Ann";
-        r.message.senderAddress = "ann@example.test";
-        r.message.subject = "Hello";
-        r.message.format = MessageFormat::PlainText;
-        r.message.plainText = r.message.body = "Dear [**EMAIL**], hello.";
-        r.message.useDynamicVariables = true;
-        r.typed = std::move(typed);
-        r.groups = std::move(groups);
-        r.delivery.mxMode = false;
-        r.delivery.server = "127.0.0.1";
-        r.delivery.waitSeconds = 0;
-        r.delivery.threadCount = 1;
+        RunRequest r = test::plainRunRequest(0, std::move(typed), std::move(groups));
         r.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(10));
         return r;
     }
