@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/ui/main_window.h"
-#include "app/ui/run_forwarder.h"
-#include "app/ui/send_status_tab.h"
-#include "app/ui/status_model.h"
+#include "delivery/ui/run_forwarder.h"
+#include "delivery/ui/send_status_tab.h"
+#include "delivery/ui/status_model.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     qm::ui::MainWindow window;
     window.resize(1366, 768);
     window.show();
-    auto* forwarder = new qm::ui::RunForwarder(&window);
+    auto* forwarder = new qm::ui::RunForwarder(&window, &window);
     auto* model = window.statusTab()->model();
 
     QElapsedTimer clock;

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/settings.h"
 #include "cli/commands.h"
 #include "common/file_util.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "groups/address.h"
 
 namespace qm::cli {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/settings.h"
 #include "common/file_util.h"
+#include "config/settings.h"
 #include "groups/address.h"
 #include "message/html_tools.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/delivery_settings.h"
+#include "delivery/delivery_settings.h"
 #include "message/campaign_message.h"
 
 namespace qm::cli {

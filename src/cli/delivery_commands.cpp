@@ -3,9 +3,9 @@
 #include <iostream>
 #include <string>
 
-#include "app/settings.h"
 #include "cli/campaign_options.h"
 #include "cli/commands.h"
+#include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/dns_resolver.h"
 #include "delivery/smtp_client.h"

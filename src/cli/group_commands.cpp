@@ -2,9 +2,9 @@
 #include <iostream>
 #include <string>
 
-#include "app/paths.h"
-#include "app/settings.h"
 #include "cli/commands.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "groups/group_files.h"
 
 namespace qm::cli {

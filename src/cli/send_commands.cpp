@@ -10,11 +10,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/paths.h"
-#include "app/settings.h"
 #include "cli/campaign_options.h"
 #include "cli/commands.h"
 #include "common/file_util.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/send_log_buffer.h"

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/file_util.h"
+
 namespace qm {
 
 namespace {
@@ -37,19 +39,10 @@ bool writeFileAtomic(const std::string& path, std::string_view content, std::str
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
     ::fchmod(fd, mode);
 
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return fail(error, "cannot write", path, err);
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
+    if (int err = writeAll(fd, content)) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return fail(error, "cannot write", path, err);
     }
     if (options.durable && ::fsync(fd) != 0) {
         int err = errno;

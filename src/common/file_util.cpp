@@ -56,21 +56,27 @@ bool readFile(const std::string& path, std::string& out, std::string* error, std
 bool appendFile(const std::string& path, std::string_view content, std::string* error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return fail(error, "cannot open", path, errno);
-    const char* p = content.data();
-    size_t left = content.size();
+    if (int err = writeAll(fd, content)) {
+        ::close(fd);
+        return fail(error, "cannot write", path, err);
+    }
+    if (::close(fd) != 0) return fail(error, "cannot close", path, errno);
+    return true;
+}
+
+int writeAll(int fd, std::string_view data) {
+    const char* p = data.data();
+    size_t left = data.size();
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            return fail(error, "cannot write", path, err);
+            return errno;
         }
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (::close(fd) != 0) return fail(error, "cannot close", path, errno);
-    return true;
+    return 0;
 }
 
 bool fileExists(const std::string& path) {

@@ -23,5 +23,8 @@ bool makeFolders(const std::string& path, std::string* error = nullptr);
 // Names (not paths) of the regular files in `folder` whose names end in `suffix`, unsorted.
 std::vector<std::string> listFiles(const std::string& folder, std::string_view suffix);
 bool removeFile(const std::string& path);
+// Writes all of `data` to `fd`, retrying short writes and EINTR. Returns 0, or the errno of the
+// failed write.
+int writeAll(int fd, std::string_view data);
 
 }  // namespace qm

@@ -35,9 +35,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/delivery_settings.h"
-#include "app/paths.h"
+#include "config/paths.h"
 #include "delivery/delivery_report.h"
+#include "delivery/delivery_settings.h"
 #include "delivery/recipient_delivery.h"
 #include "delivery/smtp_client.h"
 #include "groups/recipient.h"

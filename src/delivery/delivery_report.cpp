@@ -5,9 +5,9 @@
 
 #include <cerrno>
 
-#include "app/paths.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "config/paths.h"
 #include "groups/group_files.h"
 
 namespace qm {

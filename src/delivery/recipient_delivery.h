@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "app/delivery_settings.h"
+#include "delivery/delivery_settings.h"
 #include "delivery/smtp_client.h"
 #include "message/campaign_message.h"
 #include "message/mime_message.h"

@@ -25,7 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/paths.h"
+#include "config/paths.h"
 #include "delivery/delivery_report.h"
 #include "groups/recipient.h"
 

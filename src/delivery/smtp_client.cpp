@@ -2,9 +2,9 @@
 
 #include <openssl/crypto.h>
 
-#include "app/settings.h"
 #include "common/base64.h"
 #include "common/smtp_transparency.h"
+#include "config/settings.h"
 #include "delivery/send_log_buffer.h"
 
 namespace qm {

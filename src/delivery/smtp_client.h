@@ -32,8 +32,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/delivery_settings.h"
 #include "common/tcp_stream.h"
+#include "delivery/delivery_settings.h"
 #include "delivery/smtp_reply.h"
 
 namespace qm {

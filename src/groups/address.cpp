@@ -26,23 +26,9 @@ inline bool isDomainChar(unsigned char c) {
 
 }  // namespace
 
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::string_view domainOf(std::string_view address) {
     std::size_t at = address.rfind('@');
     return at == std::string_view::npos ? std::string_view{} : address.substr(at + 1);
-}
-
-std::string_view trimWhite(std::string_view s) {
-    auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && white(s.front())) s.remove_prefix(1);
-    while (!s.empty() && white(s.back())) s.remove_suffix(1);
-    return s;
 }
 
 bool isEmailAddress(std::string_view text) {

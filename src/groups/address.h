@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
+
 namespace qm {
 
 inline constexpr const char* kAddressPattern =
@@ -53,10 +55,6 @@ struct AddressList {
 
 AddressList parseAddressList(std::string_view boxText);
 
-// Trims spaces, tabs, CR and LF at both ends.
-std::string_view trimWhite(std::string_view s);
-// ASCII letters lowered, every other byte kept: how addresses are compared ignoring letter case.
-std::string lowerAscii(std::string_view s);
 // The text after the last "@" (empty when there is none).
 std::string_view domainOf(std::string_view address);
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <map>
 
-#include "app/paths.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "config/paths.h"
 #include "groups/address.h"
 
 namespace qm {

@@ -11,10 +11,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/paths.h"
-#include "app/settings.h"
 #include "app/ui/main_window.h"
 #include "app/ui/reminder_dialog.h"
+#include "config/paths.h"
+#include "config/settings.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <random>
 
-#include "app/paths.h"
+#include "config/paths.h"
 #include "delivery/delivery_report.h"
-#include "delivery/outbox.h"
 #include "groups/recipient.h"
+#include "scheduler/outbox.h"
 #include "support/temp_dir.h"
 
 namespace qm {

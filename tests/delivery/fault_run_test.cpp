@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/paths.h"
+#include "config/paths.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/send_log_buffer.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "delivery/outbox.h"
+#include "scheduler/outbox.h"
 
 namespace {
 

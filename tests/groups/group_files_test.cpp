@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/paths.h"
 #include "common/file_util.h"
+#include "config/paths.h"
 #include "support/temp_dir.h"
 
 namespace qm {

@@ -13,10 +13,10 @@
 #include "common/file_util.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
-#include "delivery/outbox.h"
-#include "delivery/scheduled_run.h"
 #include "delivery/send_log_buffer.h"
 #include "peer_env.h"
+#include "scheduler/outbox.h"
+#include "scheduler/scheduled_run.h"
 #include "support/run_support.h"
 #include "support/temp_dir.h"
 

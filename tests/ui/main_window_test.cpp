@@ -19,12 +19,12 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/settings.h"
 #include "app/ui/main_window.h"
-#include "app/ui/send_status_tab.h"
-#include "app/ui/smtp_settings_tab.h"
-#include "app/ui/status_model.h"
+#include "config/settings.h"
 #include "delivery/campaign_run.h"
+#include "delivery/ui/send_status_tab.h"
+#include "delivery/ui/smtp_settings_tab.h"
+#include "delivery/ui/status_model.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_editor.h"
 #include "message/ui/variable_dialog.h"

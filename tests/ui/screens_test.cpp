@@ -13,10 +13,10 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "app/paths.h"
-#include "app/settings.h"
 #include "app/ui/reminder_dialog.h"
-#include "app/ui/smtp_settings_tab.h"
+#include "config/paths.h"
+#include "config/settings.h"
+#include "delivery/ui/smtp_settings_tab.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/ui/select_groups_dialog.h"
 #include "message/ui/html_page_dialog.h"

@@ -31,18 +31,18 @@
 #include <array>
 #include <functional>
 
-#include "app/paths.h"
-#include "app/settings.h"
 #include "app/ui/main_window.h"
-#include "app/ui/send_status_tab.h"
-#include "app/ui/smtp_settings_tab.h"
-#include "app/ui/status_model.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/test_campaign.h"
 #include "delivery/ui/delivery_report_dialog.h"
+#include "delivery/ui/send_status_tab.h"
+#include "delivery/ui/smtp_settings_tab.h"
+#include "delivery/ui/status_model.h"
 #include "delivery/ui/stopping_threads_dialog.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/recipient.h"

@@ -7,7 +7,7 @@
 #include <deque>
 #include <memory>
 
-#include "app/ui/message_boxes.h"
+#include "common/ui/message_boxes.h"
 #include "support/temp_dir.h"
 
 class QWidget;

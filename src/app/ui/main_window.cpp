@@ -25,19 +25,19 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/delivery_settings.h"
-#include "app/ui/message_boxes.h"
-#include "app/ui/not_available.h"
 #include "app/ui/reminder_dialog.h"
-#include "app/ui/run_forwarder.h"
-#include "app/ui/send_status_tab.h"
-#include "app/ui/smtp_settings_tab.h"
-#include "app/ui/text.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/not_available.h"
+#include "common/ui/text.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
+#include "delivery/delivery_settings.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/test_campaign.h"
 #include "delivery/ui/delivery_report_dialog.h"
+#include "delivery/ui/run_forwarder.h"
+#include "delivery/ui/send_status_tab.h"
+#include "delivery/ui/smtp_settings_tab.h"
 #include "delivery/ui/stopping_threads_dialog.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/address.h"
@@ -68,7 +68,7 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle("Quillmark");
     paths_.ensureFolders();
     log_ = std::make_unique<SendLogBuffer>();
-    forwarder_ = new RunForwarder(this);
+    forwarder_ = new RunForwarder(this, this);
     run_ = std::make_unique<CampaignRun>(paths_, *log_, *forwarder_);
 
     tabs_ = new QTabWidget;

@@ -20,8 +20,9 @@
 #include <optional>
 
 #include "app/command_rules.h"
-#include "app/paths.h"
-#include "app/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
+#include "delivery/ui/run_forwarder.h"
 #include "message/campaign_message.h"
 
 class QAction;
@@ -40,13 +41,12 @@ struct RunSummary;
 namespace qm::ui {
 
 class Composer;
-class RunForwarder;
 class StoppingThreadsDialog;
 class PreviewView;
 class SendStatusTab;
 class SmtpSettingsTab;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, public RunHost {
     Q_OBJECT
   public:
     enum Tab { MessageTab = 0, PreviewTab = 1, SettingsTab = 2, StatusTab = 3 };
@@ -54,7 +54,7 @@ class MainWindow : public QMainWindow {
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    void setSending(bool sending);
+    void setSending(bool sending) override;
     void setImporting(bool importing);
     const CommandState& commandState() const { return state_; }
     void updateCommands();
@@ -68,9 +68,9 @@ class MainWindow : public QMainWindow {
     void removeAllAttachments();
 
     // End of a run, shown on the window's thread (see RunForwarder).
-    void runFinished(const RunSummary& summary);
-    void runAborted(const QString& message);
-    void runStopped();
+    void runFinished(const RunSummary& summary) override;
+    void runAborted(const QString& message) override;
+    void runStopped() override;
 
     QAction* action(Command command) const;
     QAction* insertVariableAction() const { return insertVariable_; }
@@ -82,7 +82,7 @@ class MainWindow : public QMainWindow {
     QTabWidget* tabs() const { return tabs_; }
     Composer* composer() const { return composer_; }
     SmtpSettingsTab* settingsTab() const { return settingsTab_; }
-    SendStatusTab* statusTab() const { return statusTab_; }
+    SendStatusTab* statusTab() const override { return statusTab_; }
     QListWidget* attachmentList() const { return attachments_; }
     const CampaignMessage& message() const { return message_; }
     CampaignRun& run() const { return *run_; }

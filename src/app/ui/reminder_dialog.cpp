@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/settings.h"
+#include "config/settings.h"
 
 namespace qm::ui {
 

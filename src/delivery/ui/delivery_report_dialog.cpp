@@ -11,8 +11,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/ui/message_boxes.h"
-#include "app/ui/text.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/text.h"
 
 namespace qm::ui {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/paths.h"
+#include "config/paths.h"
 #include "delivery/delivery_report.h"
 
 class QListWidget;

@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ui/message_boxes.h"
-#include "app/ui/not_available.h"
-#include "app/ui/text.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/not_available.h"
+#include "common/ui/text.h"
 
 namespace qm::ui {
 

@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/paths.h"
-#include "app/ui/not_available.h"
-#include "app/ui/text.h"
+#include "common/ui/not_available.h"
+#include "common/ui/text.h"
+#include "config/paths.h"
 #include "groups/group_files.h"
 #include "groups/group_selection.h"
 

@@ -19,8 +19,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/ui/message_boxes.h"
-#include "app/ui/text.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/text.h"
 #include "message/campaign_message.h"
 #include "message/ui/html_editor.h"
 #include "message/ui/preview_view.h"

@@ -8,7 +8,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 
-#include "app/ui/text.h"
+#include "common/ui/text.h"
 
 namespace qm::ui {
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ui/message_boxes.h"
+#include "common/ui/message_boxes.h"
 
 namespace qm::ui {
 

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ui/text.h"
+#include "common/ui/text.h"
 #include "message/dynamic_variables.h"
 
 namespace qm::ui {

@@ -1,4 +1,4 @@
-#include "app/ui/not_available.h"
+#include "common/ui/not_available.h"
 
 #include <QAction>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "app/ui/send_status_tab.h"
+#include "delivery/ui/send_status_tab.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,7 +8,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/ui/status_model.h"
+#include "delivery/ui/status_model.h"
 
 namespace qm::ui {
 

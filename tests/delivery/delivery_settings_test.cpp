@@ -1,8 +1,8 @@
-#include "app/delivery_settings.h"
+#include "delivery/delivery_settings.h"
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "config/settings.h"
 #include "support/temp_dir.h"
 
 namespace qm {

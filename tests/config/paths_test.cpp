@@ -1,12 +1,12 @@
-#include "app/paths.h"
+#include "config/paths.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "app/settings.h"
 #include "common/file_util.h"
+#include "config/settings.h"
 #include "support/temp_dir.h"
 
 namespace qm {

@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "app/delivery_settings.h"
+#include "delivery/delivery_settings.h"
 
 class QButtonGroup;
 class QCheckBox;

@@ -1,15 +1,14 @@
-#include "app/ui/run_forwarder.h"
+#include "delivery/ui/run_forwarder.h"
 
 #include <QThread>
 
-#include "app/ui/main_window.h"
-#include "app/ui/send_status_tab.h"
-#include "app/ui/text.h"
+#include "common/ui/text.h"
 #include "delivery/delivery_report.h"
+#include "delivery/ui/send_status_tab.h"
 
 namespace qm::ui {
 
-RunForwarder::RunForwarder(MainWindow* window) : QObject(window), window_(window) {}
+RunForwarder::RunForwarder(QObject* parent, RunHost* host) : QObject(parent), window_(host) {}
 
 template <typename F>
 void RunForwarder::onWindow(F&& f) {

@@ -1,6 +1,6 @@
 // The window's end of the send engine's observer. The engine calls it from its own threads; each
 // call is carried out on the window's thread, in order: the grid and progress of the "Send Status"
-// tab, the current group, and the end of the run (MainWindow::runFinished/runStopped/runAborted).
+// tab, the current group, and the end of the run (RunHost::runFinished/runStopped/runAborted).
 //
 // A relay failure blocks the calling sending thread until the window has handled it, as the engine
 // expects of that notification. detach() releases such a thread at once and every later one: the
@@ -17,12 +17,27 @@
 
 namespace qm::ui {
 
-class MainWindow;
+class SendStatusTab;
+
+// The window a run reports to: its "Send Status" tab, its run state and the end of the run.
+class RunHost {
+  public:
+    virtual SendStatusTab* statusTab() const = 0;
+    virtual void setSending(bool sending) = 0;
+    virtual void runFinished(const RunSummary& summary) = 0;
+    virtual void runAborted(const QString& message) = 0;
+    virtual void runStopped() = 0;
+
+  protected:
+    ~RunHost() = default;
+};
 
 class RunForwarder : public QObject, public RunObserver {
     Q_OBJECT
   public:
-    explicit RunForwarder(MainWindow* window);
+    // `parent` lives on the window's thread and outlives the run; `host` is usually the same
+    // object.
+    RunForwarder(QObject* parent, RunHost* host);
     void detach();
 
     void runStarted(std::size_t typedTotal) override;
@@ -35,7 +50,7 @@ class RunForwarder : public QObject, public RunObserver {
   private:
     template <typename F>
     void onWindow(F&& f);
-    MainWindow* window_;
+    RunHost* window_;
     QString currentGroup_;  // window thread only: results of this group step the progress bar
     std::mutex lock_;
     std::condition_variable handled_;

@@ -1,4 +1,4 @@
-#include "app/paths.h"
+#include "config/paths.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 
-#include "app/settings.h"
 #include "common/file_util.h"
+#include "config/settings.h"
 
 namespace qm {
 

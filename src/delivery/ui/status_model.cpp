@@ -1,4 +1,4 @@
-#include "app/ui/status_model.h"
+#include "delivery/ui/status_model.h"
 
 namespace qm::ui {
 

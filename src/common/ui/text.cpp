@@ -1,4 +1,4 @@
-#include "app/ui/text.h"
+#include "common/ui/text.h"
 
 #include <QStringDecoder>
 

@@ -1,10 +1,10 @@
-#include "delivery/scheduled_run.h"
+#include "scheduler/scheduled_run.h"
 
 #include "delivery/campaign_run.h"
-#include "delivery/outbox.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
+#include "scheduler/outbox.h"
 
 namespace qm {
 

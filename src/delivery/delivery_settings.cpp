@@ -1,8 +1,8 @@
-#include "app/delivery_settings.h"
+#include "delivery/delivery_settings.h"
 
 #include <cstdio>
 
-#include "app/settings.h"
+#include "config/settings.h"
 
 namespace qm {
 

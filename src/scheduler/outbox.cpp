@@ -1,4 +1,4 @@
-#include "delivery/outbox.h"
+#include "scheduler/outbox.h"
 
 #include <unordered_set>
 
@@ -7,9 +7,9 @@
 
 #include <cerrno>
 
-#include "app/paths.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "config/paths.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "app/ui/smtp_settings_tab.h"
+#include "delivery/ui/smtp_settings_tab.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -17,9 +17,9 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
-#include "app/ui/message_boxes.h"
-#include "app/ui/not_available.h"
-#include "app/ui/text.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/not_available.h"
+#include "common/ui/text.h"
 
 namespace qm::ui {
 

@@ -1,8 +1,8 @@
-#include "app/ui/message_boxes.h"
+#include "common/ui/message_boxes.h"
 
 #include <QMessageBox>
 
-#include "app/ui/text.h"
+#include "common/ui/text.h"
 
 namespace qm::ui {
 
