@@ -1,6 +1,12 @@
 // Options shared by the commands that make a campaign message (message build, send,
-// test-campaign) and by those that deliver one (send, test-campaign): how they are declared on
-// the command line and how they become a checked CampaignMessage and DeliverySettings.
+// test-campaign) and by those that deliver one (send, test-campaign).
+//
+// Entry points: how the options are declared on the command line, and how they become a checked
+// CampaignMessage and DeliverySettings.
+// Failure: a check that fails gives the system's message for the caller to print (exit 1).
+// Limits: none beyond the message's own.
+// Threads: the command-line thread only.
+// Standard: none.
 #pragma once
 
 #include <CLI/CLI.hpp>

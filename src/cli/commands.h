@@ -1,6 +1,11 @@
-// quillmark-cli: each subsystem registers its subcommands on the shared CLI11 app. A command's
-// callback stores its exit code in `exitCode`: 0 success, 1 failure (the system's message on
-// stderr), 2 usage error (CLI11 reports those before any callback runs).
+// quillmark-cli: each subsystem registers its subcommands on the shared CLI11 app.
+//
+// Entry points: one add...Commands() per subsystem, called by main().
+// Failure: a command's callback stores its exit code in `exitCode`: 0 success, 1 failure (the
+// system's message on stderr), 2 usage error (CLI11 reports those before any callback runs).
+// Limits: none.
+// Threads: the command-line thread; a command that runs the engine waits for it.
+// Standard: none.
 #pragma once
 
 #include <CLI/CLI.hpp>

@@ -1,11 +1,14 @@
 // Whole-file rewrites that can never leave a half-written file behind.
 //
-// writeFileAtomic() writes the new content to a temporary file in the same folder, flushes it to
-// disk and renames it over the target, so a process killed at any moment leaves either the old or
-// the new content. Appends do not go through here: they stay appends.
-//
-// Failure contract: returns false and fills `error` with a one-line text; the target is untouched
-// and no temporary file is left behind.
+// Entry points: writeFileAtomic() writes the new content to a temporary file in the same folder,
+// flushes it to disk and renames it over the target, so a process killed at any moment leaves
+// either the old or the new content. Appends do not go through here: they stay appends.
+// Failure: false plus a one-line text in `error`; the target is untouched and no temporary file is
+// left behind.
+// Limits: the content is written from memory in one pass; the replaced file's mode is kept.
+// Threads: callable from any thread; two writers of one file need a lock of their own (the last
+// rename wins).
+// Standard: POSIX rename(2) atomicity within one file system.
 #pragma once
 
 #include <string>

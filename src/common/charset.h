@@ -1,9 +1,13 @@
 // Which charset label a piece of text honestly carries.
 //
 // Stored text is bytes: new text is UTF-8, text from older files is in a single-byte code page.
-// charsetFor() reads valid UTF-8 holding non-ASCII as "utf-8"; any other 8-bit text as
-// "windows-1252" when it uses the bytes 0x80-0x9F (printable there, control codes in Latin-1) and
-// as "iso-8859-1" otherwise; pure ASCII as "us-ascii". Never fails; linear in the text.
+// Entry points: charsetFor() reads valid UTF-8 holding non-ASCII as "utf-8"; any other 8-bit text
+// as "windows-1252" when it uses the bytes 0x80-0x9F (printable there, control codes in Latin-1)
+// and as "iso-8859-1" otherwise; pure ASCII as "us-ascii".
+// Failure: none.
+// Limits: linear in the text.
+// Threads: pure functions.
+// Standard: RFC 3629 (UTF-8 validity), the IANA charset names.
 #pragma once
 
 #include <string_view>

@@ -1,5 +1,11 @@
-// Small file helpers shared by every subsystem: read a whole file with a size bound, append,
-// make folders, list a folder by suffix. All report failure as false plus a one-line text.
+// Small file helpers shared by every subsystem.
+//
+// Entry points: readFile() (a whole file with a size bound), appendFile(), writeAll(),
+// fileExists(), isDirectory(), makeFolders(), listFiles() (a folder by suffix), removeFile().
+// Failure: false plus a one-line text (writeAll: the errno); nothing throws.
+// Limits: readFile() refuses files over its bound (kDefaultReadLimit unless the caller passes one).
+// Threads: callable from any thread; no shared state.
+// Standard: POSIX file calls, EINTR retried.
 #pragma once
 
 #include <cstdint>
