@@ -81,5 +81,18 @@ grep -q "Unsupported file format." "$W/stderr" || { echo "FAIL unsupported messa
 check "groups survive bad file" 0 "empty
 Friends" -- "$CLI" groups list
 
+# Without HOME and without a password database entry there is no folder of this user: the command
+# stops with the reason instead of using a name under /tmp that anyone could have made first.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null && ! getent passwd 4242 >/dev/null; then
+  nohome() { env -u HOME -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u QUILLMARK_CONFIG -u QUILLMARK_HOME \
+               setpriv --reuid=4242 --regid=4242 --clear-groups "$@"; }
+  tmpBefore=$(ls -d /tmp/quillmark* 2>/dev/null)
+  check "no home: paths"        1 ""      -- nohome "$CLI" paths
+  grep -q "No home folder: HOME is not set" "$W/stderr" || { echo "FAIL no-home message: $(cat "$W/stderr")"; failures=$((failures + 1)); }
+  check "no home: settings set" 1 ""      -- nohome "$CLI" settings set SmtpServer Port 2525
+  check "no home: address"      0 "valid" -- nohome "$CLI" address check a@example.com
+  [ "$(ls -d /tmp/quillmark* 2>/dev/null)" = "$tmpBefore" ] || { echo "FAIL no-home run made a folder under /tmp"; failures=$((failures + 1)); }
+fi
+
 [ "$failures" = 0 ] && echo "all cli checks passed"
 exit "$failures"
