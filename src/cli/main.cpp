@@ -1,8 +1,12 @@
 // quillmark-cli: the core of Quillmark from a terminal, for scripts, cron and servers.
+//
+// Failure: every command but "address" works on this user's settings and folders; without a home
+// folder to put them in, the command stops before it starts, with the reason and exit code 1.
 #include <cstdio>
 #include <iostream>
 
 #include "cli/commands.h"
+#include "config/paths.h"
 
 namespace qm::cli {
 
@@ -12,6 +16,15 @@ int fail(std::string_view message) {
 }
 
 }  // namespace qm::cli
+
+namespace {
+
+// Thrown from the parse-complete callback, which runs before any command's own callback.
+struct NoUserFolders {
+    std::string message;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace qm::cli;
@@ -23,8 +36,15 @@ int main(int argc, char** argv) {
     addDeliveryCommands(app, exitCode);
     addMessageCommands(app, exitCode);
     addSendCommands(app, exitCode);
+    app.parse_complete_callback([&app] {
+        if (app.got_subcommand("address")) return;
+        std::string error;
+        if (!qm::locateUserFolders(&error)) throw NoUserFolders{error};
+    });
     try {
         app.parse(argc, argv);
+    } catch (const NoUserFolders& e) {
+        return fail(e.message);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return kExitOk;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "common/file_util.h"
+#include "config/home_folder.h"
 #include "config/settings.h"
 
 namespace qm {
@@ -18,12 +19,13 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
-std::string perUserDefault() {
+// Empty, with the reason in `error`, when there is no home folder.
+std::string perUserDefault(std::string* error) {
     if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/')
         return withoutTrailingSlashes(x) + "/quillmark";
-    if (const char* home = std::getenv("HOME"); home && *home == '/')
-        return withoutTrailingSlashes(home) + "/.local/share/quillmark";
-    return "/tmp/quillmark-" + std::to_string(::getuid());
+    std::string home = userHome(error);
+    if (home.empty()) return {};
+    return (home == "/" ? "" : withoutTrailingSlashes(home)) + "/.local/share/quillmark";
 }
 
 }  // namespace
@@ -32,16 +34,37 @@ Paths::Paths(std::string programFolder)
     : program_(withoutTrailingSlashes(std::move(programFolder))),
       data_((program_ == "/" ? "" : program_) + "/ProgramData/QMK") {}
 
-Paths Paths::current(const SettingsStore& settings) {
+std::optional<Paths> Paths::find(const SettingsStore& settings, std::string* error) {
     if (const char* home = std::getenv("QUILLMARK_HOME"); home && *home) return Paths(home);
     // Only an absolute folder other than the root is usable: an empty value, a relative path or a
     // drive-letter path from another system would scatter data at the root or the working folder.
     std::string app = withoutTrailingSlashes(settings.read(keys::kAppPath));
     if (app.size() > 1 && app.front() == '/') return Paths(app);
-    return Paths(perUserDefault());
+    std::string folder = perUserDefault(error);
+    if (folder.empty()) return std::nullopt;
+    return Paths(folder);
+}
+
+Paths Paths::current(const SettingsStore& settings) {
+    std::string why;
+    if (auto found = find(settings, &why)) return *found;
+    // Paths that name no real folder of this user; ensureFolders() and the marker refuse them.
+    Paths none("");
+    none.problem_ = why;
+    return none;
+}
+
+bool locateUserFolders(std::string* error) {
+    std::string where = SettingsStore::defaultPath(error);
+    if (where.empty()) return false;
+    return Paths::find(SettingsStore(where), error).has_value();
 }
 
 bool Paths::ensureFolders(std::string* error) const {
+    if (!usable()) {
+        if (error) *error = problem_;
+        return false;
+    }
     for (const std::string& folder : {program_, groupRecipients(), groupOutput(),
                                       groupUnsubscribers(), emlOutput(), images(), data_, outbox()})
         if (!makeFolders(folder, error)) return false;
@@ -49,7 +72,7 @@ bool Paths::ensureFolders(std::string* error) const {
 }
 
 RunningCopyMarker::RunningCopyMarker(const Paths& paths) {
-    if (!makeFolders(paths.dataRoot())) return;
+    if (!paths.usable() || !makeFolders(paths.dataRoot())) return;
     fd_ = ::open(paths.runningCopyLock().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0 && ::flock(fd_, LOCK_SH | LOCK_NB) != 0) {
         ::close(fd_);

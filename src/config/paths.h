@@ -1,26 +1,51 @@
 // Path roots and the data folders below them.
 //
-// The program folder is, in order: $QUILLMARK_HOME; the setting AppPath\path when it names an
-// absolute folder; $XDG_DATA_HOME/quillmark; ~/.local/share/quillmark. A missing or unusable
-// AppPath never puts data at the file-system root. The data root is the program folder followed by
-// "/ProgramData/QMK". Both are formed afresh by every call (never cached), so a change of AppPath
-// takes effect at the next use.
+// Entry points: locateUserFolders() at start-up; Paths::current() wherever a feature forms a path;
+// ensureFolders(); RunningCopyMarker, a lock file in the data root held for the life of the
+// process (a second copy still starts: the marker only tells that a copy is running).
 //
-// ensureFolders() creates every folder that features write into; RunningCopyMarker holds a lock
-// file in the data root for the life of the process. A second copy still starts: the marker only
-// tells that a copy is running.
+// The program folder is, in order: $QUILLMARK_HOME; the setting AppPath\path when it names an
+// absolute folder; $XDG_DATA_HOME/quillmark; <home>/.local/share/quillmark, the home folder from
+// config/home_folder.h. The data root is the program folder followed by "/ProgramData/QMK". Both
+// are formed afresh by every call (never cached), so a change of AppPath takes effect at the next
+// use.
+//
+// Failure: without a home folder there is no per-user default, and no guessable folder under /tmp
+// stands in for it. locateUserFolders() then returns false with the text to show, and both
+// programs stop there; Paths::current() gives paths that ensureFolders() refuses (with the same
+// text) and RunningCopyMarker does not hold. A missing or unusable AppPath never puts data at the
+// file-system root.
+//
+// Limits: none beyond the system's path length.
+//
+// Threads: any; nothing is shared.
+//
+// Standard: the XDG base directory variables, with the POSIX password database for the home
+// folder.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace qm {
 
 class SettingsStore;
 
+// True when the settings file and the program folder both have a place; else false with a
+// one-line text for the user. Run before anything else reads or writes a file of this user.
+bool locateUserFolders(std::string* error);
+
 class Paths {
   public:
+    // The folders of this user, or nullopt with the reason when no home folder can be found.
+    static std::optional<Paths> find(const SettingsStore& settings, std::string* error = nullptr);
+    // find(), or without a home folder paths that ensureFolders() refuses.
     static Paths current(const SettingsStore& settings);
     Paths(std::string programFolder);
+
+    // False for the paths current() gives without a home folder; problem() says why.
+    bool usable() const { return problem_.empty(); }
+    const std::string& problem() const { return problem_; }
 
     const std::string& programFolder() const { return program_; }
     const std::string& dataRoot() const { return data_; }
@@ -50,6 +75,7 @@ class Paths {
   private:
     std::string program_;
     std::string data_;
+    std::string problem_;
 };
 
 // Holds the running-copy lock file open (and shared-locked) until destroyed.

@@ -4,13 +4,18 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "config/home_folder.h"
 
 namespace qm {
 
@@ -111,10 +116,60 @@ std::string serialise(const Document& doc) {
     return out;
 }
 
-std::optional<Document> load(const std::string& path) {
+enum class LoadStatus { Loaded, Missing, Failed };
+
+struct Loaded {
+    LoadStatus status = LoadStatus::Missing;
+    Document doc;
+    std::string error;
+};
+
+// Reads the whole file without ever waiting: a FIFO or device put in its place is refused, as is
+// anything over kMaxSettingsFile.
+Loaded load(const std::string& path) {
+    Loaded result;
+    auto failed = [&](const std::string& why) {
+        result.status = LoadStatus::Failed;
+        result.error = "cannot read the settings file " + path + ": " + why;
+        return result;
+    };
+    if (path.empty()) return result;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        // Only a file that is not there at all may be written afresh.
+        if (errno == ENOENT) return result;
+        return failed(std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = errno;
+        ::close(fd);
+        return failed(S_ISDIR(st.st_mode) ? "it is a folder"
+                      : err != 0          ? std::strerror(err)
+                                          : "it is not a regular file");
+    }
     std::string text;
-    if (!readFile(path, text, nullptr, kMaxSettingsFile)) return std::nullopt;
-    return parse(text);
+    text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(st.st_size, kMaxSettingsFile)));
+    char buf[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            return failed(std::strerror(err));
+        }
+        if (n == 0) break;
+        if (text.size() + static_cast<std::size_t>(n) > kMaxSettingsFile) {
+            ::close(fd);
+            return failed("larger than " + std::to_string(kMaxSettingsFile >> 10) + " KiB");
+        }
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    result.status = LoadStatus::Loaded;
+    result.doc = parse(text);
+    return result;
 }
 
 // Serialises writers inside this process; the lock file does it across processes.
@@ -146,9 +201,15 @@ bool modify(const std::string& path, Change change, std::string* error) {
     if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash), error))
         return false;
     FileLock lock(path + ".lock");
-    Document doc = load(path).value_or(Document{});
-    change(doc);
-    return writeFileAtomic(path, serialise(doc), error, {.mode = 0600, .durable = true});
+    Loaded loaded = load(path);
+    // The rewrite carries every other setting over from what was read; a file that could not be
+    // read would be replaced by the one value written, so it is left as it is.
+    if (loaded.status == LoadStatus::Failed) {
+        if (error) *error = loaded.error;
+        return false;
+    }
+    change(loaded.doc);
+    return writeFileAtomic(path, serialise(loaded.doc), error, {.mode = 0600, .durable = true});
 }
 
 }  // namespace
@@ -161,29 +222,32 @@ const SettingKey* findSettingKey(std::string_view subkey, std::string_view value
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 
-std::string SettingsStore::defaultPath() {
+std::string SettingsStore::defaultPath(std::string* error) {
     if (const char* p = std::getenv("QUILLMARK_CONFIG"); p && *p) return p;
     std::string base;
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') {
         base = x;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.config";
     } else {
-        base = "/tmp";
+        std::string home = userHome(error);
+        if (home.empty()) return {};
+        base = home + "/.config";
     }
     return base + "/quillmark/settings.ini";
 }
 
 SettingsStore SettingsStore::open() {
-    return SettingsStore(defaultPath());
+    std::string why;
+    SettingsStore store(defaultPath(&why));
+    store.unplaced_ = std::move(why);
+    return store;
 }
 
 std::string SettingsStore::read(std::string_view subkey, std::string_view value,
                                 std::size_t readBuffer, std::string_view fallback) const {
-    auto doc = load(path_);
-    if (!doc) return std::string(fallback);
-    auto section = doc->find(subkey);
-    if (section == doc->end()) return std::string(fallback);
+    Loaded loaded = load(path_);
+    const Document& doc = loaded.doc;
+    auto section = doc.find(subkey);
+    if (section == doc.end()) return std::string(fallback);
     auto entry = section->second.find(value);
     if (entry == section->second.end() || entry->second.empty()) return std::string(fallback);
     std::string data = entry->second;
@@ -201,8 +265,14 @@ bool SettingsStore::readFlag(const SettingKey& key) const {
 }
 
 bool SettingsStore::hasSubkey(std::string_view subkey) const {
-    auto doc = load(path_);
-    return doc && doc->find(subkey) != doc->end();
+    Document doc = load(path_).doc;
+    return doc.find(subkey) != doc.end();
+}
+
+bool SettingsStore::placed(std::string* error) const {
+    if (!path_.empty()) return true;
+    if (error) *error = unplaced_.empty() ? "no settings file" : unplaced_;
+    return false;
 }
 
 bool SettingsStore::isValidName(std::string_view name) {
@@ -219,6 +289,16 @@ bool SettingsStore::write(std::string_view subkey, std::string_view value, std::
         if (error) *error = "invalid key name";
         return false;
     }
+    const SettingKey* known = findSettingKey(subkey, value);
+    const std::size_t capacity = known ? known->capacity() : kDefaultReadBuffer - 1;
+    if (text.size() > capacity) {
+        if (error)
+            *error = "value too long for " + std::string(subkey) + "\\" + std::string(value) +
+                     ": it keeps at most " + std::to_string(capacity) +
+                     (capacity == 1 ? " byte" : " bytes");
+        return false;
+    }
+    if (!placed(error)) return false;
     return modify(
         path_, [&](Document& doc) { doc[std::string(subkey)][std::string(value)] = text; }, error);
 }
@@ -236,6 +316,7 @@ bool SettingsStore::createSubkey(std::string_view subkey, std::string* error) {
         if (error) *error = "invalid key name";
         return false;
     }
+    if (!placed(error)) return false;
     return modify(
         path_, [&](Document& doc) { doc[std::string(subkey)]; }, error);
 }

@@ -1,21 +1,30 @@
-// The settings store: every persistent setting of Quillmark and Quillsetup, addressed by the key
-// paths of the original registry layout (subkey below "Microsoft\Application\Twelve" plus a value
-// name), kept in one file per user.
+// The settings store: every persistent setting of Quillmark and Quillsetup, addressed by a key path
+// (a subkey below "Microsoft\Application\Twelve" plus a value name), kept in one file per user.
 //
 // Entry points: SettingsStore::open() finds the file (QUILLMARK_CONFIG, else
-// $XDG_CONFIG_HOME/quillmark/settings.ini, else ~/.config/quillmark/settings.ini); read() and
-// write() take a SettingKey from the table below.
+// $XDG_CONFIG_HOME/quillmark/settings.ini, else <home>/.config/quillmark/settings.ini, the home
+// folder from config/home_folder.h); read() and write() take a SettingKey from the table below.
+// There is no cache: every read opens and parses the file, so a value written by Quillsetup or
+// another copy is seen at the next use.
 //
-// Contract: there is no cache. Every read opens and parses the file, so a value written by
-// Quillsetup or another copy is seen at the next use. A missing, unreadable or malformed file reads
-// as "all defaults" and never blocks start-up. An empty value reads as the default, as an absent
-// one does. A value longer than its read buffer (buffer size minus the terminating zero of the
-// original fixed buffers) is cut to fit. Writes go through an atomic rename, create the file with
-// mode 0600 (it holds passwords), and are serialised across threads and processes by a lock file.
+// Failure: reads never fail. A missing, unreadable or malformed file reads as "all defaults" and
+// never blocks start-up; an empty value reads as the default, as an absent one does. Writes return
+// false plus a one-line text and change nothing when the present file cannot be read (a write
+// rewrites the whole file, so going on would replace every other setting with the one value
+// written), when the value is longer than its key can read back, or when no home folder gave the
+// store a place. Only a missing file is written afresh.
 //
-// File format: UTF-8/bytes text, "[Subkey]" section lines followed by "Value=data" lines. Data
-// escapes backslash, CR, LF and other control bytes as \\, \r, \n and \xHH so every byte of a value
-// round-trips; lines that parse as nothing are ignored.
+// Limits: a value reads back whole up to its capacity (the read buffer size minus the terminating
+// zero it counts); writes refuse anything longer. A longer value found in the file (edited by hand)
+// is cut to the capacity. Only a regular file of at most 1 MiB is read: a FIFO or device in its
+// place is refused, never waited on.
+//
+// Threads: any. Writes are serialised across threads by a mutex and across processes by a lock
+// file, and go through an atomic rename with mode 0600 (the file holds passwords).
+//
+// Standard: the file is UTF-8/bytes text, "[Subkey]" section lines followed by "Value=data" lines.
+// Data escapes backslash, CR, LF and other control bytes as \\, \r, \n and \xHH so every byte of a
+// value round-trips; lines that parse as nothing are ignored.
 #pragma once
 
 #include <cstddef>
@@ -27,19 +36,31 @@ namespace qm {
 struct SettingKey {
     std::string_view subkey;
     std::string_view value;
-    std::size_t readBuffer;
+    std::size_t readBuffer;  // bytes, the terminating zero included
     std::string_view fallback;
+    // The longest value that reads back whole.
+    constexpr std::size_t capacity() const { return readBuffer > 0 ? readBuffer - 1 : 0; }
 };
 
+// The read buffer that keeps `characters` characters of a screen field: the screen stores its text
+// as UTF-8, at most 3 bytes for each UTF-16 unit it counts.
+constexpr std::size_t screenBuffer(std::size_t characters) {
+    return characters * 3 + 1;
+}
+
+// Every key's buffer keeps what its writers accept: the "SMTP Settings" screen takes a server name
+// of 100 characters and a user name and password of 99 (delivery/ui/smtp_settings_tab.cpp); the
+// command line takes what write() takes, which is the capacity.
 namespace keys {
-// Program folder; all data folders are formed below it.
-inline constexpr SettingKey kAppPath{"AppPath", "path", 200, ""};
+// Program folder; all data folders are formed below it. Any path the system accepts (PATH_MAX):
+// a path cut short would put the data in another folder without a word.
+inline constexpr SettingKey kAppPath{"AppPath", "path", 4096, ""};
 // Outgoing relay; empty selects MX mode.
-inline constexpr SettingKey kSmtpServer{"SmtpServer", "Server", 100, ""};
+inline constexpr SettingKey kSmtpServer{"SmtpServer", "Server", screenBuffer(100), ""};
 inline constexpr SettingKey kSmtpPort{"SmtpServer", "Port", 100, "25"};
 inline constexpr SettingKey kSmtpAuth{"SmtpServer", "Auth", 100, "n"};
-inline constexpr SettingKey kSmtpUser{"SmtpServer", "Uname", 100, ""};
-inline constexpr SettingKey kSmtpPassword{"SmtpServer", "Password", 100, ""};
+inline constexpr SettingKey kSmtpUser{"SmtpServer", "Uname", screenBuffer(99), ""};
+inline constexpr SettingKey kSmtpPassword{"SmtpServer", "Password", screenBuffer(99), ""};
 // Connection security of the relay: "none", "starttls" or "tls"; absent behaves as before.
 inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"};
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
@@ -62,7 +83,7 @@ inline constexpr SettingKey kAll[] = {
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name
-// any); the largest buffer of the table.
+// any); write() refuses longer values for such pairs.
 inline constexpr std::size_t kDefaultReadBuffer = 200;
 
 // The known key for (subkey, value), or nullptr.
@@ -71,9 +92,11 @@ const SettingKey* findSettingKey(std::string_view subkey, std::string_view value
 class SettingsStore {
   public:
     explicit SettingsStore(std::string path);
-    // The per-user store (see the file comment for how its path is chosen).
+    // The per-user store (see the file comment for how its path is chosen). Without a home folder
+    // its path is empty: reads give the defaults and writes fail with the reason.
     static SettingsStore open();
-    static std::string defaultPath();
+    // Empty, with the reason in `error`, when no home folder can be found.
+    static std::string defaultPath(std::string* error = nullptr);
 
     const std::string& path() const { return path_; }
 
@@ -87,6 +110,7 @@ class SettingsStore {
 
     bool write(const SettingKey& key, std::string_view text, std::string* error = nullptr);
     bool writeFlag(const SettingKey& key, bool on, std::string* error = nullptr);
+    // A pair of the table keeps that key's capacity; any other pair kDefaultReadBuffer's.
     bool write(std::string_view subkey, std::string_view value, std::string_view text,
                std::string* error = nullptr);
     bool createSubkey(std::string_view subkey, std::string* error = nullptr);
@@ -95,7 +119,10 @@ class SettingsStore {
     static bool isValidName(std::string_view name);
 
   private:
+    bool placed(std::string* error) const;
+
     std::string path_;
+    std::string unplaced_;  // why path_ is empty
 };
 
 }  // namespace qm

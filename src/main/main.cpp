@@ -2,6 +2,9 @@
 // folders, the running-copy marker, the dialog colours, the tutorial reminder, then the main
 // window, shown maximised and painted at once.
 //
+// Without a home folder for the settings and the program folder, start-up shows the reason in the
+// program's message box and ends with exit code 1 before any file is touched.
+//
 // QUILLMARK_BENCH_EXIT_AFTER_PAINT=1 makes the program print "first paint: N ms" (N counted from
 // main()) when the main window is first painted, then close the window as File > Exit does; the
 // start-up benchmark (bench/startup.cpp) and a smoke test use it.
@@ -10,9 +13,12 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "app/ui/main_window.h"
 #include "app/ui/reminder_dialog.h"
+#include "common/ui/message_boxes.h"
 #include "config/paths.h"
 #include "config/settings.h"
 
@@ -54,6 +60,10 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument("file", "A file to open (accepted and ignored).", "[file]");
     parser.process(app);
 
+    if (std::string error; !qm::locateUserFolders(&error)) {
+        qm::ui::inform(nullptr, std::string_view(error));
+        return 1;
+    }
     qm::SettingsStore store = qm::SettingsStore::open();
     qm::Paths paths = qm::Paths::current(store);
     paths.ensureFolders();

@@ -36,10 +36,12 @@ void fillMimeMessage(MimeMessage& out, const CampaignMessage& m, std::string_vie
             out.addChild(related, ContentKind::Alternative, {}, kLabelByKind, {});
         out.addChild(alternative, ContentKind::PlainText, std::string(body), kLabelByKind, {});
         out.addChild(alternative, ContentKind::HtmlText, escapeEquals(body), kLabelByKind, {});
+        // Named from the whole list, as rewriteInlineImages() named the body's references.
+        const std::vector<std::string> ids = contentIdsFor(files.names());
         for (std::size_t i = 0; i < files.size(); ++i) {
             if (files.isEmbedded(i))
                 out.addChild(related, ContentKind::InlineFile, files.paths()[i], kLabelByKind,
-                             contentIdFor(files.names()[i]));
+                             ids[i]);
             else
                 out.addChild(mixed, ContentKind::FileAttachment, files.paths()[i], kLabelByKind,
                              {});

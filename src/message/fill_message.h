@@ -1,12 +1,21 @@
 // How the send engine turns the campaign message into one recipient's MimeMessage.
 //
-// For one recipient, on a sending thread:
+// Entry points: fillMimeMessage(). For one recipient, on a sending thread:
 //   1. body = withUnsubscribeText(m.body, ...)           once per run or per group (html_tools.h)
 //   2. copy = m.useDynamicVariables ? personalise(body, recipient) : body   (dynamic_variables.h)
 //   3. MimeMessage msg; msg.sources = {clock, id, &runCache}; fillMimeMessage(msg, m, to, copy);
 //   4. { std::lock_guard g(mimeBuildLock()); msg.build(); }
-// The run's AttachmentCache makes every attachment cost one encode per run. rewriteInlineImages()
-// must have run on m.body (HTML format) before step 1, so the embedded flags are set.
+// rewriteInlineImages() must have run on m.body (HTML format) before step 1, so the embedded flags
+// are set; both name the inline parts with contentIdsFor() over the same attachment list, so every
+// "cid:" reference names its own part.
+//
+// Failure: none; the builder reports no errors (mime_message.h).
+//
+// Limits: the run's AttachmentCache makes every attachment cost one encode per run.
+//
+// Threads: filling needs no lock; each sending thread fills its own MimeMessage.
+//
+// Standard: see mime_part.h.
 #pragma once
 
 #include <string_view>

@@ -1,5 +1,9 @@
 #include "message/html_tools.h"
 
+#include <algorithm>
+#include <iterator>
+#include <map>
+
 #include "common/file_util.h"
 #include "message/mime_part.h"
 
@@ -18,23 +22,27 @@ bool isQuote(char c) {
     return c == '"' || c == '\'';
 }
 
-// Rewrites the references to `name` in `body`; true when at least one was rewritten.
-bool rewriteReferences(std::string& body, std::string_view name) {
-    const std::string replacement = "cid:" + contentIdFor(name) + " ";
-    bool rewritten = false;
+// A reference to one attachment: the attribute value from `start` up to the end of the name.
+struct Reference {
+    std::size_t start, end, index;
+};
+
+// Finds the references to `name` in `body` (see the file comment of html_tools.h for what counts).
+void findReferences(std::string_view body, std::string_view name, std::size_t index,
+                    std::vector<Reference>& found) {
     std::size_t from = 0;
-    for (std::size_t at; (at = body.find(name, from)) != std::string::npos;) {
+    for (std::size_t at; (at = body.find(name, from)) != std::string_view::npos;) {
         const std::size_t end = at + name.size();
         from = end;
         // Inside a tag: the last "<" before it is closed by a ">" only after it.
-        std::size_t open = at == 0 ? std::string::npos : body.rfind('<', at - 1);
-        if (open == std::string::npos) continue;
+        std::size_t open = at == 0 ? std::string_view::npos : body.rfind('<', at - 1);
+        if (open == std::string_view::npos) continue;
         std::size_t close = body.find('>', open);
-        if (close == std::string::npos || close < end) continue;
+        if (close == std::string_view::npos || close < end) continue;
         // The attribute: the last "=" of this tag before the name; its value starts at a quote
         // between them, else at the "=".
         std::size_t eq = body.rfind('=', at - 1);
-        if (eq == std::string::npos || eq < open) continue;
+        if (eq == std::string_view::npos || eq < open) continue;
         std::size_t valueStart = eq;
         for (std::size_t q = eq + 1; q < at; ++q)
             if (isQuote(body[q])) {
@@ -48,12 +56,8 @@ bool rewriteReferences(std::string& body, std::string_view name) {
         if (!isQuote(after) && after != '>' && after != ' ' && after != '\t' && after != '\r' &&
             after != '\n')
             continue;
-        body.replace(valueStart + 1, end - (valueStart + 1), replacement);
-        // Search on after the inserted text, which holds the name again.
-        from = valueStart + 1 + replacement.size();
-        rewritten = true;
+        found.push_back({valueStart + 1, end, index});
     }
-    return rewritten;
 }
 
 std::string percentEncodeSubject(std::string_view text) {
@@ -146,8 +150,39 @@ InsertPageResult insertWebPage(CampaignMessage& m, const std::string& path) {
 std::vector<bool> rewriteInlineReferences(std::string& body,
                                           const std::vector<std::string>& names) {
     std::vector<bool> referred(names.size(), false);
+    // Every name is looked for in the body as written, never in "cid:" text put in for another
+    // name, so each reference ends up naming the part of the file it named.
+    std::vector<Reference> found;
     for (std::size_t i = 0; i < names.size(); ++i)
-        referred[i] = !names[i].empty() && rewriteReferences(body, names[i]);
+        if (!names[i].empty()) findReferences(body, names[i], i, found);
+    if (found.empty()) return referred;
+    // Where two references overlap (a name that ends another one's path), the earlier name in the
+    // list keeps it.
+    std::vector<Reference> kept;
+    std::map<std::size_t, std::size_t> taken;  // start -> end of the references kept
+    for (const auto& r : found) {
+        auto next = taken.lower_bound(r.start);
+        if (next != taken.end() && next->first < r.end) continue;
+        if (next != taken.begin() && std::prev(next)->second > r.start) continue;
+        taken.emplace(r.start, r.end);
+        kept.push_back(r);
+    }
+    std::sort(kept.begin(), kept.end(),
+              [](const Reference& a, const Reference& b) { return a.start < b.start; });
+    const std::vector<std::string> ids = contentIdsFor(names);
+    std::string out;
+    out.reserve(body.size() + kept.size() * 16);
+    std::size_t from = 0;
+    for (const auto& r : kept) {
+        out.append(body, from, r.start - from);
+        out += "cid:";
+        out += ids[r.index];
+        out += ' ';
+        from = r.end;
+        referred[r.index] = true;
+    }
+    out.append(body, from, std::string::npos);
+    body = std::move(out);
     return referred;
 }
 

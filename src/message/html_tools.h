@@ -6,12 +6,24 @@
 //   insertWebPage()       the core of "Insert Webpage...": reads the page, sets the message's page
 //                         flags and, for a generated page, attaches its pictures;
 //   rewriteInlineImages() run on the body after the checks: every attachment that a tag of the body
-//                         refers to by name becomes "cid:" + its content identifier and is flagged
-//                         embedded;
+//                         refers to by name becomes "cid:" + its content identifier (from
+//                         contentIdsFor() over the whole list, as the builder names the parts) and
+//                         is flagged embedded;
 //   withUnsubscribeText() the body with the unsubscribe link (HTML) or line (plain text) added.
+// A reference is an occurrence of the whole file name inside a tag, in the value of the last
+// attribute before it, at the value's start or after a "/" or "\", followed by a quote, ">" or a
+// blank; the value up to the end of the name is replaced. All names are looked for in the body as
+// written, so one name never matches the "cid:" text put in for another.
 //
-// Failures are the fixed texts returned for the caller to show. All readers take any bytes, never
-// fail, and run in time linear in the page times the number of attachments.
+// Failure: the fixed texts returned for the caller to show. All readers take any bytes and never
+// fail.
+//
+// Limits: time linear in the page times the number of attachments; a page file over 64 MiB is
+// read as empty.
+//
+// Threads: none shared; each call works on its arguments.
+//
+// Standard: RFC 2392 "cid:" URLs.
 #pragma once
 
 #include <optional>

@@ -1,15 +1,75 @@
 #include "message/mime_part.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <unordered_set>
+
 #include "common/charset.h"
 #include "common/header_encoding.h"
 #include "common/quoted_printable.h"
 #include "common/smtp_transparency.h"
+#include "common/text.h"
 #include "message/attachment_cache.h"
 #include "message/attachment_list.h"
 
 namespace qm {
 
 namespace {
+
+bool isContentIdChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '+';
+}
+
+// FNV-1a, 64 bits, over the name and then the salt's bytes.
+std::uint64_t nameHash(std::string_view name, std::uint32_t salt) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    auto mix = [&h](unsigned char b) {
+        h ^= b;
+        h *= 0x100000001b3ull;
+    };
+    for (char c : name) mix(static_cast<unsigned char>(c));
+    for (int i = 0; salt != 0 && i < 4; ++i) mix(static_cast<unsigned char>(salt >> (8 * i)));
+    return h;
+}
+
+// The short form of contentIdFor(); `salt` 0 for the name's own, else a clash's counter.
+std::string shortContentId(std::string_view name, std::uint32_t salt) {
+    constexpr std::size_t kStem = 32, kExtension = 8;
+    std::string_view stem = name, extension;
+    if (std::size_t dot = name.rfind('.'); dot != std::string_view::npos && dot > 0) {
+        std::string_view ext = name.substr(dot + 1);
+        if (!ext.empty() && ext.size() <= kExtension &&
+            std::all_of(ext.begin(), ext.end(), isContentIdChar)) {
+            stem = name.substr(0, dot);
+            extension = ext;
+        }
+    }
+    std::string id;
+    for (char c : stem) {
+        if (id.size() == kStem) break;
+        if (isContentIdChar(c))
+            id += c;
+        else if (id.empty() || id.back() != '_')
+            id += '_';
+    }
+    if (id.empty()) id = "part";
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::uint64_t h = nameHash(name, salt);
+    id += '-';
+    for (int shift = 60; shift >= 0; shift -= 4) id += kHex[(h >> shift) & 15];
+    if (!extension.empty()) {
+        id += '.';
+        id += extension;
+    }
+    return id;
+}
+
+std::string saltedContentId(std::string_view name, std::uint32_t salt) {
+    const bool plain = salt == 0 && !name.empty() && name.size() <= kMaxPlainContentId &&
+                       std::all_of(name.begin(), name.end(), isContentIdChar);
+    return plain ? std::string(name) : shortContentId(name, salt);
+}
 
 // Any text holding this could spell a delimiter line.
 constexpr std::string_view kBoundaryCore = "ZEB__Mailer__Part_Boundary";
@@ -143,13 +203,21 @@ std::string boundaryFor(int depth) {
 }
 
 std::string contentIdFor(std::string_view fileName) {
-    std::string id(fileName);
-    for (char& c : id) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '-' || c == '.' || c == '_' || c == '+';
-        if (!ok) c = '_';
+    return saltedContentId(fileName, 0);
+}
+
+std::vector<std::string> contentIdsFor(const std::vector<std::string>& names) {
+    std::vector<std::string> ids;
+    ids.reserve(names.size());
+    std::unordered_set<std::string> taken;  // lower case
+    for (const auto& name : names) {
+        std::string id = contentIdFor(name);
+        for (std::uint32_t salt = 1; taken.count(lowerAscii(id)) != 0; ++salt)
+            id = saltedContentId(name, salt);
+        taken.insert(lowerAscii(id));
+        ids.push_back(std::move(id));
     }
-    return id;
+    return ids;
 }
 
 std::string wrapText(std::string_view text, std::size_t width) {

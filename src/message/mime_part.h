@@ -1,23 +1,30 @@
 // One node of a MIME part tree and the handlers that write each kind of node.
 //
 // A MimePart is a text part (plain or HTML), a file part (attachment or inline picture, content =
-// the file path) or a multipart (mixed, alternative, related). writePart() appends a part's header
-// lines, a blank line and its content to a body; the handler is found by kind in a fixed table, and
-// a part whose kind has none is left out with its children.
+// the file path) or a multipart (mixed, alternative, related).
 //
-// What goes on the wire is valid for the transfer encoding and charset each part declares, and no
-// line passes 998 octets:
+// Entry points: writePart() appends a part's header lines, a blank line and its content to a body;
+// the handler is found by kind in a fixed table, and a part whose kind has none is left out with
+// its children. contentIdFor() and contentIdsFor() name inline pictures; wrapText(); boundaryFor().
+//
+// Failure: none; nothing here fails or throws. A file that cannot be read gives a part with headers
+// only.
+//
+// Limits: no line passes 998 octets, whatever the texts and names:
 //   - text is given CR LF line ends and wrapped at blanks to the line length; when the result is
 //     7-bit with lines of at most 998 octets ("7Bit" parts) or is already valid quoted-printable
 //     (HTML parts, whose "=" the caller escaped as "=3D"), it is written as it stands with the
 //     fixed labels; otherwise it is encoded as real quoted-printable with the charset it is in;
 //   - a text that would spell the boundary text is encoded so that it cannot;
-//   - file names are quoted or RFC 2231-encoded, content identifiers reduced to safe characters;
+//   - file names are quoted or RFC 2231-encoded; a content identifier is at most
+//     kMaxPlainContentId characters;
 //   - file contents are base64 in 76-character lines, from the run's AttachmentCache when given.
-// A file that cannot be read gives a part with headers only. Nothing here fails or throws.
 //
-// The boundary of a multipart carries its depth ("_0_..." for the outermost), passed down the
-// recursion: builds on several threads never share it.
+// Threads: the boundary of a multipart carries its depth ("_0_..." for the outermost), passed down
+// the recursion: builds on several threads never share it. The handler table is constant.
+//
+// Standard: RFC 2045/2046 (MIME), RFC 2231 parameters, RFC 2392 Content-ID and "cid:", RFC 5322
+// line lengths.
 #pragma once
 
 #include <memory>
@@ -56,9 +63,20 @@ struct MimePart {
 inline constexpr std::string_view kBoundaryStem = "_.__.__ZEB__Mailer__Part_Boundary_";
 std::string boundaryFor(int depth);
 
-// The content identifier for a file name: characters other than letters, digits, "-", ".", "_" and
-// "+" become "_", so it is valid in a Content-ID header and in a "cid:" URL alike.
+// Content identifiers of inline pictures. A simple file name (letters, digits, "-", ".", "_", "+";
+// at most kMaxPlainContentId characters) is its own identifier. Any other name gets a short form:
+// its safe characters (each run of other bytes as one "_", cut to a few dozen), "-", 16 hex digits
+// of a hash of the whole name, and its extension when that is simple. Names that differ only in
+// bytes a reduction would make alike ("a b.gif", "a_b.gif"; "фото.jpg", "окно.jpg") so keep apart.
+// Every identifier is valid in a Content-ID header and a "cid:" URL alike, fits a short header
+// line, and is its own identifier again.
+inline constexpr std::size_t kMaxPlainContentId = 64;
 std::string contentIdFor(std::string_view fileName);
+// One identifier per name, unique within the message even where readers compare them without
+// regard to case: contentIdFor() of each name, and for a name whose identifier an earlier one took,
+// the short form with a counter in the hash. The body's references and the parts are both named
+// from the one list of attachment names, so each "cid:" names the right part.
+std::vector<std::string> contentIdsFor(const std::vector<std::string>& names);
 
 // Breaks lines longer than `width` at their last blank within the limit (or the first blank after
 // it), removing the blanks around the break; a line without blanks stays whole. Expects CR LF line

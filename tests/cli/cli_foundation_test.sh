@@ -29,6 +29,21 @@ check "set nested subkey"    0 ""    -- "$CLI" settings set 'Info\Test' Test y
 check "get nested subkey"    0 "y"   -- "$CLI" settings get 'Info\Test' Test
 check "full key path"        0 "y"   -- "$CLI" settings get 'Microsoft\Application\Twelve\Info\Test' Test
 check "bad key name"         1 ""    -- "$CLI" settings set 'Bad]Key' V x
+server100=$(printf 's%.0s' $(seq 100))
+check "100-character server" 0 ""    -- "$CLI" settings set SmtpServer Server "$server100"
+check "reads back whole"     0 "$server100" -- "$CLI" settings get SmtpServer Server
+check "too long is refused"  1 ""    -- "$CLI" settings set SmtpServer Server "$(printf 'x%.0s' $(seq 301))"
+grep -q "too long" "$W/stderr" || { echo "FAIL too-long message: $(cat "$W/stderr")"; failures=$((failures + 1)); }
+check "flag is one letter"   1 ""    -- "$CLI" settings set Test Test yes
+check "refused left it"      0 "$server100" -- "$CLI" settings get SmtpServer Server
+
+# A store that is there but cannot be read (here: over the size limit) is not replaced by a write.
+big="$W/big/settings.ini"; mkdir -p "$W/big"
+{ printf '[SmtpServer]\nServer=relay.example.test\nPassword=secret\n#'; head -c 1100000 /dev/zero | tr '\0' x; echo; } > "$big"
+cp "$big" "$W/big.orig"
+check "set on unreadable store" 1 "" -- env QUILLMARK_CONFIG="$big" "$CLI" settings set SmtpServer Port 2525
+grep -q "cannot read the settings file" "$W/stderr" || { echo "FAIL unreadable message: $(cat "$W/stderr")"; failures=$((failures + 1)); }
+cmp -s "$big" "$W/big.orig" || { echo "FAIL unreadable store was changed"; failures=$((failures + 1)); }
 mode=$(stat -c %a "$QUILLMARK_CONFIG")
 [ "$mode" = 600 ] || { echo "FAIL settings file mode $mode"; failures=$((failures + 1)); }
 
@@ -65,6 +80,19 @@ check "open-list bad file" 1 "" -- "$CLI" groups open-list "$W/bad.hvt"
 grep -q "Unsupported file format." "$W/stderr" || { echo "FAIL unsupported message"; failures=$((failures + 1)); }
 check "groups survive bad file" 0 "empty
 Friends" -- "$CLI" groups list
+
+# Without HOME and without a password database entry there is no folder of this user: the command
+# stops with the reason instead of using a name under /tmp that anyone could have made first.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null && ! getent passwd 4242 >/dev/null; then
+  nohome() { env -u HOME -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u QUILLMARK_CONFIG -u QUILLMARK_HOME \
+               setpriv --reuid=4242 --regid=4242 --clear-groups "$@"; }
+  tmpBefore=$(ls -d /tmp/quillmark* 2>/dev/null)
+  check "no home: paths"        1 ""      -- nohome "$CLI" paths
+  grep -q "No home folder: HOME is not set" "$W/stderr" || { echo "FAIL no-home message: $(cat "$W/stderr")"; failures=$((failures + 1)); }
+  check "no home: settings set" 1 ""      -- nohome "$CLI" settings set SmtpServer Port 2525
+  check "no home: address"      0 "valid" -- nohome "$CLI" address check a@example.com
+  [ "$(ls -d /tmp/quillmark* 2>/dev/null)" = "$tmpBefore" ] || { echo "FAIL no-home run made a folder under /tmp"; failures=$((failures + 1)); }
+fi
 
 [ "$failures" = 0 ] && echo "all cli checks passed"
 exit "$failures"

@@ -1,11 +1,13 @@
 #include "config/paths.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "common/file_util.h"
+#include "config/home_folder.h"
 #include "config/settings.h"
 #include "support/temp_dir.h"
 
@@ -58,6 +60,48 @@ TEST(Paths, ProgramFolderChoice) {
     store.write(keys::kAppPath, "/opt/qm");
     EXPECT_EQ(Paths::current(store).programFolder(), "/portable/qm");
     EXPECT_EQ(Paths::current(store).schedulerFile(), "/portable/qm/ProgramData/QMK/Scheduler.txt");
+}
+
+// Without HOME the per-user defaults come from the password database, never from a fixed name
+// under /tmp that another local user could have made first.
+TEST(Paths, WithoutHomeThePasswordDatabaseGivesTheFolders) {
+    test::TempDir dir;
+    SettingsStore store(dir.file("s.ini"));
+    ScopedEnv xdgData("XDG_DATA_HOME", nullptr);
+    ScopedEnv xdgConfig("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv qmHome("QUILLMARK_HOME", nullptr);
+    ScopedEnv qmConfig("QUILLMARK_CONFIG", nullptr);
+    const passwd* entry = ::getpwuid(::getuid());
+    const std::string passwdHome = entry && entry->pw_dir ? entry->pw_dir : "";
+    for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        SCOPED_TRACE(home ? std::string("HOME=") + home : "HOME unset");
+        ScopedEnv env("HOME", home);
+        std::string error;
+        std::string settings = SettingsStore::defaultPath(&error);
+        std::optional<Paths> paths = Paths::find(store, &error);
+        if (passwdHome.empty() || passwdHome[0] != '/') {
+            // No entry for this user: nothing to fall back on.
+            EXPECT_EQ(settings, "");
+            EXPECT_FALSE(paths);
+            EXPECT_NE(error.find("No home folder"), std::string::npos) << error;
+            EXPECT_FALSE(locateUserFolders(&error));
+            continue;
+        }
+        EXPECT_EQ(settings, passwdHome + "/.config/quillmark/settings.ini");
+        ASSERT_TRUE(paths) << error;
+        EXPECT_EQ(paths->programFolder(),
+                  (passwdHome == "/" ? "" : passwdHome) + "/.local/share/quillmark");
+        EXPECT_TRUE(locateUserFolders(&error)) << error;
+    }
+}
+
+TEST(Paths, NoPasswordDatabaseEntryIsAnErrorNotAFolder) {
+    // A user id far beyond any real account.
+    uid_t nobody = 0x7ffffff0;
+    ASSERT_EQ(::getpwuid(nobody), nullptr);
+    std::string error;
+    EXPECT_EQ(passwordDatabaseHome(nobody, &error), "");
+    EXPECT_NE(error.find("no entry for user id"), std::string::npos) << error;
 }
 
 TEST(Paths, EnsureFoldersCreatesEveryFolder) {

@@ -1,7 +1,7 @@
 // Subject, sender name, body and file name come from users and files: whatever they hold, the built
 // message must be valid on the wire (CR only in CR LF, no line over 998 octets, headers that no
-// input can add to). Input: four fields separated by NUL bytes; the fifth bit of the first byte
-// picks HTML.
+// input can add to, a short Content-ID of safe characters). Input: four fields separated by NUL
+// bytes; the fifth bit of the first byte picks HTML.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -49,5 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (msg.headerBlock[at] != ' ' && msg.headerBlock[at] != '\t') ++lines;
     }
     if (lines != 7) std::abort();  // From, To, Date, Message-ID, Subject, X-Mailer, MIME-Version
+    if (html) {
+        std::size_t at = msg.body.find("\r\nContent-ID: <");
+        if (at == std::string::npos) std::abort();
+        at += 15;
+        std::size_t end = msg.body.find(">\r\n", at);
+        if (end == std::string::npos || end - at > qm::kMaxPlainContentId) std::abort();
+        std::string id = msg.body.substr(at, end - at);
+        if (qm::contentIdFor(id) != id) std::abort();
+    }
     return 0;
 }

@@ -1,7 +1,11 @@
 // Inline-picture rewriting, the unsubscribe text and generated pages.
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "common/text.h"
 #include "message/html_tools.h"
+#include "message/mime_part.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -46,13 +50,90 @@ TEST(RewriteInlineImages, Cases) {
         EXPECT_EQ(body, c.want) << c.name;
         EXPECT_EQ(list.isEmbedded(0), c.embedded) << c.name;
     }
-    // A name that is not safe in a Content-ID is referred to by its reduced form.
+    // A name that is not safe in a Content-ID is referred to by its short form.
     dir.write("my pic.gif", "GIF89a");
     AttachmentList list;
     list.addFiles({dir.file("my pic.gif")});
     std::string body = R"(<img src="x/my pic.gif">)";
     rewriteInlineImages(body, list);
-    EXPECT_EQ(body, R"(<img src="cid:my_pic.gif ">)");
+    const std::string id = contentIdsFor({"my pic.gif"})[0];
+    EXPECT_EQ(body, R"(<img src="cid:)" + id + R"( ">)");
+    EXPECT_EQ(id.rfind("my_pic-", 0), 0u) << id;
+    EXPECT_EQ(id.substr(id.size() - 4), ".gif") << id;
+}
+
+// Several names at once: each reference names its own file, whatever the other names are.
+TEST(RewriteInlineImages, SeveralNames) {
+    struct {
+        const char* name;
+        std::vector<std::string> names;
+        std::string body, want;
+        std::vector<bool> referred;
+    } cases[] = {
+        {"a later name never matches the cid: text of an earlier one",
+         {"a.jpg", "cid:a.jpg"},
+         R"(<img src="a.jpg">)",
+         R"(<img src="cid:a.jpg ">)",
+         {true, false}},
+        {"the earlier name keeps a reference that ends both",
+         {"a.jpg", "x\\a.jpg"},
+         R"(<img src="C:\x\a.jpg">)",
+         R"(<img src="cid:a.jpg ">)",
+         {true, false}},
+        {"each its own",
+         {"a.jpg", "b.jpg"},
+         R"(<img src="b.jpg"><img src='p/a.jpg'>)",
+         R"(<img src="cid:b.jpg "><img src='cid:a.jpg '>)",
+         {true, true}},
+        {"names differing in case get different identifiers",
+         {"A.jpg", "a.jpg"},
+         R"(<img src="a.jpg"><img src="A.jpg">)",
+         R"(<img src="cid:)" + contentIdsFor({"A.jpg", "a.jpg"})[1] +
+             R"( "><img src="cid:A.jpg ">)",
+         {true, true}},
+    };
+    for (const auto& c : cases) {
+        std::string body = c.body;
+        EXPECT_EQ(rewriteInlineReferences(body, c.names), c.referred) << c.name;
+        EXPECT_EQ(body, c.want) << c.name;
+    }
+}
+
+// Content identifiers: simple names as they are, everything else short, distinct and stable.
+TEST(ContentIds, Cases) {
+    const std::string longSafe = std::string(200, 'n') + ".png";
+    struct {
+        const char* name;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"alike after reduction", {"a b.gif", "a_b.gif", "a\tb.gif", "a\xff\xfe b.gif"}},
+        {"Cyrillic", {"\u0444\u043e\u0442\u043e.jpg", "\u043e\u043a\u043d\u043e.jpg"}},
+        {"case", {"Logo.gif", "logo.gif", "LOGO.GIF"}},
+        {"long", {longSafe, longSafe + "x", std::string(250, '\xd0')}},
+        {"plain name equal to another's short form", {"a b.gif", contentIdFor("a b.gif")}},
+        {"empty and odd", {"", ".", "..", "-", "x.", ".gif", "a.verylongextension"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> ids = contentIdsFor(c.names);
+        ASSERT_EQ(ids.size(), c.names.size());
+        std::set<std::string> seen;
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            const std::string& id = ids[i];
+            EXPECT_TRUE(seen.insert(lowerAscii(id)).second) << "clash: " << id;
+            EXPECT_FALSE(id.empty());
+            EXPECT_LE(id.size(), kMaxPlainContentId) << id;
+            EXPECT_EQ(id.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                           "0123456789-._+"),
+                      std::string::npos)
+                << id;
+            EXPECT_EQ(contentIdFor(id), id) << "an identifier is its own identifier";
+            EXPECT_EQ(contentIdsFor(c.names)[i], id) << "the same list names the same";
+        }
+    }
+    EXPECT_EQ(contentIdFor("logo.gif"), "logo.gif");
+    EXPECT_EQ(contentIdFor(std::string(64, 'x')), std::string(64, 'x'));
+    EXPECT_NE(contentIdFor(std::string(65, 'x')), std::string(65, 'x'));
 }
 
 TEST(UnsubscribeText, ShapesAndScopes) {

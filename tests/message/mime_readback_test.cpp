@@ -3,8 +3,11 @@
 // attachment bytes, file names, content IDs, subject and sender name must be what went in.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "common/header_encoding.h"
 #include "common/smtp_transparency.h"
+#include "common/text.h"
 #include "message/fill_message.h"
 #include "message/html_tools.h"
 #include "mime_readers.h"
@@ -161,6 +164,102 @@ TEST(MimeReadBack, BothReadersSeeWhatWentIn) {
         EXPECT_EQ(msg.headerBlock.find("\nBcc:"), std::string::npos) << s.name;
         expectRead(test::readWithPython(data), s, "python");
         expectRead(test::readWithGMime(data), s, "gmime");
+    }
+}
+
+std::string repeat(std::string_view piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// The "cid:" references of an HTML text, in order: the text after "cid:" up to the blank the
+// rewrite puts after it (or the line break that wrapping put in its place).
+std::vector<std::string> cidReferences(std::string_view html) {
+    std::vector<std::string> refs;
+    for (std::size_t at = 0; (at = html.find("cid:", at)) != std::string_view::npos;) {
+        at += 4;
+        std::size_t end = html.find_first_of(" \r\n", at);
+        refs.emplace_back(html.substr(at, end - at));
+    }
+    return refs;
+}
+
+// Every "cid:" reference of the HTML part names the one part that holds its own picture, also for
+// names that a reduction to safe characters makes alike and names too long for a header line; and
+// a simple name stays its own content identifier.
+TEST(MimeReadBack, EveryCidReferenceResolvesToItsPicture) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> files;  // in list order; the body refers to each in this order
+        std::vector<std::string> wantIds = {};  // per file; empty: only resolution is checked
+    } cases[] = {
+        {"Cyrillic names alike after reduction",
+         {"\u0444\u043e\u0442\u043e.jpg", "\u043e\u043a\u043d\u043e.jpg"}},
+        {"blank and underscore alike after reduction", {"a b.gif", "a_b.gif"}, {"", "a_b.gif"}},
+        {"names differing only in case", {"Logo.gif", "logo.gif"}, {"Logo.gif", ""}},
+        {"long names: safe, non-ASCII, and alike but for the end",
+         {std::string(200, 'n') + ".png", repeat("\u00e9", 120) + ".png",
+          std::string(200, 'n') + "2.png"}},
+        {"simple names keep their form",
+         {"logo.gif", "photo-1+2.JPG"},
+         {"logo.gif", "photo-1+2.JPG"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        CampaignMessage m;
+        m.senderName = "Ann Smith";
+        m.senderAddress = "ann@example.com";
+        m.subject = "Pictures";
+        m.format = MessageFormat::Html;
+        m.body = "<html><body>";
+        std::vector<std::string> paths, contents;
+        for (std::size_t i = 0; i < c.files.size(); ++i) {
+            contents.push_back("picture " + std::to_string(i) + binary(40 + i));
+            dir.write(c.files[i], contents.back());
+            paths.push_back(dir.file(c.files[i]));
+            m.body += "<p>" + std::to_string(i) + "</p><img src=\"pics/" + c.files[i] + "\">";
+        }
+        m.body += "</body></html>";
+        ASSERT_EQ(m.attachments.addFiles(paths), "");
+        rewriteInlineImages(m.body, m.attachments);
+        MimeMessage msg;
+        msg.sources.clock = [] { return LocalMoment{1709647389, 0}; };
+        msg.sources.messageId = [](std::string_view d) { return "20240305.7@" + std::string(d); };
+        fillMimeMessage(msg, m, "bob@example.org", m.body);
+        msg.build();
+        const std::string data = msg.headerBlock + msg.body;
+        EXPECT_TRUE(hasMailLines(smtpTransparency(data)));
+        for (auto [reader, got] : {std::pair{"python", test::readWithPython(data)},
+                                   std::pair{"gmime", test::readWithGMime(data)}}) {
+            SCOPED_TRACE(reader);
+            ASSERT_TRUE(got.ok) << got.error;
+            EXPECT_TRUE(got.defects.empty()) << got.defects.front();
+            std::set<std::string> ids;  // lower case: some readers compare them so
+            const test::ReadPart* html = nullptr;
+            for (const auto& p : got.parts) {
+                if (p.type == "text/html") html = &p;
+                if (p.contentId.empty()) continue;
+                EXPECT_TRUE(ids.insert(lowerAscii(p.contentId)).second) << p.contentId;
+                EXPECT_LE(p.contentId.size(), kMaxPlainContentId) << p.contentId;
+            }
+            EXPECT_EQ(ids.size(), c.files.size());
+            ASSERT_NE(html, nullptr);
+            std::vector<std::string> refs = cidReferences(html->bytes);
+            ASSERT_EQ(refs.size(), c.files.size()) << html->bytes;
+            for (std::size_t i = 0; i < refs.size(); ++i) {
+                SCOPED_TRACE("reference " + std::to_string(i) + ": cid:" + refs[i]);
+                const test::ReadPart* target = nullptr;
+                for (const auto& p : got.parts)
+                    if (p.contentId == refs[i]) target = &p;
+                ASSERT_NE(target, nullptr) << "no part has this Content-ID";
+                EXPECT_EQ(target->bytes, contents[i]) << "names another picture";
+                if (i < c.wantIds.size() && !c.wantIds[i].empty()) {
+                    EXPECT_EQ(refs[i], c.wantIds[i]);
+                }
+            }
+        }
     }
 }
 
