@@ -155,6 +155,19 @@ void FakeServer::run() {
                 mismatch_ = "expected [" + step.text + "] got [" + got + "]";
                 break;
             }
+        } else if (step.kind == ServerStep::Data) {
+            std::string got;
+            while (got.find("\r\n.\r\n") == std::string::npos) {
+                long n = readSome(fd, buf, 1, 5000);  // one byte: nothing past the end is taken
+                if (n <= 0) break;
+                got += buf[0];
+            }
+            received_ += got;
+            state_.clientBytes(got);
+            if (got.find("\r\n.\r\n") == std::string::npos) {
+                mismatch_ = "message without its end-of-data line";
+                break;
+            }
         } else if (step.kind == ServerStep::Hold) {
             for (;;) {
                 long n = readSome(fd, buf, sizeof buf, 10000);

@@ -4,7 +4,7 @@
 // client sent.
 //
 // Entry points: FakeServer(script), port(), finish(), received(), mismatch(); the step makers
-// send(), expect(), hold(), stall(), closeConnection().
+// send(), expect(), readData(), hold(), stall(), closeConnection().
 //
 // Strictness: whatever the script says, the server follows the client's commands as a real server
 // does. MAIL inside a transaction (a MAIL that the script accepted with a 2xx, not yet ended by
@@ -31,6 +31,7 @@ struct ServerStep {
     enum Kind {
         Send,    // write `text` as one segment, then pause 20 ms so the next one arrives apart
         Expect,  // read text.size() bytes (and on to the line end); they must equal `text`
+        Data,    // read a message of any content up to its end-of-data line
         Hold,    // say nothing until the client goes away
         Stall,   // neither read nor write for 1.5 s (the client's sends back up)
         Close,   // close the connection
@@ -44,6 +45,9 @@ inline ServerStep send(std::string t) {
 }
 inline ServerStep expect(std::string t) {
     return {ServerStep::Expect, std::move(t)};
+}
+inline ServerStep readData() {
+    return {ServerStep::Data, {}};
 }
 inline ServerStep hold() {
     return {ServerStep::Hold, {}};
