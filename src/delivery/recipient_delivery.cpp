@@ -33,9 +33,11 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     std::string host;
     int port = 25;
     std::string hello;
+    MxHost mx;
     if (d.mxMode) {
         DnsResolver resolver;
-        host = selectMxHost(resolver, address);
+        mx = selectMxHost(resolver, address);
+        host = mx.host;
         hello = std::string(domainOf(address));
     } else {
         host = d.server;
@@ -43,6 +45,13 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         hello = std::string(domainOf(senderAddress));
     }
     log.beginRecipient(logSlot, address);
+    if (mx.status == DnsStatus::TemporaryFailure) {
+        // Not a domain without exchangers: connecting to the bare domain would be a guess.
+        std::string text = "MX lookup failed: " + std::string(mx.error);
+        log.append(logSlot, text + "\n");
+        return {DeliveryOutcome::Failed, "Connection fail " + hello + ": " + text,
+                SmtpFailure::None};
+    }
 
     SmtpClient client(host, 25);
     if (!d.mxMode) client.setServer(host, port);

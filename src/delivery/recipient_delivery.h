@@ -8,11 +8,13 @@
 //
 // Failure: the outcome's kind, the client's failure kind, and the text to record ("Connection
 // fail HOST: ...", "Email fail <SUBJECT>: ...", "Error in SMTP Disconnect: Email maynot br sent!
-// ..."). A message is never delivered twice: it is offered again only after a well-formed
-// refusal, and each new offer starts with RSET on the same connection. A garbled reply, a
-// time-out or a lost connection after the end of the data ends the recipient at once with a text
-// that says the message may have been delivered. When RSET is refused, the refusal of the offer
-// before stays the result.
+// ..."). In MX mode a lookup that the DNS server could not answer fails the recipient with
+// "Connection fail DOMAIN: MX lookup failed: ..." and no connection is tried (the bare domain is
+// the exchanger only when DNS said there is none). A message is never delivered twice: it is
+// offered again only after a well-formed refusal, and each new offer starts with RSET on the same
+// connection. A garbled reply, a time-out or a lost connection after the end of the data ends the
+// recipient at once with a text that says the message may have been delivered. When RSET is
+// refused, the refusal of the offer before stays the result.
 //
 // Limits: one connection per recipient; the stage time-outs of DeliveryTarget::timeouts.
 //

@@ -1,16 +1,20 @@
 // The send engine's attempts for one recipient against scripted servers that are as strict as real
 // ones: a message is offered again only after a well-formed refusal and only after RSET, a reply
 // that leaves the message's fate open ends the recipient as "may have been delivered", and the
-// result carries the server's real refusal.
+// result carries the server's real refusal. In MX mode a DNS server that cannot answer fails the
+// recipient as a DNS failure instead of sending it to a guessed host.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "common/file_util.h"
 #include "config/paths.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/send_log_buffer.h"
+#include "fake_dns.h"
 #include "fake_server.h"
 #include "support/run_support.h"
 #include "support/temp_dir.h"
@@ -120,6 +124,38 @@ TEST(SendAttemptsTest, OfferedAgainOnlyAfterARefusalAndRset) {
             ++copies;
         EXPECT_EQ(copies, static_cast<std::size_t>(c.wantCopies));
     }
+}
+
+TEST(SendAttemptsTest, MxLookupThatFailsIsTheRecipientsDnsFailure) {
+    test::TempDir dir;
+    Paths paths{dir.file("qm")};
+    ASSERT_TRUE(paths.ensureFolders());
+    test::FakeDns dns(test::answering(2));  // SERVFAIL, as for a time-out further up the chain
+    dir.write("resolv.conf", "nameserver " + dns.server() + "\nsearch corp.test\n");
+    ::setenv("QUILLMARK_RESOLV_CONF", dir.file("resolv.conf").c_str(), 1);
+    RunRequest r = test::plainRunRequest(0, {"a@x.test", "b@y.test"});
+    r.delivery.mxMode = true;
+    r.delivery.server.clear();
+    SendLogBuffer log;
+    test::RunEndings endings;
+    {
+        CampaignRun run(paths, log, endings);
+        ASSERT_TRUE(run.start(std::move(r)));
+        run.wait();
+    }
+    ::unsetenv("QUILLMARK_RESOLV_CONF");
+    EXPECT_EQ(endings.endings, std::vector<std::string>{"finished"});
+    auto rows = readReportRows(paths, kGeneralGroup);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].status,
+              "Connection fail x.test: MX lookup failed: the DNS server reported a failure");
+    EXPECT_EQ(rows[1].status,
+              "Connection fail y.test: MX lookup failed: the DNS server reported a failure");
+    EXPECT_EQ(endings.summary.failed, 2u);
+    std::string logText;
+    readFile(paths.sendLog(), logText);
+    EXPECT_NE(logText.find("MX lookup failed: the DNS server reported a failure"),
+              std::string::npos);
 }
 
 }  // namespace
