@@ -1,4 +1,17 @@
-// smtp and dns commands: try a relay or an exchanger by hand, ask the resolver what it sees.
+// quillmark-cli's smtp and dns commands: try a relay or an exchanger by hand, ask the resolver
+// what it sees.
+//
+// Entry points: addDeliveryCommands() adds "smtp test", "dns mx" and "dns query".
+//
+// Failure: exit code 1 with the client's or the resolver's text on stderr ("MX lookup failed:
+// ...", "DNS lookup failed: ..." when the DNS server could not answer); a name without records
+// prints an empty line and succeeds.
+//
+// Limits: one connection or one lookup per command.
+//
+// Threads: the command line's one thread.
+//
+// Standard: SMTP and DNS through SmtpClient and DnsResolver.
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -31,7 +44,10 @@ int runSmtpTest(const SmtpTestOptions& o) {
     SmtpSecurityOptions security;
     if (!o.mx.empty()) {
         DnsResolver resolver;
-        server = selectMxHost(resolver, o.mx);
+        MxHost mx = selectMxHost(resolver, o.mx);
+        if (mx.status == DnsStatus::TemporaryFailure)
+            return fail("MX lookup failed: " + std::string(mx.error));
+        server = mx.host;
         std::cout << "exchanger: " << server << '\n';
         security = mxSecurity(settings.readFlag(keys::kMxStartTls));
         if (o.delivery.port == 0) port = 25;
@@ -60,6 +76,14 @@ int runSmtpTest(const SmtpTestOptions& o) {
     return kExitOk;
 }
 
+// The records on one line (an empty line when there are none); a failure on stderr.
+int printAnswer(const DnsResolver& resolver, const DnsAnswer& answer) {
+    if (answer.status == DnsStatus::TemporaryFailure)
+        return fail("DNS lookup failed: " + std::string(answer.error));
+    std::cout << resolver.joined(answer) << '\n';
+    return kExitOk;
+}
+
 }  // namespace
 
 void addDeliveryCommands(CLI::App& app, int& exitCode) {
@@ -85,8 +109,7 @@ void addDeliveryCommands(CLI::App& app, int& exitCode) {
         mx->add_option("DOMAIN", domain, "Domain (empty text: the search domains)")->required();
         mx->callback([&exitCode] {
             DnsResolver resolver;
-            std::cout << resolver.lookupMx(domain) << '\n';
-            exitCode = kExitOk;
+            exitCode = printAnswer(resolver, resolver.lookupMx(domain));
         });
     }
     {
@@ -97,8 +120,7 @@ void addDeliveryCommands(CLI::App& app, int& exitCode) {
         query->add_option("TYPE", type, "A, T_MX, TYPE_NS ...")->required();
         query->callback([&exitCode] {
             DnsResolver resolver;
-            std::cout << resolver.query(name, cls, type) << '\n';
-            exitCode = kExitOk;
+            exitCode = printAnswer(resolver, resolver.query(name, cls, type));
         });
     }
 }

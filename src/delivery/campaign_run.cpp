@@ -178,7 +178,7 @@ bool CampaignRun::deliver(int index, const std::string& address, const std::stri
         case DeliveryOutcome::ConnectFailed:
             // Every later recipient would meet the same relay: the whole run ends.
             if (!target_.settings.mxMode) {
-                abortRun(outcome.lastError == SmtpClient::kAuthFailed
+                abortRun(outcome.failure == SmtpFailure::AuthFailed
                              ? std::string(kMsgAuthenticationFailed)
                              : std::string(kMsgRelayUnreachable));
                 return false;

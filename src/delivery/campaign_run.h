@@ -1,5 +1,7 @@
 // The send engine: one campaign message to the typed addresses and the chosen groups, on 1 to 15
 // sending threads, each recipient built, personalised and delivered over its own SMTP connection.
+// Order: the typed addresses (group "<General>") first; when every typed result is recorded the
+// group phase starts and the groups are sent one after another.
 //
 // Entry points: checkDeliverySettings() before a run; CampaignRun::start() begins a run on the
 // engine's own threads and returns at once; stop() is the Stop command; wait() blocks until the
@@ -7,23 +9,25 @@
 // the engine's threads (the desktop forwards the calls to its window thread; the command line
 // prints them). The engine never shows anything itself.
 //
-// Order: the typed addresses (group "<General>") first; when every typed result is recorded the
-// group phase starts and the groups are sent one after another. A chosen group whose file cannot
-// be read is reported and skipped; the run goes on with the next one.
+// Failure: per recipient, up to 4 connection attempts and up to 4 offers of the message (see
+// recipient_delivery.h for when another offer is made), then the result "Sent" or the error text.
+// In relay mode a recipient whose 4 connection attempts fail ends the whole run (relayFailure,
+// with "Authentication Failed" when the client's failure kind says the account was refused, else
+// "Error connecting to specified mail server."), because every later recipient would fail the
+// same way; in MX mode it is that recipient's failure. A chosen group whose file cannot be read is
+// reported and skipped; the run goes on with the next one. Every recipient handed out ends as
+// exactly one of sent, failed (with its text) or skipped (disabled, unsubscribed); the summary
+// carries all three counts. Recipients not reached because of Stop or a relay failure are in none
+// of them.
 //
-// Per recipient: up to 4 connection attempts and 4 sending attempts, then the result "Sent" or the
-// error text. In relay mode a recipient whose 4 connection attempts fail ends the whole run
-// (relayFailure, with "Authentication Failed" or "Error connecting to specified mail server."),
-// because every later recipient would fail the same way; in MX mode it is that recipient's failure.
+// Limits: 1 to 15 threads, 0 to 5 seconds of wait after each recipient (both clamped).
 //
-// Accounting: every recipient handed out ends as exactly one of sent, failed (with its text) or
-// skipped (disabled, unsubscribed); the summary carries all three counts. Recipients not reached
-// because of Stop or a relay failure are in none of them.
+// Threads: the engine owns its threads and joins them; the destructor stops a run in progress and
+// waits. Stop interrupts connections in flight, so no thread outlives its current network wait.
+// Locks: the typed-list and recipient locks (RecipientQueue), the result lock (recording), the
+// process-wide build lock (MIME build), the send log's own lock.
 //
-// Threads and lifetime: the engine owns its threads and joins them; the destructor stops a run in
-// progress and waits. Stop interrupts connections in flight, so no thread outlives its current
-// network wait. Locks: the typed-list and recipient locks (RecipientQueue), the result lock
-// (recording), the process-wide build lock (MIME build), the send log's own lock.
+// Standard: none of its own; SMTP through SmtpClient.
 #pragma once
 
 #include <atomic>
@@ -57,7 +61,8 @@ inline constexpr std::string_view kMsgFinished =
 inline constexpr std::string_view kAskStopSending = "Are you sure you want to stop the process?";
 inline constexpr std::string_view kMsgRelayUnreachable =
     "Error connecting to specified mail server.";
-inline constexpr std::string_view kMsgAuthenticationFailed = "Authentication Failed";
+// The same words as the client's failure text: the run ends with what the account check said.
+inline constexpr std::string_view kMsgAuthenticationFailed = SmtpClient::kAuthFailed;
 inline constexpr std::string_view kStatusSent = "Sent";
 inline constexpr std::string_view kStatusFailed = "Failed to Send";
 

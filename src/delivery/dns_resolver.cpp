@@ -355,37 +355,52 @@ void DnsResolver::fillSearchDomains() {
     searchFilled_ = true;
 }
 
-std::string DnsResolver::lookupMx(std::string_view name) {
-    std::string names(name);
-    if (names.empty()) {
-        for (const auto& d : searchDomains()) {
-            if (!names.empty()) names += ',';
-            names += d;
-        }
-    }
-    return query(names, "C_IN", "T_MX");
+DnsAnswer DnsResolver::lookupMx(std::string_view name) {
+    if (name.empty()) return queryEach(searchDomains(), 1, 15);
+    return query(name, "C_IN", "T_MX");
 }
 
-std::string DnsResolver::query(std::string_view names, std::string_view className,
-                               std::string_view typeName) {
-    int type = dnsTypeNumber(typeName);
-    int cls = dnsClassNumber(className);
-    std::string result;
-    for (const auto& name : splitDnsList(names)) {
-        std::string answer = queryOne(name, cls, type);
-        if (answer.empty()) continue;
-        if (!result.empty()) result += separator_;
-        result += answer;
+DnsAnswer DnsResolver::query(std::string_view names, std::string_view className,
+                             std::string_view typeName) {
+    return queryEach(splitDnsList(names), dnsClassNumber(className), dnsTypeNumber(typeName));
+}
+
+DnsAnswer DnsResolver::queryEach(const std::vector<std::string>& names, int cls, int type) {
+    DnsAnswer result;
+    for (const auto& name : names) {
+        DnsAnswer one = queryOne(name, cls, type);
+        for (auto& r : one.records) result.records.push_back(std::move(r));
+        if (one.status == DnsStatus::TemporaryFailure && result.error.empty())
+            result.error = one.error;
+    }
+    if (!result.records.empty()) {
+        result.status = DnsStatus::Found;
+        result.error = {};
+    } else if (!result.error.empty()) {
+        result.status = DnsStatus::TemporaryFailure;
     }
     return result;
 }
 
-std::string DnsResolver::queryOne(std::string_view name, int classNumber, int type) {
-    if (name.empty() || classNumber != 1 || type < 0) return {};
+std::string DnsResolver::joined(const DnsAnswer& answer) const {
+    std::string out;
+    for (const auto& r : answer.records) {
+        if (!out.empty()) out += separator_;
+        out += r;
+    }
+    return out;
+}
+
+DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type) {
+    const DnsAnswer nothing;
+    const auto failure = [](std::string_view why) {
+        return DnsAnswer{DnsStatus::TemporaryFailure, {}, why};
+    };
+    if (name.empty() || classNumber != 1 || type < 0) return nothing;
     std::string qname(name);
     if (type == 12) {
         unsigned o[4];
-        if (!parseDottedQuad(name, o)) return {};
+        if (!parseDottedQuad(name, o)) return nothing;
         qname = std::to_string(o[3]) + "." + std::to_string(o[2]) + "." + std::to_string(o[1]) +
                 "." + std::to_string(o[0]) + ".in-addr.arpa";
     }
@@ -398,7 +413,7 @@ std::string DnsResolver::queryOne(std::string_view name, int classNumber, int ty
     }
     std::vector<std::string> servers = splitDnsList(nameServers_);
     ServerAddress server;
-    if (servers.empty() || !parseServer(servers.front(), server)) return {};
+    if (servers.empty() || !parseServer(servers.front(), server)) return failure(kDnsNoServer);
 
     unsigned char probe[sizeof(in6_addr)];
     ldns_rdf_type addrType;
@@ -407,13 +422,13 @@ std::string DnsResolver::queryOne(std::string_view name, int classNumber, int ty
     else if (inet_pton(AF_INET6, server.address.c_str(), probe) == 1)
         addrType = LDNS_RDF_TYPE_AAAA;
     else
-        return {};
+        return failure(kDnsNoServer);
 
     std::unique_ptr<ldns_resolver, LdnsResolverFree> res(ldns_resolver_new());
     std::unique_ptr<ldns_rdf, LdnsRdfFree> ns(
         ldns_rdf_new_frm_str(addrType, server.address.c_str()));
     if (!res || !ns || ldns_resolver_push_nameserver(res.get(), ns.get()) != LDNS_STATUS_OK)
-        return {};
+        return failure(kDnsNoServer);
     ldns_resolver_set_port(res.get(), static_cast<uint16_t>(server.port));
     ldns_resolver_set_recursive(res.get(), true);
     ldns_resolver_set_defnames(res.get(), false);
@@ -428,40 +443,53 @@ std::string DnsResolver::queryOne(std::string_view name, int classNumber, int ty
 
     if (qname.back() != '.') qname += '.';
     std::unique_ptr<ldns_rdf, LdnsRdfFree> dname(ldns_dname_new_frm_str(qname.c_str()));
-    if (!dname) return {};
+    if (!dname) return nothing;  // not a name DNS can carry: nobody can have records for it
     ldns_pkt* rawQuery = nullptr;
     if (ldns_resolver_prepare_query_pkt(&rawQuery, res.get(), dname.get(),
                                         static_cast<ldns_rr_type>(type), LDNS_RR_CLASS_IN,
                                         LDNS_RD) != LDNS_STATUS_OK)
-        return {};
+        return nothing;
     std::unique_ptr<ldns_pkt, LdnsPktFree> queryPkt(rawQuery);
     ldns_pkt* rawAnswer = nullptr;
     ldns_status status = ldns_resolver_send_pkt(&rawAnswer, res.get(), queryPkt.get());
     std::unique_ptr<ldns_pkt, LdnsPktFree> answer(rawAnswer);
-    if (status != LDNS_STATUS_OK || !answer) return {};
-    if (ldns_pkt_id(answer.get()) != ldns_pkt_id(queryPkt.get())) return {};
+    if (status != LDNS_STATUS_OK || !answer) return failure(kDnsNoAnswer);
+    if (ldns_pkt_id(answer.get()) != ldns_pkt_id(queryPkt.get())) return failure(kDnsBadAnswer);
     const ldns_rr_list* question = ldns_pkt_question(answer.get());
-    if (!question || ldns_rr_list_rr_count(question) != 1) return {};
+    if (!question || ldns_rr_list_rr_count(question) != 1) return failure(kDnsBadAnswer);
     const ldns_rr* q = ldns_rr_list_rr(question, 0);
     if (ldns_dname_compare(ldns_rr_owner(q), dname.get()) != 0 ||
         static_cast<int>(ldns_rr_get_type(q)) != type)
-        return {};
-
-    std::string out;
-    for (const auto& text : renderPacket(answer.get(), type)) {
-        if (!out.empty()) out += separator_;
-        out += text;
+        return failure(kDnsBadAnswer);
+    // No such name is an answer; any other error code says the server could not find out.
+    switch (ldns_pkt_get_rcode(answer.get())) {
+        case LDNS_RCODE_NOERROR:
+            break;
+        case LDNS_RCODE_NXDOMAIN:
+            return nothing;
+        default:
+            return failure(kDnsServerFailure);
     }
+    DnsAnswer out;
+    out.records = renderPacket(answer.get(), type);
+    out.status = out.records.empty() ? DnsStatus::None : DnsStatus::Found;
     return out;
 }
 
-std::string selectMxHost(DnsResolver& resolver, std::string_view address) {
+MxHost selectMxHost(DnsResolver& resolver, std::string_view address) {
     std::size_t at = address.rfind('@');
     std::string domain(at == std::string_view::npos ? address : address.substr(at + 1));
-    std::string hosts = resolver.lookupMx(domain);
-    if (hosts.empty()) hosts = resolver.lookupMx("");
-    if (hosts.empty()) hosts = domain;
-    return hosts.substr(0, hosts.find(','));
+    DnsAnswer hosts = resolver.lookupMx(domain);
+    if (hosts.status == DnsStatus::None) hosts = resolver.lookupMx("");
+    switch (hosts.status) {
+        case DnsStatus::Found:
+            return {DnsStatus::Found, hosts.records.front(), {}};
+        case DnsStatus::TemporaryFailure:
+            return {DnsStatus::TemporaryFailure, {}, hosts.error};
+        case DnsStatus::None:
+            break;
+    }
+    return {DnsStatus::None, domain, {}};
 }
 
 }  // namespace qm

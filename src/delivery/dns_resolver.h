@@ -1,21 +1,33 @@
 // DnsResolver: asks one DNS server about names and renders the answer records as text, for the
 // MX delivery of the send engine and the command line's "dns" commands. Built on ldns.
-//
-// Entry points: lookupMx(name) and query(names, className, typeName) return the rendered records
-// joined by separator(); selectMxHost(resolver, address) is the send engine's choice of exchanger.
-// typeNumber()/classNumber() translate the names the query accepts; renderAnswer() renders a
-// received packet (the part that reads outside input, kept apart so it can be fuzzed).
-//
 // Configuration: the first "nameserver" of the resolver configuration (/etc/resolv.conf, or the
 // file named by QUILLMARK_RESOLV_CONF) is the one server asked; it may carry a port as
 // "address#port" or "[address]:port". "domain" and "search" give the search domains. Nothing is
 // cached: a resolver is meant to live for one recipient.
 //
-// Failure contract: every failure (no server, class other than IN, time-out, error reply, no
-// matching records, unrendered type) gives an empty text; nothing is thrown or reported. Answer
-// records come out in the order the server sent them; only answer-section records of the queried
-// type count (a CNAME in an MX answer is skipped). A reply whose id or question does not match the
-// query is ignored. Each query waits at most the time-out (default 5 s) per try, two tries.
+// Entry points: lookupMx(name) and query(names, className, typeName) return a DnsAnswer: the
+// rendered records in the order the server sent them, and a status; joined() puts the records
+// into one text with separator(). selectMxHost(resolver, address) is the send engine's choice of
+// exchanger. dnsTypeNumber()/dnsClassNumber() translate the names the query accepts;
+// renderAnswer() renders a received packet (the part that reads outside input, kept apart so it
+// can be fuzzed).
+//
+// Failure: a status beside the records, never an exception. Found: at least one record. None:
+// the server said there is nothing (no such name, or no answer-section record of the queried
+// type; a CNAME in an MX answer is skipped), or nothing was asked (empty name, class other than
+// IN, unknown or unrendered type, a PTR name that is not an IPv4 address). TemporaryFailure: the
+// question could not be answered now (no usable server, a time-out, an error code such as
+// SERVFAIL, a reply whose id or question does not match), with a fixed text in `error`. The MX
+// host selection falls back to the search domains and then to the domain itself only after None:
+// a temporary failure is not a domain without exchangers.
+//
+// Limits: each query waits at most the time-out (default 5 s) per try, two tries; the
+// configuration file is read up to 1 MB.
+//
+// Threads: a resolver belongs to one thread; resolvers on different threads share nothing.
+//
+// Standard: RFC 1035 (DNS), RFC 5321 section 5.1 (MX selection, here the first record as
+// answered), resolv.conf(5).
 #pragma once
 
 #include <chrono>
@@ -49,13 +61,31 @@ std::string_view ipProtocolKeyword(int number);
 // Renders the answer records of type `type` in a DNS reply packet (wire format), in order.
 std::vector<std::string> renderAnswer(std::string_view packet, int type);
 
+enum class DnsStatus { Found, None, TemporaryFailure };
+
+// What went wrong in a TemporaryFailure.
+inline constexpr std::string_view kDnsNoServer = "no usable DNS server configured";
+inline constexpr std::string_view kDnsNoAnswer = "no answer from the DNS server";
+inline constexpr std::string_view kDnsServerFailure = "the DNS server reported a failure";
+inline constexpr std::string_view kDnsBadAnswer = "the DNS answer does not match the question";
+
+struct DnsAnswer {
+    DnsStatus status = DnsStatus::None;
+    std::vector<std::string> records;  // rendered, in the order the server sent them
+    std::string_view error;            // one of the texts above with TemporaryFailure, else empty
+};
+
 class DnsResolver {
   public:
     DnsResolver();
 
-    std::string lookupMx(std::string_view name);
-    std::string query(std::string_view names, std::string_view className,
-                      std::string_view typeName);
+    // The MX hosts of `name`; an empty name stands for the search domains.
+    DnsAnswer lookupMx(std::string_view name);
+    // Several names (list rule of splitDnsList) give their records one after the other: Found
+    // when any record came, else TemporaryFailure when any name failed, else None.
+    DnsAnswer query(std::string_view names, std::string_view className, std::string_view typeName);
+    // The records joined by separator().
+    std::string joined(const DnsAnswer& answer) const;
 
     const std::string& separator() const { return separator_; }
     void setSeparator(std::string s) { separator_ = std::move(s); }
@@ -66,7 +96,8 @@ class DnsResolver {
     void setTimeout(std::chrono::milliseconds t) { timeout_ = t; }
 
   private:
-    std::string queryOne(std::string_view name, int classNumber, int type);
+    DnsAnswer queryEach(const std::vector<std::string>& names, int classNumber, int type);
+    DnsAnswer queryOne(std::string_view name, int classNumber, int type);
     void fillSearchDomains();
     void addSearchDomain(std::string domain);
     void loadConfig();
@@ -80,8 +111,16 @@ class DnsResolver {
     std::chrono::milliseconds timeout_ = std::chrono::seconds(5);
 };
 
+struct MxHost {
+    // Found: `host` is an MX record's; None: no exchanger anywhere, `host` is the domain itself;
+    // TemporaryFailure: no host, `error` says why.
+    DnsStatus status = DnsStatus::None;
+    std::string host;
+    std::string_view error;
+};
+
 // The exchanger for a recipient: the first MX host of the domain after the last "@", else the
 // first MX host of the search domains, else the domain itself. Preference values are not read.
-std::string selectMxHost(DnsResolver& resolver, std::string_view address);
+MxHost selectMxHost(DnsResolver& resolver, std::string_view address);
 
 }  // namespace qm

@@ -33,9 +33,11 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     std::string host;
     int port = 25;
     std::string hello;
+    MxHost mx;
     if (d.mxMode) {
         DnsResolver resolver;
-        host = selectMxHost(resolver, address);
+        mx = selectMxHost(resolver, address);
+        host = mx.host;
         hello = std::string(domainOf(address));
     } else {
         host = d.server;
@@ -43,6 +45,13 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         hello = std::string(domainOf(senderAddress));
     }
     log.beginRecipient(logSlot, address);
+    if (mx.status == DnsStatus::TemporaryFailure) {
+        // Not a domain without exchangers: connecting to the bare domain would be a guess.
+        std::string text = "MX lookup failed: " + std::string(mx.error);
+        log.append(logSlot, text + "\n");
+        return {DeliveryOutcome::Failed, "Connection fail " + hello + ": " + text,
+                SmtpFailure::None};
+    }
 
     SmtpClient client(host, 25);
     if (!d.mxMode) client.setServer(host, port);
@@ -70,7 +79,7 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     }
     if (!connected) {
         out.kind = DeliveryOutcome::ConnectFailed;
-        out.lastError = client.lastError();
+        out.failure = client.failure();
         return out;
     }
 
@@ -80,10 +89,22 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     smtp.headerBlock = message.headerBlock;
     smtp.body = message.body;
     bool sent = false;
-    for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
+    for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
+        // Each try is a transaction of its own. A server that will not reset leaves the refusal
+        // of the try before as the result.
+        if (attempt > 0 && !client.reset()) {
+            if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
+            break;
+        }
         sent = client.sendMessage(smtp);
-        if (!sent) out.text = "Email fail <" + subject + ">: " + client.lastError();
         if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
+        if (sent) break;
+        out.text = "Email fail <" + subject + ">: " + client.lastError();
+        out.failure = client.failure();
+        // Only a well-formed refusal on a live session is worth another try. Anything else after
+        // the end of the data means the server may hold the message: offering it again could
+        // deliver it twice.
+        if (!client.canRetry()) break;
     }
     out.kind = sent ? DeliveryOutcome::Sent : DeliveryOutcome::Failed;
     if (!client.disconnect()) {
@@ -91,6 +112,7 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         // A failure already recorded keeps its own text.
         if (sent) {
             out.kind = DeliveryOutcome::Failed;
+            out.failure = client.failure();
             out.text = "Error in SMTP Disconnect: Email maynot br sent! " + client.lastError();
         }
     }

@@ -18,8 +18,9 @@ struct StageInfo {
     std::chrono::milliseconds timeout;
 };
 
-// Postfix's smtp_*_timeout defaults, and the words its errors use for each stage.
-constexpr StageInfo kStages[kSmtpStageCount] = {
+// Postfix's smtp_*_timeout defaults, and the words every error of a stage uses. Once the end of
+// the data is out, the server may hold the message whatever else goes wrong: its words say so.
+constexpr StageInfo kStages[] = {
     {"while connecting", 30s},
     {"while receiving the initial server greeting", 300s},
     {"while performing the HELO handshake", 300s},
@@ -29,9 +30,11 @@ constexpr StageInfo kStages[kSmtpStageCount] = {
     {"while sending RCPT TO", 300s},
     {"while sending DATA command", 120s},
     {"while sending message body", 180s},
-    {"while sending end of data -- message may be sent more than once", 600s},
+    {"while sending end of data -- message may have been delivered", 600s},
+    {"while sending RSET", 20s},
     {"while sending QUIT", 300s},
 };
+static_assert(std::size(kStages) == kSmtpStageCount, "one row per SmtpStage");
 
 struct RowInfo {
     int code;
@@ -158,29 +161,66 @@ void SmtpClient::echo(std::string_view text) {
     log_->append(slot_, line);
 }
 
-bool SmtpClient::fail(std::string text, bool echoIt) {
+bool SmtpClient::fail(SmtpFailure kind, SmtpStage stage, std::string text, bool echoIt) {
+    failure_ = kind;
+    failedStage_ = stage;
     lastError_ = std::move(text);
     if (echoIt) echo(lastError_);
     return false;
 }
 
+void SmtpClient::clearFailure() {
+    failure_ = SmtpFailure::None;
+    failedStage_ = SmtpStage::Connect;
+    replyCode_ = 0;
+}
+
 void SmtpClient::closeConnection() {
     stream_.close();
     reader_.clear();
+    needsReset_ = false;
+}
+
+void SmtpClient::abandon(bool sayQuit) {
+    if (sayQuit && stream_.isOpen()) {
+        // Whatever is still buffered belongs to the reply that went wrong.
+        reader_.clear();
+        const auto limit = timeouts_[SmtpStage::Quit];
+        if (stream_.sendAll("QUIT\r\n", limit) == StreamResult::Ok) {
+            SmtpReply reply;
+            auto deadline = std::chrono::steady_clock::now() + limit;
+            char buffer[512];
+            while (reader_.next(reply) != SmtpReplyReader::Status::Complete) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                std::size_t n = 0;
+                if (left.count() <= 0 ||
+                    stream_.receive(buffer, sizeof buffer, n, left) != StreamResult::Ok)
+                    break;
+                reader_.feed(std::string_view(buffer, n));
+            }
+            if (!reply.lines.empty()) echo(reply.firstLine());
+        }
+    }
+    closeConnection();
 }
 
 bool SmtpClient::failStream(SmtpStage stage, StreamResult result) {
     std::string_view where = smtpStageDescription(stage);
+    SmtpFailure kind = SmtpFailure::SocketError;
     std::string text;
-    if (result == StreamResult::TimedOut)
+    if (result == StreamResult::TimedOut) {
+        kind = SmtpFailure::TimedOut;
         text = "Timed out " + std::string(where);
-    else if (result == StreamResult::Closed)
+    } else if (result == StreamResult::Closed) {
+        kind = SmtpFailure::ConnectionLost;
         text = "Lost connection " + std::string(where);
-    else
+    } else {
         text = "Socket Error " + std::string(where) + " (" + stream_.lastError() + ")";
+    }
     // The session is unusable after any of these; a closed stream is how later calls know.
-    closeConnection();
-    return fail(std::move(text));
+    abandon(false);
+    return fail(kind, stage, std::move(text));
 }
 
 bool SmtpClient::sendCommand(SmtpStage stage, std::string_view command) {
@@ -206,14 +246,27 @@ bool SmtpClient::readReply(SmtpStage stage, SmtpReply& reply) {
 }
 
 bool SmtpClient::check(SmtpStage stage, Row row, SmtpReply& reply) {
+    static_assert(std::size(kRows) == static_cast<std::size_t>(Row::Bye221) + 1,
+                  "one row per reply expectation");
     if (!readReply(stage, reply)) return false;
     echo(reply.firstLine());
     const RowInfo& want = kRows[static_cast<int>(row)];
-    if (!reply.wellFormed())
-        return fail("Malformed reply " + std::string(smtpStageDescription(stage)), false);
-    if (reply.code != want.code)
-        return fail(std::to_string(reply.code) + ":" + std::string(want.text), false);
-    return true;
+    if (reply.wellFormed() && reply.code == want.code) return true;
+    // After the end of the data only 250 (taken) and 4xx or 5xx (not taken) say what became of
+    // the message; any other answer leaves it unknown, as a garbled one does.
+    const bool refusal = reply.wellFormed() &&
+                         (stage != SmtpStage::EndOfData || (reply.code >= 400 && reply.code < 600));
+    if (!refusal) {
+        replyCode_ = 0;
+        fail(SmtpFailure::Malformed, stage,
+             "Malformed reply " + std::string(smtpStageDescription(stage)), false);
+        // Out of step with the server: nothing it says later can be matched to a command.
+        abandon(stage != SmtpStage::Quit);
+        return false;
+    }
+    replyCode_ = reply.code;
+    return fail(SmtpFailure::Refused, stage,
+                std::to_string(reply.code) + ":" + std::string(want.text), false);
 }
 
 bool SmtpClient::hello(std::string_view verb, SmtpReply& reply) {
@@ -221,7 +274,8 @@ bool SmtpClient::hello(std::string_view verb, SmtpReply& reply) {
     if (check(SmtpStage::Helo, Row::Ok250, reply)) return true;
     // Servers that insist on an argument say 501; anything else is a real refusal.
     if (!stream_.isOpen() || reply.code != 501) return false;
-    if (hasLineBreak(helloDomain_)) return fail("Line break in the hello domain");
+    if (hasLineBreak(helloDomain_))
+        return fail(SmtpFailure::BadArgument, SmtpStage::Helo, "Line break in the hello domain");
     if (!sendCommand(SmtpStage::Helo, std::string(verb) + " " + helloDomain_ + "\r\n"))
         return false;
     return check(SmtpStage::Helo, Row::Ok250, reply);
@@ -233,8 +287,8 @@ bool SmtpClient::startTlsNow(bool verify) {
     if (r == StreamResult::Ok) return true;
     if (r == StreamResult::TimedOut) return failStream(SmtpStage::Tls, r);
     std::string text = "Cannot start TLS: " + stream_.lastError();
-    closeConnection();
-    return fail(std::move(text));
+    abandon(false);  // a half-made TLS session carries nothing more
+    return fail(SmtpFailure::Tls, SmtpStage::Tls, std::move(text));
 }
 
 bool SmtpClient::helloPhase(bool& ehloDone) {
@@ -244,7 +298,7 @@ bool SmtpClient::helloPhase(bool& ehloDone) {
 
     if (!hello("EHLO", reply)) {
         // A server that knows no EHLO still takes mail, unless TLS was required through it.
-        if (!stream_.isOpen() || !reply.wellFormed() || mode == SmtpSecurity::StartTls)
+        if (!stream_.isOpen() || failure_ != SmtpFailure::Refused || mode == SmtpSecurity::StartTls)
             return false;
         return hello("HELO", reply);
     }
@@ -253,24 +307,28 @@ bool SmtpClient::helloPhase(bool& ehloDone) {
 
     if (!offersExtension(reply, "STARTTLS")) {
         if (mode == SmtpSecurity::Opportunistic) return true;
-        return fail("STARTTLS required but not offered by the server");
+        return fail(SmtpFailure::Tls, SmtpStage::Tls,
+                    "STARTTLS required but not offered by the server");
     }
     if (!sendCommand(SmtpStage::Tls, "STARTTLS\r\n")) return false;
     SmtpReply tlsReply;
-    std::string before = lastError_;
+    const std::string before = lastError_;
     if (!check(SmtpStage::Tls, Row::Ready220, tlsReply)) {
         if (!stream_.isOpen()) return false;
         if (mode == SmtpSecurity::Opportunistic) {
-            lastError_ = std::move(before);  // not a failure: go on in plain text
+            // Not a failure: the session goes on in plain text.
+            lastError_ = before;
+            clearFailure();
             return true;
         }
-        return fail("STARTTLS refused by the server (" + std::to_string(tlsReply.code) + ")");
+        return fail(SmtpFailure::Tls, SmtpStage::Tls,
+                    "STARTTLS refused by the server (" + std::to_string(tlsReply.code) + ")");
     }
     // Bytes that arrived before the handshake were sent in clear text and could be injected by
     // anyone on the path; they must not be read as if they came through TLS.
     if (reader_.hasPendingInput()) {
-        closeConnection();
-        return fail("Unexpected data after the STARTTLS reply");
+        abandon(false);
+        return fail(SmtpFailure::Tls, SmtpStage::Tls, "Unexpected data after the STARTTLS reply");
     }
     if (!startTlsNow(mode == SmtpSecurity::StartTls && security_.verifyCert)) return false;
     return hello("EHLO", reply);
@@ -303,29 +361,38 @@ bool SmtpClient::authLogin(bool needEhlo) {
 
 bool SmtpClient::connect() {
     if (connected_) return true;
+    clearFailure();
     closeConnection();
     StreamResult r = stream_.connect(server_, port_, timeouts_[SmtpStage::Connect]);
     if (r == StreamResult::TimedOut) return failStream(SmtpStage::Connect, r);
-    if (r != StreamResult::Ok) return fail(std::string(kNoConnect));
+    if (r != StreamResult::Ok)
+        return fail(SmtpFailure::NoConnection, SmtpStage::Connect, std::string(kNoConnect));
     if (security_.mode == SmtpSecurity::Tls && !startTlsNow(security_.verifyCert)) return false;
 
     SmtpReply greeting;
     if (!check(SmtpStage::Greeting, Row::Ready220, greeting)) {
         // A stream failure has named its stage already; a wrong or garbled greeting has not.
-        if (stream_.isOpen()) lastError_ = kNoGreeting;
-        closeConnection();
+        if (failure_ == SmtpFailure::Refused || failure_ == SmtpFailure::Malformed) {
+            failure_ = SmtpFailure::NoGreeting;
+            lastError_ = kNoGreeting;
+        }
+        abandon();
         return false;
     }
     bool ehloDone = false;
     if (!helloPhase(ehloDone)) {
-        closeConnection();
+        abandon();
         return false;
     }
     if (authenticate_ && !authLogin(!ehloDone)) {
         // A time-out or lost connection is not a wrong password: the engine must not stop the
         // run as if the account were refused.
-        if (stream_.isOpen()) lastError_ = kAuthFailed;
-        closeConnection();
+        if (stream_.isOpen()) {
+            failure_ = SmtpFailure::AuthFailed;
+            failedStage_ = SmtpStage::Auth;
+            lastError_ = kAuthFailed;
+        }
+        abandon();
         return false;
     }
     connected_ = true;
@@ -337,7 +404,8 @@ bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
     const auto limit = timeouts_[SmtpStage::DataTransfer];
     // Streamed in chunks so a sending thread never holds a second copy of a large body. The header
     // block travels with the first piece and the end-of-data line with the last: one write, not
-    // three, for a typical message.
+    // three, for a typical message. A write that fails has not delivered all of its bytes, so the
+    // end-of-data line cannot have reached the server complete.
     SmtpTransparency encoder;
     std::string out(headerBlock);
     std::size_t pos = 0;
@@ -355,16 +423,45 @@ bool SmtpClient::sendBody(std::string_view headerBlock, std::string_view body) {
     return true;
 }
 
+bool SmtpClient::reset() {
+    if (!connected_) {
+        clearFailure();
+        return fail(SmtpFailure::NotConnected, SmtpStage::Rset, std::string(kMustBeConnected));
+    }
+    if (!stream_.isOpen()) return false;  // the session broke earlier; lastError says how
+    if (!needsReset_) return true;
+    clearFailure();
+    SmtpReply reply;
+    if (!sendCommand(SmtpStage::Rset, "RSET\r\n") || !check(SmtpStage::Rset, Row::Ok250, reply)) {
+        // A server that will not reset is in a state nobody knows; MAIL would meet it there.
+        abandon();
+        return false;
+    }
+    needsReset_ = false;
+    return true;
+}
+
 bool SmtpClient::sendMessage(const SmtpMessage& message) {
-    if (!connected_) return fail(std::string(kMustBeConnected));
-    // The session broke in an earlier call; its text in lastError says how.
+    if (!connected_) {
+        clearFailure();
+        return fail(SmtpFailure::NotConnected, SmtpStage::Mail, std::string(kMustBeConnected));
+    }
+    // The session broke in an earlier call; its failure and text say how.
     if (!stream_.isOpen()) return false;
+    clearFailure();
     // A line break inside an argument would let the text inject commands of its own.
-    if (hasLineBreak(message.sender)) return fail("Line break in the sender address");
+    if (hasLineBreak(message.sender))
+        return fail(SmtpFailure::BadArgument, SmtpStage::Mail, "Line break in the sender address");
     for (auto rcpt : message.recipients)
-        if (hasLineBreak(rcpt)) return fail("Line break in a recipient address");
+        if (hasLineBreak(rcpt))
+            return fail(SmtpFailure::BadArgument, SmtpStage::Rcpt,
+                        "Line break in a recipient address");
+    // Real servers answer MAIL inside a transaction with 503, and that would hide the refusal
+    // that matters.
+    if (!reset()) return false;
 
     SmtpReply reply;
+    needsReset_ = true;
     if (!sendCommand(SmtpStage::Mail, "MAIL From: " + std::string(message.sender) + "\r\n") ||
         !check(SmtpStage::Mail, Row::Ok250, reply))
         return false;
@@ -375,14 +472,18 @@ bool SmtpClient::sendMessage(const SmtpMessage& message) {
     }
     if (!sendCommand(SmtpStage::Data, "DATA\r\n") || !check(SmtpStage::Data, Row::Data354, reply))
         return false;
-    return sendBody(message.headerBlock, message.body) &&
-           check(SmtpStage::EndOfData, Row::Ok250, reply);
+    if (!sendBody(message.headerBlock, message.body) ||
+        !check(SmtpStage::EndOfData, Row::Ok250, reply))
+        return false;
+    needsReset_ = false;
+    return true;
 }
 
 bool SmtpClient::disconnect() {
     if (!connected_) return true;
     connected_ = false;
     if (!stream_.isOpen()) return true;  // nothing left to end
+    clearFailure();
     SmtpReply reply;
     bool ok =
         sendCommand(SmtpStage::Quit, "QUIT\r\n") && check(SmtpStage::Quit, Row::Bye221, reply);

@@ -1,28 +1,38 @@
 // SmtpClient: one SMTP connection that delivers built messages (RFC 5321, AUTH LOGIN, STARTTLS).
-//
-// Entry points, in the order the send engine calls them for one recipient on its own thread:
-//   SmtpClient c(host, port); c.setServer(...) (relay mode); c.setCredentials(...);
-//   c.setSecurity(...); c.setLogSink(slot, &log); c.setHelloDomain(...);
-//   c.connect() (retried by the caller); c.sendMessage(msg) (retried); c.disconnect();
-//   c.lastError() after any false result.
-// The destructor ends a live session with QUIT.
-//
 // Conversation with security None: greeting 220, bare "HELO \r\n" (a 501 gets a second HELO with
 // the hello domain), then with authentication "EHLO \r\n" (same 501 rule) and AUTH LOGIN. With
 // StartTls: EHLO, STARTTLS, EHLO again, AUTH; a server that does not offer STARTTLS fails. With
 // Tls: TLS from the first byte, then EHLO and AUTH. Opportunistic (mail exchangers): EHLO, and
 // STARTTLS without certificate checks when offered; a server that rejects EHLO gets HELO.
 //
-// Failure contract: false plus a one-line lastError(), never an exception. A reply with the wrong
-// code gives "%d:%s" with the row text ("550:SMTP server error"); the greeting gives "Server didn't
-// respond."; a failed AUTH LOGIN gives exactly "Authentication Failed" (the engine compares it).
-// A time-out, a lost connection or a garbled reply names its stage from the stage table
-// ("Timed out while sending RCPT TO"). Every server reply's first line and every failure text go
-// to the log slot; nothing the client sends is ever logged, and no error text carries a secret.
+// Entry points, in the order the send engine calls them for one recipient on its own thread:
+//   SmtpClient c(host, port); c.setServer(...) (relay mode); c.setCredentials(...);
+//   c.setSecurity(...); c.setLogSink(slot, &log); c.setHelloDomain(...);
+//   c.connect() (retried by the caller); c.sendMessage(msg); after a refusal, when canRetry(),
+//   c.reset() and sendMessage again; c.disconnect(); failure(), lastError() after a false result.
+// The destructor ends a live session with QUIT.
+//
+// Failure: false plus a kind (failure(), the stage in failedStage()) and a one-line lastError(),
+// never an exception; callers decide on the kind, never on the text. A reply with the wrong code
+// is Refused, "%d:%s" with the row text ("550:SMTP server error"); a wrong greeting gives "Server
+// didn't respond."; a failed AUTH LOGIN "Authentication Failed". A time-out, a lost connection or
+// a garbled reply names its stage ("Timed out while sending RCPT TO"). Every protocol failure
+// (anything but a well-formed refusal of MAIL, RCPT, DATA or the end of data) closes the
+// session, with QUIT first when the connection still carries replies. A message is never sent
+// twice: once the end of its data has gone out, only a well-formed 4xx or 5xx reply allows another
+// try (canRetry()); a garbled or odd reply, a time-out or a lost connection there leaves
+// deliveryUncertain() true and a text saying the message may have been delivered. Every server
+// reply's first line and every failure text go to the log slot; nothing the client sends is ever
+// logged, and no error text carries a secret.
 //
 // Limits: replies are read whole (continuation lines included) by SmtpReplyReader with its line
 // caps; each stage waits at most its time-out from SmtpTimeouts (Postfix's defaults unless the
-// caller sets others). One client belongs to one thread; only the SendLogBuffer is shared.
+// caller sets others).
+//
+// Threads: one client belongs to one thread; only the SendLogBuffer is shared, and interrupt() may
+// be called from any thread.
+//
+// Standard: RFC 5321 (SMTP), RFC 4954 with the LOGIN mechanism, RFC 3207 (STARTTLS).
 #pragma once
 
 #include <array>
@@ -51,9 +61,26 @@ enum class SmtpStage {
     Data,
     DataTransfer,
     EndOfData,
-    Quit,
+    Rset,
+    Quit,  // the last stage: kSmtpStageCount counts from it
 };
-inline constexpr std::size_t kSmtpStageCount = 11;
+inline constexpr std::size_t kSmtpStageCount = static_cast<std::size_t>(SmtpStage::Quit) + 1;
+
+// What kind of failure the last false result was.
+enum class SmtpFailure {
+    None,
+    NotConnected,    // sendMessage before connect: "Must be connected"
+    NoConnection,    // the server could not be reached: "Unable to connect to server"
+    NoGreeting,      // a greeting other than 220: "Server didn't respond."
+    Refused,         // a well-formed reply with another code; replyCode() holds it
+    AuthFailed,      // the server refused the account: "Authentication Failed"
+    Tls,             // STARTTLS required but not offered or refused, or the handshake failed
+    BadArgument,     // a line break in an address or the hello domain; nothing was sent
+    Malformed,       // a reply that is not SMTP, or one that makes no sense at its stage
+    TimedOut,        // the stage's time-out passed
+    ConnectionLost,  // the server closed the connection
+    SocketError,     // the network failed (or a Stop interrupted the wait)
+};
 
 // "while sending RCPT TO" and the like: what every stage-related error says.
 std::string_view smtpStageDescription(SmtpStage stage);
@@ -62,7 +89,7 @@ struct SmtpTimeouts {
     std::array<std::chrono::milliseconds, kSmtpStageCount> limit;
 
     // connect 30 s; greeting, HELO/EHLO, TLS, AUTH, MAIL, RCPT, QUIT 300 s; DATA 120 s;
-    // message transfer 180 s (per stall); end of data 600 s.
+    // message transfer 180 s (per stall); end of data 600 s; RSET 20 s.
     static SmtpTimeouts defaults();
     // Every stage the same (tests).
     static SmtpTimeouts uniform(std::chrono::milliseconds each);
@@ -97,7 +124,7 @@ struct SmtpMessage {
 
 class SmtpClient {
   public:
-    // Fixed failure texts.
+    // Fixed failure texts (the kinds are in SmtpFailure).
     static constexpr std::string_view kAuthFailed = "Authentication Failed";
     static constexpr std::string_view kNoConnect = "Unable to connect to server";
     static constexpr std::string_view kNoGreeting = "Server didn't respond.";
@@ -123,7 +150,12 @@ class SmtpClient {
     }
 
     bool connect();
+    // One mail transaction. A transaction left open by an earlier refusal is ended with RSET
+    // first, so the server never sees MAIL inside a transaction.
     bool sendMessage(const SmtpMessage& message);
+    // Ends an open transaction with RSET (true at once when none is open). A refused or garbled
+    // reply ends the session and gives false.
+    bool reset();
     // Sends QUIT and closes. True at once when not connected.
     bool disconnect();
     // Safe from any thread: the conversation in progress, and any later one, fails at its next
@@ -131,6 +163,19 @@ class SmtpClient {
     void interrupt() { stream_.interrupt(); }
 
     const std::string& lastError() const { return lastError_; }
+    // The kind and stage of the failure behind the last false result, and the reply code when a
+    // reply caused it (0 otherwise).
+    SmtpFailure failure() const { return failure_; }
+    SmtpStage failedStage() const { return failedStage_; }
+    int replyCode() const { return replyCode_; }
+    // After a failed sendMessage: the server refused with a well-formed reply and the session is
+    // open, so the message may be offered again (after reset()).
+    bool canRetry() const { return failure_ == SmtpFailure::Refused && stream_.isOpen(); }
+    // After a failed sendMessage: the end of the data went out and no well-formed refusal came
+    // back. The server may hold the message; it must not be sent again.
+    bool deliveryUncertain() const {
+        return failedStage_ == SmtpStage::EndOfData && failure_ != SmtpFailure::Refused;
+    }
     const std::string& server() const { return server_; }
     int port() const { return port_; }
     bool connected() const { return connected_; }
@@ -139,9 +184,13 @@ class SmtpClient {
   private:
     enum class Row { Ok250 = 0, Ready220 = 1, Data354 = 2, Bye221 = 3 };
 
-    bool fail(std::string text, bool echoIt = true);
+    bool fail(SmtpFailure kind, SmtpStage stage, std::string text, bool echoIt = true);
+    void clearFailure();
     void echo(std::string_view text);
     bool failStream(SmtpStage stage, StreamResult result);
+    // Ends a session that can no longer be trusted: QUIT first when `sayQuit` and the connection
+    // is open (its reply is logged, its failure ignored), then close. The failure stays.
+    void abandon(bool sayQuit = true);
     bool sendCommand(SmtpStage stage, std::string_view command);
     bool readReply(SmtpStage stage, SmtpReply& reply);
     // Reads a reply, echoes it and compares its code with the row's.
@@ -156,6 +205,10 @@ class SmtpClient {
     std::string server_;
     int port_;
     std::string lastError_ = "OK";
+    SmtpFailure failure_ = SmtpFailure::None;
+    SmtpStage failedStage_ = SmtpStage::Connect;
+    int replyCode_ = 0;
+    bool needsReset_ = false;  // MAIL went out since the last completed transaction or RSET
     std::string helloDomain_;
     bool authenticate_ = false;
     std::string userName_;

@@ -1,11 +1,13 @@
-// Name tables, list rule, configuration and rendering of received packets. Queries against a real
-// server are in tests/integration.
+// Name tables, list rule, configuration, rendering of received packets, and the status of a query
+// against a scripted server that fails or stays silent. Queries against a real server are in
+// tests/integration.
 #include <gtest/gtest.h>
 #include <ldns/ldns.h>
 
 #include <cstdlib>
 
 #include "delivery/dns_resolver.h"
+#include "fake_dns.h"
 
 namespace qm {
 namespace {
@@ -126,14 +128,74 @@ TEST(DnsResolverTest, ProtocolKeywords) {
     EXPECT_EQ(ipProtocolKeyword(200), "Unknown");
 }
 
-TEST(DnsResolverTest, NothingToAskGivesEmptyText) {
+TEST(DnsResolverTest, NothingAskedIsNoneNoServerIsAFailure) {
     DnsResolver r;
     r.setNameServers(" , ");
-    EXPECT_EQ(r.lookupMx("example.test"), "");
+    DnsAnswer none = r.lookupMx("example.test");
+    EXPECT_EQ(none.status, DnsStatus::TemporaryFailure);
+    EXPECT_EQ(none.error, kDnsNoServer);
     r.setNameServers("127.0.0.1#1");
-    EXPECT_EQ(r.query("example.test", "CHAOS", "MX"), "");  // class other than IN: not asked
-    EXPECT_EQ(r.query("not-an-address", "IN", "PTR"), "");
-    EXPECT_EQ(r.query("example.test", "IN", "TXT"), "");
+    // Class other than IN, a PTR name that is no address, an unknown type: not asked at all.
+    for (auto a : {r.query("example.test", "CHAOS", "MX"), r.query("not-an-address", "IN", "PTR"),
+                   r.query("example.test", "IN", "TXT")}) {
+        EXPECT_EQ(a.status, DnsStatus::None);
+        EXPECT_TRUE(a.records.empty());
+    }
+}
+
+TEST(DnsResolverTest, StatusFollowsWhatTheServerSaid) {
+    using namespace std::chrono_literals;
+    using V = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        test::DnsReply reply;
+        DnsStatus want;
+        V records;
+        std::string_view error;
+        std::string host;  // what selectMxHost picks; empty for none
+    };
+    const Case cases[] = {
+        {"MX records in answer order",
+         test::answering(0, {"x.test. 0 IN MX 20 b.x.test.", "x.test. 0 IN MX 10 a.x.test."}),
+         DnsStatus::Found,
+         {"b.x.test", "a.x.test"},
+         {},
+         "b.x.test"},
+        {"no such name", test::answering(3), DnsStatus::None, {}, {}, "x.test"},
+        {"a CNAME but no MX",
+         {false, 0, {"x.test. 0 IN CNAME y.test."}},
+         DnsStatus::None,
+         {},
+         {},
+         "x.test"},
+        // The server could not find out: not a domain without exchangers.
+        {"SERVFAIL", test::answering(2), DnsStatus::TemporaryFailure, {}, kDnsServerFailure, ""},
+        {"REFUSED", test::answering(5), DnsStatus::TemporaryFailure, {}, kDnsServerFailure, ""},
+        {"silence", test::silence(), DnsStatus::TemporaryFailure, {}, kDnsNoAnswer, ""},
+        {"reply to another question",
+         test::answering(0, {"x.test. 0 IN MX 10 evil.test."}, true),
+         DnsStatus::TemporaryFailure,
+         {},
+         kDnsBadAnswer,
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakeDns dns(c.reply);
+        DnsResolver r;
+        r.setNameServers(dns.server());
+        r.setSearchDomains({});
+        r.setTimeout(200ms);
+        DnsAnswer a = r.lookupMx("x.test");
+        EXPECT_EQ(a.status, c.want);
+        EXPECT_EQ(a.records, c.records);
+        EXPECT_EQ(a.error, c.error);
+        MxHost mx = selectMxHost(r, "someone@x.test");
+        EXPECT_EQ(mx.status, c.want);
+        EXPECT_EQ(mx.host, c.host);
+        EXPECT_EQ(mx.error, c.error);
+        EXPECT_GT(dns.queries(), 0);
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 
 namespace qm::test {
 
@@ -20,7 +21,77 @@ long readSome(int fd, char* buf, size_t size, int ms) {
     return ::recv(fd, buf, size, 0);
 }
 
+std::string upperVerb(std::string_view line) {
+    std::string verb(line.substr(0, 4));
+    for (char& c : verb)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return verb;
+}
+
 }  // namespace
+
+std::string SmtpStateTracker::clientBytes(std::string_view bytes) {
+    std::string refusal;
+    line_.append(bytes);
+    std::size_t lf;
+    while ((lf = line_.find('\n')) != std::string::npos) {
+        std::string line = line_.substr(0, lf + 1);
+        line_.erase(0, lf + 1);
+        if (inData_) {
+            if (line == ".\r\n" || line == ".\n") {
+                inData_ = false;
+                pending_ = Pending::EndOfData;
+            }
+            continue;
+        }
+        const std::string verb = upperVerb(line);
+        pending_ = Pending::Other;
+        if (verb == "MAIL") {
+            if (inTransaction_) {
+                refusal = "503 5.5.1 Error: nested MAIL command\r\n";
+                continue;
+            }
+            pending_ = Pending::Mail;
+        } else if (verb == "RCPT" || verb == "DATA") {
+            if (!inTransaction_) {
+                refusal = "503 5.5.1 Error: need MAIL command\r\n";
+                continue;
+            }
+            if (verb == "DATA" && !haveRecipient_) {
+                refusal = "554 5.5.1 Error: no valid recipients\r\n";
+                continue;
+            }
+            pending_ = verb == "RCPT" ? Pending::Rcpt : Pending::Data;
+        } else if (verb == "RSET" || verb == "HELO" || verb == "EHLO") {
+            inTransaction_ = haveRecipient_ = false;
+        }
+    }
+    return refusal;
+}
+
+void SmtpStateTracker::serverReply(std::string_view reply) {
+    // The first digit decides; a reply split over several sends is judged by its first piece.
+    const char digit = reply.empty() ? '\0' : reply.front();
+    switch (pending_) {
+        case Pending::Mail:
+            inTransaction_ = digit == '2';
+            break;
+        case Pending::Rcpt:
+            haveRecipient_ = haveRecipient_ || digit == '2';
+            break;
+        case Pending::Data:
+            inData_ = digit == '3';
+            break;
+        case Pending::EndOfData:
+            // Whatever the answer, the transaction is over.
+            inTransaction_ = haveRecipient_ = false;
+            break;
+        case Pending::None:
+        case Pending::Other:
+            break;
+    }
+    pending_ = Pending::None;
+}
 
 FakeServer::FakeServer(std::vector<ServerStep> script) : script_(std::move(script)) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -60,6 +131,7 @@ void FakeServer::run() {
     char buf[4096];
     for (const auto& step : script_) {
         if (step.kind == ServerStep::Send) {
+            state_.serverReply(step.text);
             ::send(fd, step.text.data(), step.text.size(), MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         } else if (step.kind == ServerStep::Expect) {
@@ -70,9 +142,30 @@ void FakeServer::run() {
                 if (n <= 0) break;
                 got.append(buf, static_cast<size_t>(n));
             }
+            // On to the end of the client's line, so an unexpected command is seen whole.
+            while (!got.empty() && got.back() != '\n' && readSome(fd, buf, 1, 500) == 1)
+                got += buf[0];
             received_ += got;
+            if (std::string refusal = state_.clientBytes(got); !refusal.empty()) {
+                ::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL);
+                mismatch_ = "out of order: [" + got + "] answered " + refusal;
+                break;
+            }
             if (got != step.text) {
                 mismatch_ = "expected [" + step.text + "] got [" + got + "]";
+                break;
+            }
+        } else if (step.kind == ServerStep::Data) {
+            std::string got;
+            while (got.find("\r\n.\r\n") == std::string::npos) {
+                long n = readSome(fd, buf, 1, 5000);  // one byte: nothing past the end is taken
+                if (n <= 0) break;
+                got += buf[0];
+            }
+            received_ += got;
+            state_.clientBytes(got);
+            if (got.find("\r\n.\r\n") == std::string::npos) {
+                mismatch_ = "message without its end-of-data line";
                 break;
             }
         } else if (step.kind == ServerStep::Hold) {

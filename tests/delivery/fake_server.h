@@ -1,9 +1,27 @@
 // A scripted TCP server on 127.0.0.1 and a port the kernel picks, for what real servers will not
-// do: replies split across segments, garbage, silence. It serves one connection, runs its script
-// step by step and records every byte the client sent.
+// do on demand: replies split across segments, garbage, odd replies to the end of the data,
+// silence. It serves one connection, runs its script step by step and records every byte the
+// client sent.
+//
+// Entry points: FakeServer(script), port(), finish(), received(), mismatch(); the step makers
+// send(), expect(), readData(), hold(), stall(), closeConnection().
+//
+// Strictness: whatever the script says, the server follows the client's commands as a real server
+// does. MAIL inside a transaction (a MAIL that the script accepted with a 2xx, not yet ended by
+// RSET or an end of data) gets "503 5.5.1 Error: nested MAIL command", and RCPT or DATA without an
+// accepted MAIL gets "503 5.5.1 Error: need MAIL command"; either ends the script with a mismatch
+// that names it. Expect steps read up to the end of the client's line, so such a command is seen
+// whole even where the script expected a shorter one.
+//
+// Failure: mismatch() is empty when the client sent exactly what the script expected.
+//
+// Limits: one connection; each read waits at most 5 s, the accept 10 s.
+//
+// Threads: the script runs on the server's own thread; read the results after finish().
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -12,7 +30,8 @@ namespace qm::test {
 struct ServerStep {
     enum Kind {
         Send,    // write `text` as one segment, then pause 20 ms so the next one arrives apart
-        Expect,  // read exactly text.size() bytes; they must equal `text`
+        Expect,  // read text.size() bytes (and on to the line end); they must equal `text`
+        Data,    // read a message of any content up to its end-of-data line
         Hold,    // say nothing until the client goes away
         Stall,   // neither read nor write for 1.5 s (the client's sends back up)
         Close,   // close the connection
@@ -27,6 +46,9 @@ inline ServerStep send(std::string t) {
 inline ServerStep expect(std::string t) {
     return {ServerStep::Expect, std::move(t)};
 }
+inline ServerStep readData() {
+    return {ServerStep::Data, {}};
+}
 inline ServerStep hold() {
     return {ServerStep::Hold, {}};
 }
@@ -36,6 +58,24 @@ inline ServerStep stall() {
 inline ServerStep closeConnection() {
     return {ServerStep::Close, {}};
 }
+
+// The SMTP state a real server keeps, followed from the client's lines and the script's replies.
+class SmtpStateTracker {
+  public:
+    // Takes what the client sent; returns the refusal a real server would give to a command that
+    // is out of order (and keeps that command from changing the state), or an empty text.
+    std::string clientBytes(std::string_view bytes);
+    // Takes a reply the script sends.
+    void serverReply(std::string_view reply);
+
+  private:
+    enum class Pending { None, Mail, Rcpt, Data, EndOfData, Other };
+    std::string line_;
+    Pending pending_ = Pending::None;
+    bool inTransaction_ = false;
+    bool haveRecipient_ = false;
+    bool inData_ = false;
+};
 
 class FakeServer {
   public:
@@ -58,6 +98,7 @@ class FakeServer {
     int port_ = 0;
     std::string received_;
     std::string mismatch_;
+    SmtpStateTracker state_;
     std::thread thread_;
 };
 

@@ -1,6 +1,8 @@
 // A whole run of 10,000 recipients on 15 threads against a server that misbehaves on some
-// connections: drops them, goes silent, or defers with 4xx. The run must end, account for every
-// recipient exactly once, and no sending thread may wait past its time-outs.
+// connections: drops them, goes silent, defers with 4xx, or garbles its reply to a message it
+// took. The run must end, account for every recipient exactly once, never hand the server a
+// message twice, and no sending thread may wait past its time-outs. The server refuses commands
+// out of order as real ones do.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -43,6 +45,7 @@ enum class Fault {
     StallAtRcpt,
     DropInData,
     StallAtEndOfData,
+    GarbleEndOfData,  // takes the message, then answers "250<TAB>Ok queued"
 };
 
 Fault faultOf(long n) {
@@ -63,6 +66,8 @@ Fault faultOf(long n) {
             return Fault::DropInData;
         case 47:
             return Fault::StallAtEndOfData;
+        case 31:
+            return Fault::GarbleEndOfData;
         default:
             return Fault::None;
     }
@@ -95,6 +100,16 @@ class FaultyServer {
 
     int port() const { return port_; }
     long delivered() const { return delivered_.load(); }
+    // Commands a real server refuses as out of order (MAIL inside a transaction...).
+    long outOfOrder() const { return outOfOrder_.load(); }
+    // Recipients that the server took more than one copy for.
+    std::vector<std::string> twice() const {
+        std::lock_guard g(m_);
+        std::vector<std::string> out;
+        for (const auto& [rcpt, n] : copies_)
+            if (n > 1) out.push_back(rcpt);
+        return out;
+    }
     std::map<Fault, long> faults() const {
         std::lock_guard g(m_);
         return faults_;
@@ -157,31 +172,56 @@ class FaultyServer {
         if (f == Fault::DropBeforeGreeting) return;
         if (f == Fault::StallAtGreeting) return stall(fd);
         say(fd, "220 faulty.test ESMTP\r\n");
-        std::string buffer, line;
-        bool inData = false;
+        std::string buffer, line, rcpt;
+        bool inTransaction = false, inData = false;
         while (readLine(fd, buffer, line)) {
             if (inData) {
                 if (line == ".") {
                     inData = false;
+                    inTransaction = false;
                     if (f == Fault::StallAtEndOfData) return stall(fd);
                     ++delivered_;
-                    say(fd, "250 2.0.0 Ok\r\n");
+                    {
+                        std::lock_guard g(m_);
+                        ++copies_[rcpt];
+                    }
+                    say(fd,
+                        f == Fault::GarbleEndOfData ? "250\tOk queued\r\n" : "250 2.0.0 Ok\r\n");
                 } else if (f == Fault::DropInData) {
                     return;
                 }
                 continue;
             }
             std::string verb = line.substr(0, 4);
-            if (verb == "HELO" || verb == "EHLO") {
-                say(fd, "250 faulty.test\r\n");
+            if (verb == "HELO" || verb == "EHLO" || verb == "RSET") {
+                inTransaction = false;
+                say(fd, verb == "RSET" ? "250 2.0.0 Ok\r\n" : "250 faulty.test\r\n");
             } else if (verb == "MAIL") {
                 if (f == Fault::DropAtMail) return;
-                say(fd,
-                    f == Fault::DeferMail ? "451 4.3.0 Try again later\r\n" : "250 2.1.0 Ok\r\n");
+                if (inTransaction) {
+                    ++outOfOrder_;
+                    say(fd, "503 5.5.1 Error: nested MAIL command\r\n");
+                } else if (f == Fault::DeferMail) {
+                    say(fd, "451 4.3.0 Try again later\r\n");
+                } else {
+                    inTransaction = true;
+                    say(fd, "250 2.1.0 Ok\r\n");
+                }
             } else if (verb == "RCPT") {
+                if (!inTransaction) {
+                    ++outOfOrder_;
+                    say(fd, "503 5.5.1 Error: need MAIL command\r\n");
+                    continue;
+                }
                 if (f == Fault::StallAtRcpt) return stall(fd);
+                rcpt = line.substr(4);
                 say(fd, f == Fault::DeferRcpt ? "450 4.2.1 Mailbox busy\r\n" : "250 2.1.5 Ok\r\n");
             } else if (verb == "DATA") {
+                if (!inTransaction || f == Fault::DeferRcpt) {
+                    ++outOfOrder_;
+                    say(fd, "554 5.5.1 Error: no valid recipients\r\n");
+                    continue;
+                }
                 inData = true;
                 say(fd, "354 Go ahead\r\n");
             } else if (verb == "QUIT") {
@@ -198,8 +238,10 @@ class FaultyServer {
     std::atomic<bool> done_{false};
     std::atomic<long> next_{0};
     std::atomic<long> delivered_{0};
+    std::atomic<long> outOfOrder_{0};
     mutable std::mutex m_;
     std::map<Fault, long> faults_;
+    std::map<std::string, int> copies_;  // by RCPT argument
     Clock::duration longestStall_{};
     std::vector<std::thread> pool_;
 };
@@ -210,10 +252,11 @@ class Collector : public test::RunEndings {
         std::lock_guard g(m_);
         ++results[r.address];
         (r.sent ? sent : failed)++;
+        if (r.text.find("may have been delivered") != std::string::npos) ++uncertain;
     }
 
     std::map<std::string, int> results;
-    long sent = 0, failed = 0;
+    long sent = 0, failed = 0, uncertain = 0;
 };
 
 TEST(FaultRunTest, TenThousandRecipientsAgainstDropsStallsAndDeferralsEachAccountedOnce) {
@@ -252,8 +295,11 @@ TEST(FaultRunTest, TenThousandRecipientsAgainstDropsStallsAndDeferralsEachAccoun
     for (const auto& [address, count] : rec.results)
         ASSERT_EQ(count, 1) << address << " has more than one result";
     // "Sent" only for a message the server took: every fault strikes before its 250. (A reply
-    // that arrives after the client's time-out on a busy machine makes `delivered` larger.)
+    // that arrives after the client's time-out on a busy machine, and a garbled one, make
+    // `delivered` larger.)
     EXPECT_LE(static_cast<long>(rec.summary.sent), server.delivered());
+    EXPECT_EQ(server.twice(), std::vector<std::string>{}) << "a message was delivered twice";
+    EXPECT_EQ(server.outOfOrder(), 0) << "MAIL inside a transaction, or RCPT or DATA without one";
 
     std::map<std::string, int> reported;
     for (const auto& row : readReportRows(paths, "Faults")) ++reported[row.address];
@@ -269,13 +315,18 @@ TEST(FaultRunTest, TenThousandRecipientsAgainstDropsStallsAndDeferralsEachAccoun
     EXPECT_GT(stalls, 0);
     EXPECT_GT(deferrals, 0);
     EXPECT_GT(faults[Fault::DropBeforeGreeting], 0);
+    EXPECT_GT(faults[Fault::GarbleEndOfData], 0);
     // Every fault after the greeting costs its recipient the mail (deferrals repeat on each of the
-    // four tries); faults at connection time are retried on a new connection and cost nothing.
+    // four tries, after RSET on the same connection); faults at connection time are retried on a
+    // new connection and cost nothing. A garbled reply to a message the server took is a failure
+    // that says the message may have been delivered.
     long afterGreeting = deferrals + faults[Fault::DropAtMail] + faults[Fault::StallAtRcpt] +
-                         faults[Fault::DropInData] + faults[Fault::StallAtEndOfData];
+                         faults[Fault::DropInData] + faults[Fault::StallAtEndOfData] +
+                         faults[Fault::GarbleEndOfData];
     EXPECT_GE(rec.failed, afterGreeting);
     EXPECT_LT(rec.failed, afterGreeting + kRecipients / 100)
         << "failures with no fault behind them";
+    EXPECT_GE(rec.uncertain, faults[Fault::StallAtEndOfData] + faults[Fault::GarbleEndOfData]);
 
     // A silent server holds a thread for one stage's time-out, not more: the client gives up and
     // closes. Loose, for busy machines.

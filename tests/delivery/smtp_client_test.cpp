@@ -1,5 +1,7 @@
 // The SMTP client against a scripted server: every protocol branch as one named row, then the
-// stage time-outs, then garbage. Real servers (tests/integration) cover the normal paths.
+// stage time-outs, then garbage. The server refuses commands out of order as real ones do, so a
+// retry without RSET shows up as a mismatch. Real servers (tests/integration) cover the normal
+// paths.
 #include <gtest/gtest.h>
 
 #include "common/base64.h"
@@ -8,6 +10,16 @@
 #include "fake_server.h"
 
 namespace qm {
+
+// Names instead of numbers in failure messages.
+void PrintTo(SmtpFailure f, std::ostream* os) {
+    static constexpr const char* kNames[] = {
+        "None", "NotConnected", "NoConnection", "NoGreeting", "Refused",        "AuthFailed",
+        "Tls",  "BadArgument",  "Malformed",    "TimedOut",   "ConnectionLost", "SocketError",
+    };
+    *os << kNames[static_cast<int>(f)];
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -27,6 +39,9 @@ struct Session {
     bool authenticate = false;
     SmtpSecurity mode = SmtpSecurity::None;
     bool sendMail = false;
+    // Offers of the message, as the engine makes them: another only after a refusal that allows
+    // one.
+    int attempts = 1;
     std::vector<std::string_view> recipients = {"b@y.test"};
 };
 
@@ -35,6 +50,8 @@ struct Outcome {
     bool sent = false;
     bool disconnected = false;
     std::string error;
+    SmtpFailure failure = SmtpFailure::None;
+    bool uncertain = false;
     std::string log;
     std::string received;
     std::string mismatch;
@@ -54,9 +71,14 @@ Outcome run(Script script, const Session& session, std::chrono::milliseconds lim
         o.connected = client.connect();
         if (o.connected && session.sendMail) {
             SmtpMessage m{"<a@x.test>", session.recipients, kHeader, kBody};
-            o.sent = client.sendMessage(m);
+            for (int i = 0; i < session.attempts; ++i) {
+                o.sent = client.sendMessage(m);
+                if (o.sent || !client.canRetry()) break;
+            }
+            o.uncertain = !o.sent && client.deliveryUncertain();
         }
         o.error = client.lastError();
+        o.failure = client.failure();
         o.disconnected = client.disconnect();
         if (!o.disconnected) o.error = client.lastError();
     }
@@ -88,6 +110,9 @@ struct Row {
     // Empty: not checked (a recovered failure, such as the 501 to a bare HELO, stays in
     // lastError, which is only read after a false result).
     std::string wantError;
+    // Checked when wantError is set.
+    SmtpFailure wantFailure = SmtpFailure::Refused;
+    bool wantUncertain = false;
 };
 
 std::vector<Row> protocolRows() {
@@ -101,6 +126,22 @@ std::vector<Row> protocolRows() {
     starttls.mode = SmtpSecurity::StartTls;
     Session opportunistic;
     opportunistic.mode = SmtpSecurity::Opportunistic;
+    Session retries = mail;
+    retries.attempts = 4;
+    Session twoTries = mail;
+    twoTries.attempts = 2;
+    auto rcptRefused = [](std::string reply) {
+        return Script{expect("MAIL From: <a@x.test>\r\n"), send("250 ok\r\n"),
+                      expect("RCPT TO: <b@y.test>\r\n"), send(std::move(reply))};
+    };
+    const Script kRset = {expect("RSET\r\n"), send("250 ok\r\n")};
+    const Script toData = greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"),
+                                                  send("250 ok\r\n"),
+                                                  expect("RCPT TO: <b@y.test>\r\n"),
+                                                  send("250 ok\r\n"),
+                                                  expect("DATA\r\n"),
+                                                  send("354 go\r\n"),
+                                                  expect(kData)};
     const std::string user = base64Encode("alice") + "\r\n";
     const std::string pass = base64Encode("s3cret") + "\r\n";
 
@@ -120,24 +161,26 @@ std::vector<Row> protocolRows() {
          true,
          false,
          ""},
-        {"other refusal of HELO ends the attempt",
-         Script{send("220 fake\r\n"), expect("HELO \r\n"), send("550 go away\r\n")},
+        {"other refusal of HELO ends the attempt with QUIT",
+         Script{send("220 fake\r\n"), expect("HELO \r\n"), send("550 go away\r\n")} + kQuit,
          {},
          false,
          false,
          "550:SMTP server error"},
         {"greeting other than 220",
-         Script{send("554 busy\r\n")},
+         Script{send("554 busy\r\n")} + kQuit,
          {},
          false,
          false,
-         "Server didn't respond."},
+         "Server didn't respond.",
+         SmtpFailure::NoGreeting},
         {"greeting that is not three digits",
-         Script{send("hello there\r\n")},
+         Script{send("hello there\r\n")} + kQuit,
          {},
          false,
          false,
-         "Server didn't respond."},
+         "Server didn't respond.",
+         SmtpFailure::NoGreeting},
         {"502 to AUTH LOGIN connects without credentials",
          greetAndHelo() + kAuthPrelude + Script{send("502 not here\r\n")} + kQuit, auth, true,
          false, ""},
@@ -151,7 +194,7 @@ std::vector<Row> protocolRows() {
          greetAndHelo() + kAuthPrelude +
              Script{send("334 VXNlcm5hbWU6\r\n"), expect(user), send("334 UGFzc3dvcmQ6\r\n"),
                     expect(pass), send("535 5.7.8 bad credentials\r\n")},
-         auth, false, false, "Authentication Failed"},
+         auth, false, false, "Authentication Failed", SmtpFailure::AuthFailed},
         {"refused recipient stops the list",
          greetAndHelo() +
              Script{expect("MAIL From: <a@x.test>\r\n"), send("250 ok\r\n"),
@@ -165,20 +208,57 @@ std::vector<Row> protocolRows() {
                     send("451 later\r\n")} +
              kQuit,
          mail, true, false, "451:SMTP server not ready for data"},
-        {"garbled MAIL reply fails its stage",
+        {"refused recipient: RSET before each new MAIL, the refusal stays",
+         greetAndHelo() + rcptRefused("450 4.2.0 greylisted\r\n") + kRset +
+             rcptRefused("550 5.1.1 unknown\r\n") + kRset + rcptRefused("550 5.1.1 unknown\r\n") +
+             kRset + rcptRefused("550 5.1.1 unknown\r\n") + kQuit,
+         retries, true, false, "550:SMTP server error"},
+        {"RSET refused ends the session",
+         greetAndHelo() + rcptRefused("550 5.1.1 unknown\r\n") +
+             Script{expect("RSET\r\n"), send("502 no RSET here\r\n")} + kQuit,
+         retries, true, false, "502:SMTP server error"},
+        {"4xx to the end of data allows another try, after RSET; split reply",
+         toData +
+             Script{send("451 4.3.0 try later\r\n"), expect("RSET\r\n"), send("250 ok\r\n"),
+                    expect("MAIL From: <a@x.test>\r\n"), send("250 ok\r\n"),
+                    expect("RCPT TO: <b@y.test>\r\n"), send("250 ok\r\n"), expect("DATA\r\n"),
+                    send("354 go\r\n"), expect(kData), send("25"), send("0 queued\r\n")} +
+             kQuit,
+         retries, true, true, ""},
+        {"5xx to the end of data is a refusal",
+         toData +
+             Script{send("554 5.7.1 rejected\r\n"), expect("RSET\r\n"), send("250 ok\r\n"),
+                    expect("MAIL From: <a@x.test>\r\n"), send("550 go away\r\n")} +
+             kQuit,
+         twoTries, true, false, "550:SMTP server error"},
+        // The server took the message and said so in a way that is not SMTP: never a second copy.
+        {"malformed reply to the end of data: QUIT, no other try",
+         toData + Script{send("250\tOk queued\r\n")} + kQuit, retries, true, false,
+         "Malformed reply while sending end of data -- message may have been delivered",
+         SmtpFailure::Malformed, true},
+        {"2xx other than 250 to the end of data is no refusal either",
+         toData + Script{send("251 2.0.0 odd but taken\r\n")} + kQuit, retries, true, false,
+         "Malformed reply while sending end of data -- message may have been delivered",
+         SmtpFailure::Malformed, true},
+        {"connection lost after the end of data: no other try", toData + Script{closeConnection()},
+         retries, true, false,
+         "Lost connection while sending end of data -- message may have been delivered",
+         SmtpFailure::ConnectionLost, true},
+        {"garbled MAIL reply fails its stage and ends the session with QUIT",
          greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"), send("2x0 what\r\n")} + kQuit,
-         mail, true, false, "Malformed reply while sending MAIL FROM"},
+         retries, true, false, "Malformed reply while sending MAIL FROM", SmtpFailure::Malformed},
         {"connection lost after MAIL",
-         greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"), closeConnection()}, mail,
-         true, false, "Lost connection while sending MAIL FROM"},
+         greetAndHelo() + Script{expect("MAIL From: <a@x.test>\r\n"), closeConnection()}, retries,
+         true, false, "Lost connection while sending MAIL FROM", SmtpFailure::ConnectionLost},
         {"STARTTLS refused",
          Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("250-fake\r\n250 STARTTLS\r\n"),
-                expect("STARTTLS\r\n"), send("454 not now\r\n")},
-         starttls, false, false, "STARTTLS refused by the server (454)"},
+                expect("STARTTLS\r\n"), send("454 not now\r\n")} +
+             kQuit,
+         starttls, false, false, "STARTTLS refused by the server (454)", SmtpFailure::Tls},
         {"clear-text data behind the STARTTLS reply is refused",
          Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("250-fake\r\n250 STARTTLS\r\n"),
                 expect("STARTTLS\r\n"), send("220 go\r\n250 injected\r\n")},
-         starttls, false, false, "Unexpected data after the STARTTLS reply"},
+         starttls, false, false, "Unexpected data after the STARTTLS reply", SmtpFailure::Tls},
         {"opportunistic mode falls back to HELO when EHLO is refused",
          Script{send("220 fake\r\n"), expect("EHLO \r\n"), send("500 what\r\n"),
                 expect("HELO \r\n"), send("250 fake\r\n")} +
@@ -201,12 +281,66 @@ TEST(SmtpClientTest, ProtocolBranches) {
         EXPECT_EQ(o.sent, row.wantSent);
         if (!row.wantError.empty()) {
             EXPECT_EQ(o.error, row.wantError);
+            EXPECT_EQ(o.failure, row.wantFailure);
+            EXPECT_EQ(o.uncertain, row.wantUncertain);
+        }
+        if (row.wantUncertain) {
+            std::size_t copies = 0;
+            for (auto p = o.received.find(kData); p != std::string::npos;
+                 p = o.received.find(kData, p + 1))
+                ++copies;
+            EXPECT_EQ(copies, 1u) << "the server may hold the message: it must not get another";
         }
         // Secrets never reach the log or an error text, in clear or in base64.
         for (const std::string& secret : {std::string("s3cret"), base64Encode("s3cret")}) {
             EXPECT_EQ(o.log.find(secret), std::string::npos);
             EXPECT_EQ(o.error.find(secret), std::string::npos);
         }
+    }
+}
+
+// The scripted server's own strictness: what a real server refuses, it refuses.
+TEST(SmtpClientTest, FakeServerRefusesCommandsOutOfOrder) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> exchange;  // client line, server reply
+        std::string lastLine;
+        std::string want;
+    };
+    const Case cases[] = {
+        {"MAIL inside a transaction",
+         {{"MAIL From: <a@x>\r\n", "250 ok\r\n"}, {"RCPT TO: <b@y>\r\n", "550 no\r\n"}},
+         "MAIL From: <a@x>\r\n",
+         "503 5.5.1 Error: nested MAIL command\r\n"},
+        {"MAIL after RSET",
+         {{"MAIL From: <a@x>\r\n", "250 ok\r\n"}, {"RSET\r\n", "250 ok\r\n"}},
+         "MAIL From: <a@x>\r\n",
+         ""},
+        {"MAIL after a refused MAIL",
+         {{"MAIL From: <a@x>\r\n", "451 later\r\n"}},
+         "MAIL From: <a@x>\r\n",
+         ""},
+        {"MAIL after an odd reply to the end of data",
+         {{"MAIL From: <a@x>\r\n", "250 ok\r\n"},
+          {"RCPT TO: <b@y>\r\n", "250 ok\r\n"},
+          {"DATA\r\n", "354 go\r\n"},
+          {"x\r\n.\r\n", "250\tOk queued\r\n"}},
+         "MAIL From: <a@x>\r\n",
+         ""},
+        {"RCPT without MAIL", {}, "RCPT TO: <b@y>\r\n", "503 5.5.1 Error: need MAIL command\r\n"},
+        {"DATA after every recipient was refused",
+         {{"MAIL From: <a@x>\r\n", "250 ok\r\n"}, {"RCPT TO: <b@y>\r\n", "550 no\r\n"}},
+         "DATA\r\n",
+         "554 5.5.1 Error: no valid recipients\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::SmtpStateTracker state;
+        for (const auto& [line, reply] : c.exchange) {
+            EXPECT_EQ(state.clientBytes(line), "");
+            state.serverReply(reply);
+        }
+        EXPECT_EQ(state.clientBytes(c.lastLine), c.want);
     }
 }
 
@@ -247,7 +381,7 @@ TEST(SmtpClientTest, SilenceAtEachStageTimesOutNamingIt) {
         {toRcpt + Script{hold()}, mail, "Timed out while sending RCPT TO"},
         {toData + Script{hold()}, mail, "Timed out while sending DATA command"},
         {toEnd + Script{hold()}, mail,
-         "Timed out while sending end of data -- message may be sent more than once"},
+         "Timed out while sending end of data -- message may have been delivered"},
         {toEnd + Script{send("250 ok\r\n"), expect("QUIT\r\n"), hold()}, mail,
          "Timed out while sending QUIT"},
     };

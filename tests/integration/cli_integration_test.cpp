@@ -80,6 +80,19 @@ TEST(CliTest, DnsCommands) {
     EXPECT_EQ(mx.output, "high.pref.test,low.pref.test\n");
     CliRun q = runCli("dns query alias.test IN A", env);
     EXPECT_EQ(q.output, "127.0.0.4\n");
+    CliRun none = runCli("dns mx nomx.test", env);
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.output, "\n");
+
+    // dnsmasq refuses names outside its own zone: a failure, not an empty list.
+    CliRun failed = runCli("dns mx example.org", env);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.output, "DNS lookup failed: the DNS server reported a failure\n");
+    CliRun smtp = runCli("smtp test --mx example.org", env);
+    EXPECT_EQ(smtp.status, 1);
+    EXPECT_NE(smtp.output.find("MX lookup failed: the DNS server reported a failure"),
+              std::string::npos)
+        << smtp.output;
 }
 
 }  // namespace

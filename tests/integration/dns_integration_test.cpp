@@ -46,22 +46,31 @@ TEST(DnsmasqTest, MxSelection) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DnsResolver r = resolver(c.search);
-        EXPECT_EQ(selectMxHost(r, c.address), c.want);
+        MxHost mx = selectMxHost(r, c.address);
+        EXPECT_NE(mx.status, DnsStatus::TemporaryFailure);
+        EXPECT_EQ(mx.host, c.want);
     }
 }
 
 TEST(DnsmasqTest, QueriesRenderAnswerRecords) {
+    using V = std::vector<std::string>;
     DnsResolver r = resolver({"example.test", "pref.test"});
-    EXPECT_EQ(r.lookupMx("example.test"), "mx1.example.test,mx2.example.test");
-    EXPECT_EQ(r.lookupMx(""), "mx1.example.test,mx2.example.test,high.pref.test,low.pref.test");
-    EXPECT_EQ(r.lookupMx("alias.test"), "");  // only a CNAME comes back
-    EXPECT_EQ(r.query("alias.test", "IN", "A"), "127.0.0.4");
-    EXPECT_EQ(r.query("127.0.0.4", "C_IN", "T_PTR"), "nomx.test");
-    EXPECT_EQ(r.query("_smtp._tcp.example.test", "IN", "SRV"), "mx1.example.test");
-    EXPECT_EQ(r.query("example.test", "IN", "TEXT"), "");
-    EXPECT_EQ(r.query("mx1.example.test; nomx.test", "IN", "TYPE_A"), "127.0.0.2,127.0.0.4");
+    EXPECT_EQ(r.lookupMx("example.test").records, (V{"mx1.example.test", "mx2.example.test"}));
+    EXPECT_EQ(r.lookupMx("").records,
+              (V{"mx1.example.test", "mx2.example.test", "high.pref.test", "low.pref.test"}));
+    DnsAnswer cname = r.lookupMx("alias.test");  // only a CNAME comes back
+    EXPECT_EQ(cname.status, DnsStatus::None);
+    EXPECT_EQ(cname.records, V{});
+    EXPECT_EQ(r.lookupMx("unknown.test").status, DnsStatus::None);  // NXDOMAIN
+    EXPECT_EQ(r.query("alias.test", "IN", "A").records, V{"127.0.0.4"});
+    EXPECT_EQ(r.query("127.0.0.4", "C_IN", "T_PTR").records, V{"nomx.test"});
+    EXPECT_EQ(r.query("_smtp._tcp.example.test", "IN", "SRV").records, V{"mx1.example.test"});
+    EXPECT_EQ(r.query("example.test", "IN", "TEXT").status, DnsStatus::None);
+    DnsAnswer two = r.query("mx1.example.test; nomx.test", "IN", "TYPE_A");
+    EXPECT_EQ(two.status, DnsStatus::Found);
+    EXPECT_EQ(r.joined(two), "127.0.0.2,127.0.0.4");
     r.setSeparator(" | ");
-    EXPECT_EQ(r.query("pref.test", "IN", "MX"), "high.pref.test | low.pref.test");
+    EXPECT_EQ(r.joined(r.query("pref.test", "IN", "MX")), "high.pref.test | low.pref.test");
 }
 
 TEST(DnsmasqTest, OnlyTheFirstServerIsAsked) {
@@ -70,11 +79,19 @@ TEST(DnsmasqTest, OnlyTheFirstServerIsAsked) {
     for (const std::string& list : {good + ", " + dead, good + " " + dead}) {
         DnsResolver r = resolver();
         r.setNameServers(list);
-        EXPECT_EQ(r.lookupMx("example.test"), "mx1.example.test,mx2.example.test") << list;
+        EXPECT_EQ(r.joined(r.lookupMx("example.test")), "mx1.example.test,mx2.example.test")
+            << list;
     }
+    // A first server that does not answer is a failure to find out, not a domain without
+    // exchangers: the selection does not fall back to the bare domain.
     DnsResolver r = resolver();
     r.setNameServers(dead + " " + good);
-    EXPECT_EQ(r.lookupMx("example.test"), "");
+    DnsAnswer a = r.lookupMx("example.test");
+    EXPECT_EQ(a.status, DnsStatus::TemporaryFailure);
+    EXPECT_EQ(a.error, kDnsNoAnswer);
+    MxHost mx = selectMxHost(r, "a@example.test");
+    EXPECT_EQ(mx.status, DnsStatus::TemporaryFailure);
+    EXPECT_EQ(mx.host, "");
 }
 
 TEST(DnsmasqTest, ResolverConfigurationFile) {
@@ -84,7 +101,7 @@ TEST(DnsmasqTest, ResolverConfigurationFile) {
     ::setenv("QUILLMARK_RESOLV_CONF", dir.file("resolv.conf").c_str(), 1);
     DnsResolver r;
     EXPECT_EQ(r.searchDomains(), std::vector<std::string>{"example.test"});
-    EXPECT_EQ(selectMxHost(r, "a@nomx.test"), "mx1.example.test");
+    EXPECT_EQ(selectMxHost(r, "a@nomx.test").host, "mx1.example.test");
     ::unsetenv("QUILLMARK_RESOLV_CONF");
 }
 

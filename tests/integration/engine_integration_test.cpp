@@ -257,11 +257,12 @@ TEST_F(EngineTest, AioScheduledRunRecordsEveryRecipientAndGoesOn) {
     EXPECT_NE(log.slotText(0).find("Recipient : two@x.test"), std::string::npos);
 }
 
-TEST_F(EngineTest, DnsUnreachableExchangerIsThatRecipientsFailure) {
+TEST_F(EngineTest, DnsUnreachableExchangerOrFailedLookupIsThatRecipientsFailure) {
     dir.write("resolv.conf", "nameserver 127.0.0.1#" + peerEnv("QM_DNS_PORT") + "\n");
     ::setenv("QUILLMARK_RESOLV_CONF", dir.file("resolv.conf").c_str(), 1);
-    // example.test's exchanger is mx1.example.test at 127.0.0.2, where nothing listens on 25.
-    auto r = request({"a@example.test", "b@example.test"}, {});
+    // example.test's exchanger is mx1.example.test at 127.0.0.2, where nothing listens on 25;
+    // dnsmasq refuses to answer for example.org, which is outside its zone.
+    auto r = request({"a@example.test", "b@example.test", "c@example.org"}, {});
     r.delivery.mxMode = true;
     r.delivery.server.clear();
     r.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(2));
@@ -270,10 +271,16 @@ TEST_F(EngineTest, DnsUnreachableExchangerIsThatRecipientsFailure) {
     run.wait();
     ::unsetenv("QUILLMARK_RESOLV_CONF");
     EXPECT_EQ(rec.endings, std::vector<std::string>{"finished"});
-    ASSERT_EQ(rec.results.size(), 2u);
+    ASSERT_EQ(rec.results.size(), 3u);
     for (auto& res : rec.results) {
         EXPECT_FALSE(res.sent);
-        EXPECT_EQ(res.text.rfind("Connection fail mx1.example.test: ", 0), 0u) << res.text;
+        if (res.address == "c@example.org") {
+            EXPECT_EQ(res.text,
+                      "Connection fail example.org: MX lookup failed: the DNS server reported a "
+                      "failure");
+        } else {
+            EXPECT_EQ(res.text.rfind("Connection fail mx1.example.test: ", 0), 0u) << res.text;
+        }
     }
     EXPECT_NE(report("<General>").find("a@example.test,Connection fail mx1.example.test"),
               std::string::npos);
