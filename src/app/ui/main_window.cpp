@@ -32,6 +32,7 @@
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/delivery_settings.h"
+#include "delivery/run_request.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/test_campaign.h"
 #include "delivery/ui/delivery_report_dialog.h"
@@ -484,12 +485,7 @@ void MainWindow::prepareRun(std::optional<QString> testAddresses) {
 
 void MainWindow::startRun(const QString& html, const std::optional<QString>& testAddresses) {
     if (state_.sending) return;
-    RunRequest request;
-    AddressList typed =
-        parseAddressList(fromScreen(testAddresses ? *testAddresses : recipients_->toPlainText()));
-    if (!typed.message.empty()) inform(this, typed.message);
-    request.typed = std::move(typed.addresses);
-
+    RunFields fields;
     message_.senderName = fromScreen(senderName_->text());
     message_.senderAddress = fromScreen(senderAddress_->text());
     message_.subject = fromScreen(subject_->text());
@@ -497,43 +493,28 @@ void MainWindow::startRun(const QString& html, const std::optional<QString>& tes
     if (composer_->isHtml()) message_.htmlText = fromScreen(html);
     message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
     message_.useDynamicVariables = composer_->useVariables();
+    fields.message = message_;
+    fields.recipientsText = fromScreen(testAddresses ? *testAddresses : recipients_->toPlainText());
+    if (!testAddresses) fields.groupsText = fromScreen(groups_->text());
+    fields.testCampaign = testAddresses.has_value();
+    fields.delivery = settingsTab_->settings();
 
-    MessageCheckHooks hooks;
+    RunRequestHooks hooks;
     hooks.confirm = [this](std::string_view question) { return ask(this, toScreen(question)); };
-    hooks.checkDelivery = [this, &request] {
-        request.delivery = settingsTab_->settings();
-        return checkDeliverySettings(request.delivery);
-    };
-    // No scheduler yet: "Start At" cannot be chosen, so every run starts at once.
-    const CheckResult check = checkMessage(message_, false, hooks);
+    hooks.note = [this](std::string_view text) { inform(this, text); };
+    RunBuild built = buildRunRequest(std::move(fields), store_, hooks);
     // The check keeps the trimmed values.
+    message_ = built.request.message;
     senderName_->setText(toScreen(message_.senderName));
     senderAddress_->setText(toScreen(message_.senderAddress));
     subject_->setText(toScreen(message_.subject));
-    if (!check.ok) {
-        if (!check.message.empty()) inform(this, check.message);
-        focusField(check.focus);
+    if (!built.check.ok) {
+        if (!built.check.message.empty()) inform(this, built.check.message);
+        focusField(built.check.focus);
         return;
     }
-
-    // Group names each end in ";"; text after the last one is not a chosen group.
-    if (!testAddresses) {
-        const QStringList names = groups_->text().split(';');
-        for (qsizetype i = 0; i + 1 < names.size(); ++i)
-            if (!names[i].isEmpty()) request.groups.push_back(fromScreen(names[i]));
-    }
-    if (request.typed.empty() && request.groups.empty()) {
-        inform(this, testAddresses ? kMsgNoTestAddress : kMsgNoValidAddress);
-        return;
-    }
-
-    message_.attachments.resetEmbedded();
-    if (message_.isHtml()) rewriteInlineImages(message_.body, message_.attachments);
-    request.message = message_;
-    request.autoUnsubscribe = store_.readFlag(keys::kAutoUnsubscribe);
-    request.mxStartTls = store_.readFlag(keys::kMxStartTls);
     // The run's observer resets the grid and switches to the "Send Status" tab.
-    if (!run_->start(std::move(request))) inform(this, kMsgNoValidAddress);
+    if (!run_->start(std::move(built.request))) inform(this, kMsgNoValidAddress);
 }
 
 void MainWindow::focusField(MessageField field) {
