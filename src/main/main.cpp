@@ -1,6 +1,6 @@
 // Quillmark, the desktop program. Start-up runs in a fixed order: command line, program name,
-// folders, the running-copy marker, the dialog colours, the tutorial reminder, then the main
-// window, shown maximised and painted at once.
+// folders, the running-copy marker, the dialog colours, the tutorial reminder, the core objects
+// (app/desktop_core.h), then the main window, shown maximised and painted at once.
 //
 // QUILLMARK_BENCH_EXIT_AFTER_PAINT=1 makes the program print "first paint: N ms" (N counted from
 // main()) when the main window is first painted, then close the window as File > Exit does; the
@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/desktop_core.h"
 #include "app/ui/main_window.h"
 #include "app/ui/reminder_dialog.h"
 #include "config/paths.h"
@@ -63,7 +64,9 @@ int main(int argc, char** argv) {
     app.setStyleSheet("QDialog { background-color: rgb(188, 199, 213); color: black; }");
     qm::ui::showReminderIfWanted(store);
 
-    qm::ui::MainWindow window;
+    // The objects that are not screens live as long as the program; the window only uses them.
+    qm::DesktopCore core(store, paths);
+    qm::ui::MainWindow window(core);
     if (qEnvironmentVariableIsSet("QUILLMARK_BENCH_EXIT_AFTER_PAINT"))
         window.installEventFilter(new ExitAfterFirstPaint(&window, clock));
     window.showMaximized();

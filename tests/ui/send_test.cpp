@@ -31,6 +31,8 @@
 #include <array>
 #include <functional>
 
+#include "app/desktop_core.h"
+#include "app/ui/campaign_form.h"
 #include "app/ui/main_window.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
@@ -91,14 +93,15 @@ void onDialog(std::function<void(D*)> act) {
 struct Campaign {
     test::FreshProfile profile;
     RecordedBoxes boxes;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window{core};
     Paths paths = Paths::current(SettingsStore::open());
 
     Campaign() {
         window.show();
-        window.senderName()->setText("Ann Example");
-        window.senderAddress()->setText("ann@example.com");
-        window.subject()->setText("Spring offers");
+        window.form()->senderName()->setText("Ann Example");
+        window.form()->senderAddress()->setText("ann@example.com");
+        window.form()->subject()->setText("Spring offers");
         // The untouched start page is what counts as an empty message.
         EXPECT_TRUE(test::waitFor([this] { return window.composer()->editor()->isReady(); }));
     }
@@ -152,13 +155,13 @@ std::vector<std::string> dumpedWith(const std::string& needle) {
 
 TEST(Send, ChecksRunInOrderAndPointAtTheField) {
     Campaign c;
-    c.window.senderName()->setText("  ");
+    c.window.form()->senderName()->setText("  ");
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return !c.boxes.shown.isEmpty(); }));
     EXPECT_EQ(c.boxes.shown.last(), "Please enter sender's Name.");
-    EXPECT_TRUE(c.window.senderName()->hasFocus());
+    EXPECT_TRUE(c.window.form()->senderName()->hasFocus());
 
-    c.window.senderName()->setText("Ann Example");
+    c.window.form()->senderName()->setText("Ann Example");
     c.window.settingsTab()->smtpModeButton()->click();
     c.window.settingsTab()->serverField()->setText("   ");
     c.boxes.answers = {true};  // the empty message is wanted
@@ -170,7 +173,7 @@ TEST(Send, ChecksRunInOrderAndPointAtTheField) {
     EXPECT_TRUE(c.window.settingsTab()->serverField()->hasFocus());
 
     c.window.settingsTab()->serverField()->setText("127.0.0.1");
-    c.window.groupsField()->setText("Unfinished");  // no ";": not a chosen group
+    c.window.form()->groupsField()->setText("Unfinished");  // no ";": not a chosen group
     c.boxes.answers = {true};
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 3; }));
@@ -188,9 +191,9 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
     logo.fill(Qt::darkCyan);
     ASSERT_TRUE(logo.save(picture));
 
-    c.window.subject()->setText("Inline picture run");
-    c.window.recipients()->setPlainText("bob@example.com; carol@example.com");
-    c.window.groupsField()->setText("Customers;");
+    c.window.form()->subject()->setText("Inline picture run");
+    c.window.form()->recipients()->setPlainText("bob@example.com; carol@example.com");
+    c.window.form()->groupsField()->setText("Customers;");
     c.window.addAttachments({picture});
     EXPECT_TRUE(c.window.action(Command::RemoveAttachments)->isEnabled());
     auto* editor = c.window.composer()->editor();
@@ -208,8 +211,8 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
                         Command::DeliveryReport, Command::RemoveAttachments})
         EXPECT_FALSE(c.window.action(off)->isEnabled()) << static_cast<int>(off);
     EXPECT_TRUE(c.window.action(Command::StopSending)->isEnabled());
-    EXPECT_FALSE(c.window.senderName()->isEnabled());
-    EXPECT_FALSE(c.window.attachmentList()->isEnabled());
+    EXPECT_FALSE(c.window.form()->senderName()->isEnabled());
+    EXPECT_FALSE(c.window.form()->attachmentList()->isEnabled());
     for (QPushButton* button : c.window.findChildren<QPushButton*>()) {
         if (button->text() == "Attach" || button->text() == "Delete") {
             EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
@@ -245,7 +248,7 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
                        Command::DeliveryReport, Command::RemoveAttachments})
         EXPECT_TRUE(c.window.action(on)->isEnabled()) << static_cast<int>(on);
     EXPECT_FALSE(c.window.action(Command::StopSending)->isEnabled());
-    EXPECT_TRUE(c.window.senderName()->isEnabled());
+    EXPECT_TRUE(c.window.form()->senderName()->isEnabled());
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_EQ(c.window.statusTab()->progress()->value(), 0);
     test::screenshot(&c.window, "main-send-status-finished-800x580");
@@ -302,7 +305,7 @@ TEST(Send, SinkStopAsksThenWaitsInTheStoppingWindow) {
     c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 5);
     c.window.composer()->plainButton()->click();
     c.window.composer()->plainEdit()->setPlainText("Plain words.");
-    c.window.recipients()->setPlainText("s1@example.com; s2@example.com; s3@example.com");
+    c.window.form()->recipients()->setPlainText("s1@example.com; s2@example.com; s3@example.com");
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return c.window.statusTab()->model()->resultCount() > 0; }));
 
@@ -340,7 +343,7 @@ TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
     ::close(s);
     c.relayTo(ntohs(a.sin_port), 0);
-    c.window.recipients()->setPlainText("nobody@example.com");
+    c.window.form()->recipients()->setPlainText("nobody@example.com");
     c.boxes.answers = {true};  // the empty message is wanted
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 1; }, 60000));
@@ -355,9 +358,9 @@ TEST(Send, SinkTestCampaignGoesOnlyToTheTypedTestAddresses) {
     Campaign c;
     c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 0);
     c.writeGroup("Friends", {"friend@example.com"});
-    c.window.recipients()->setPlainText("main@example.com");
-    c.window.groupsField()->setText("Friends;");
-    c.window.subject()->setText("Test campaign run");
+    c.window.form()->recipients()->setPlainText("main@example.com");
+    c.window.form()->groupsField()->setText("Friends;");
+    c.window.form()->subject()->setText("Test campaign run");
     c.window.composer()->plainButton()->click();
     c.window.composer()->plainEdit()->setPlainText("Trial.");
 
@@ -391,15 +394,15 @@ TEST(Send, AttachmentCommandsKeepTheListAndTheRulesTogether) {
     const std::string b = c.profile.dir.file("two/notes.txt");
     EXPECT_FALSE(c.window.action(Command::RemoveAttachments)->isEnabled());
     c.window.addAttachments({QString::fromStdString(a), QString::fromStdString(b)});
-    ASSERT_EQ(c.window.attachmentList()->count(), 1) << "one row per file name";
-    EXPECT_EQ(c.window.attachmentList()->item(0)->text(), "notes.txt");
+    ASSERT_EQ(c.window.form()->attachmentList()->count(), 1) << "one row per file name";
+    EXPECT_EQ(c.window.form()->attachmentList()->item(0)->text(), "notes.txt");
     EXPECT_TRUE(c.window.action(Command::RemoveAttachments)->isEnabled());
-    c.window.attachmentList()->clearSelection();
+    c.window.form()->attachmentList()->clearSelection();
     c.window.removeSelectedAttachment();
     EXPECT_EQ(c.boxes.shown, QStringList{"Please select a attachment to remove."});
-    c.window.attachmentList()->setCurrentRow(0);
+    c.window.form()->attachmentList()->setCurrentRow(0);
     c.window.removeSelectedAttachment();
-    EXPECT_EQ(c.window.attachmentList()->count(), 0);
+    EXPECT_EQ(c.window.form()->attachmentList()->count(), 0);
     EXPECT_EQ(c.window.message().attachments.size(), 0u);
     EXPECT_FALSE(c.window.action(Command::RemoveAttachments)->isEnabled());
 }
