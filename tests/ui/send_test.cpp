@@ -1,6 +1,7 @@
 // Sending from the main window: the checks before a run, a whole run through smtp-sink with the
 // grid, the report screen and the message as the server got it, Stop with its "Stopping
-// Threads..." window, a relay failure, the test campaign, and the attachment commands.
+// Threads..." window, the message and settings locked during a run, a relay failure, the test
+// campaign, and the attachment commands.
 //
 // The runs go to the smtp-sink that tests/peers/with_peers.sh starts for this binary (ctest does);
 // without it the tests that need it fail.
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
 #include <QImage>
@@ -220,6 +222,8 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
     }
     EXPECT_FALSE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_FALSE(c.window.statusTab()->view()->isEnabled());
+    EXPECT_FALSE(c.window.composer()->isEnabled());
+    EXPECT_FALSE(c.window.settingsTab()->isEnabled());
     EXPECT_FALSE(c.window.close());
     EXPECT_EQ(c.boxes.shown,
               QStringList{"Sorry, you cannot close the application while sending emails."});
@@ -249,6 +253,8 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
         EXPECT_TRUE(c.window.action(on)->isEnabled()) << static_cast<int>(on);
     EXPECT_FALSE(c.window.action(Command::StopSending)->isEnabled());
     EXPECT_TRUE(c.window.form()->senderName()->isEnabled());
+    EXPECT_TRUE(c.window.composer()->isEnabled());
+    EXPECT_TRUE(c.window.settingsTab()->isEnabled());
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_EQ(c.window.statusTab()->progress()->value(), 0);
     test::screenshot(&c.window, "main-send-status-finished-800x580");
@@ -331,6 +337,56 @@ TEST(Send, SinkStopAsksThenWaitsInTheStoppingWindow) {
     EXPECT_TRUE(c.window.close()) << "nothing is being sent any more";
 }
 
+// The message and the delivery settings a run was started from cannot change under it: typing
+// into the editor or the settings tab does nothing while it is sent, and works again after Stop.
+TEST(Send, SinkMessageAndSettingsAreLockedWhileARunIsSent) {
+    Campaign c;
+    c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 5);
+    ui::Composer* composer = c.window.composer();
+    ui::SmtpSettingsTab* tab = c.window.settingsTab();
+    composer->plainButton()->click();
+    QPlainTextEdit* plain = composer->plainEdit();
+    plain->setPlainText("Plain words.");
+    plain->moveCursor(QTextCursor::End);
+    auto* startDate = tab->findChild<QDateEdit*>();
+    ASSERT_TRUE(startDate);
+    ASSERT_FALSE(startDate->isEnabled()) << "no start date while \"Start immediately\"";
+    c.window.form()->recipients()->setPlainText("l1@example.com; l2@example.com");
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.sending(); }));
+
+    EXPECT_FALSE(composer->isEnabled());
+    EXPECT_FALSE(tab->isEnabled());
+    QApplication::setActiveWindow(&c.window);
+    QTest::keyClicks(plain, " More");
+    QTest::keyClicks(tab->serverField(), "x");
+    QTest::keyClick(tab->threadsField(), Qt::Key_Up);
+    composer->htmlButton()->click();
+    tab->mxModeButton()->click();
+    EXPECT_EQ(plain->toPlainText().toStdString(), "Plain words.");
+    EXPECT_EQ(tab->serverField()->text().toStdString(), "127.0.0.1");
+    EXPECT_EQ(tab->threadsField()->value(), 1);
+    EXPECT_FALSE(composer->isHtml());
+    EXPECT_FALSE(tab->settings().mxMode);
+    for (int i : {ui::MainWindow::MessageTab, ui::MainWindow::SettingsTab}) {
+        c.window.tabs()->setCurrentIndex(i);
+        test::screenshot(&c.window, i == ui::MainWindow::MessageTab
+                                        ? "main-message-locked-800x580"
+                                        : "main-smtp-settings-locked-800x580");
+    }
+
+    c.boxes.answers = {true};
+    c.window.action(Command::StopSending)->trigger();
+    ASSERT_TRUE(c.runEnds());
+    EXPECT_TRUE(composer->isEnabled());
+    EXPECT_TRUE(tab->isEnabled());
+    EXPECT_FALSE(startDate->isEnabled()) << "unlocking keeps the tab's own rules";
+    QTest::keyClicks(plain, " More");
+    QTest::keyClicks(tab->serverField(), "x");
+    EXPECT_EQ(plain->toPlainText().toStdString(), "Plain words. More");
+    EXPECT_EQ(tab->serverField()->text().toStdString(), "127.0.0.1x");
+}
+
 TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     Campaign c;
     // A port that nothing listens on: every connection attempt is refused at once.
@@ -352,6 +408,8 @@ TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     EXPECT_TRUE(c.rows().empty()) << "the failing recipient gets no row";
     EXPECT_TRUE(c.window.action(Command::SendEmail)->isEnabled());
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
+    EXPECT_TRUE(c.window.composer()->isEnabled());
+    EXPECT_TRUE(c.window.settingsTab()->isEnabled());
 }
 
 TEST(Send, SinkTestCampaignGoesOnlyToTheTypedTestAddresses) {

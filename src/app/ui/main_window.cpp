@@ -287,7 +287,12 @@ void MainWindow::updateCommands() {
         act->setEnabled(!notAvailable(act) && isCommandEnabled(command, state_));
     for (const CommandRow& row : commandTable())
         if (row.checkedBy) action(row.command)->setChecked(core_.store.readFlag(*row.checkedBy));
-    form_->setLocked(state_.sending);
+    // What a run was started from stays as it is until the run ends. Disabling a whole tab keeps
+    // the enabled state its own rules gave each field, so unlocking restores exactly that.
+    const bool locked = state_.sending;
+    form_->setLocked(locked);
+    composer_->setEnabled(!locked);
+    settingsTab_->setEnabled(!locked);
 }
 
 void MainWindow::setSending(bool sending) {
