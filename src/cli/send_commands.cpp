@@ -205,7 +205,9 @@ void addSendCommands(CLI::App& app, int& exitCode) {
             "send", "Send a campaign to typed addresses and groups (Ctrl+C stops it)");
         addMessageOptions(send, o->message);
         send->add_option("--to", o->to, "Typed addresses, separated by ';' or ','");
-        send->add_option("--groups", o->groups, "Group names, each followed by ';'");
+        send->add_option(
+            "--groups", o->groups,
+            "Group names, each followed by ';' (text after the last ';' is not a group)");
         addDeliveryOptions(send, o->delivery);
         send->callback([&exitCode, o] {
             if (!bodyChosen(o->message)) {
