@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/desktop_core.h"
 #include "app/ui/main_window.h"
 #include "delivery/ui/run_forwarder.h"
 #include "delivery/ui/send_status_tab.h"
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
     qputenv("QUILLMARK_CONFIG", (profile.path() + "/settings.ini").toUtf8());
     qputenv("QUILLMARK_HOME", (profile.path() + "/home").toUtf8());
 
-    qm::ui::MainWindow window;
+    qm::DesktopCore core;
+    qm::ui::MainWindow window(core);
     window.resize(1366, 768);
     window.show();
     auto* forwarder = new qm::ui::RunForwarder(&window, &window);

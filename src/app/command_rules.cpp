@@ -15,10 +15,20 @@ bool isCommandEnabled(Command command, const CommandState& s) {
         case Command::RemoveWebPage:
             return idle && s.pageInserted;
         case Command::RemoveAttachments:
+        case Command::RemoveAllAttachments:
             return idle && s.attachments > 0;
         case Command::SchedulerStatus:
         case Command::GetSubscribers:
             // Reading results never conflicts with a run.
+            return true;
+        case Command::Exit:
+            // The close guard answers while something is running.
+            return true;
+        case Command::HelpContents:
+        case Command::QuickTour:
+        case Command::ShowReminder:
+        case Command::HomePage:
+        case Command::About:
             return true;
         case Command::TestCampaign:
         case Command::NewEmail:

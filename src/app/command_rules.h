@@ -11,10 +11,12 @@
 
 namespace qm {
 
+// Every entry of the menu bar, and Ctrl+M.
 enum class Command {
     NewEmail,
     SendEmail,
     StopSending,
+    Exit,
     ImportAddresses,
     StopImporting,
     SpamCheck,
@@ -23,7 +25,8 @@ enum class Command {
     DeliveryReport,
     SchedulerStatus,
     AddAttachment,
-    RemoveAttachments,  // "Remove Selected" and "Remove All"
+    RemoveAttachments,  // "Remove Selected"
+    RemoveAllAttachments,
     InsertWebpage,
     CreateHtmlPage,
     RemoveWebPage,
@@ -34,6 +37,11 @@ enum class Command {
     SaveUnsubscribed,
     AutoUnsubscribe,
     GetSubscribers,
+    HelpContents,
+    QuickTour,
+    ShowReminder,
+    HomePage,
+    About,
     InsertVariable,
 };
 

@@ -5,8 +5,8 @@
 
 #include "common/file_util.h"
 #include "config/settings.h"
+#include "delivery/run_request.h"
 #include "groups/address.h"
-#include "message/html_tools.h"
 
 namespace qm::cli {
 
@@ -32,8 +32,12 @@ bool bodyChosen(const MessageOptions& o) {
     return o.html->count() + o.text->count() == 1;
 }
 
-bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& error,
-                    std::function<CheckResult()> checkDelivery) {
+bool confirmOnStderr(std::string_view question) {
+    std::cerr << question << " (going on)\n";
+    return true;
+}
+
+bool fillMessage(const MessageOptions& o, CampaignMessage& m, std::string& error) {
     m.senderName = o.fromName;
     m.senderAddress = o.from;
     m.subject = o.subject;
@@ -50,21 +54,19 @@ bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& er
         return false;
     }
     error = m.attachments.addFiles(o.attach);
-    if (!error.empty()) return false;
+    return error.empty();
+}
 
+bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& error) {
+    if (!fillMessage(o, m, error)) return false;
     MessageCheckHooks hooks;
-    hooks.confirm = [](std::string_view question) {
-        std::cerr << question << " (going on)\n";
-        return true;
-    };
-    hooks.checkDelivery = std::move(checkDelivery);
+    hooks.confirm = confirmOnStderr;
     CheckResult check = checkMessage(m, false, hooks);
     if (!check.ok) {
         error = check.message;
         return false;
     }
-    m.attachments.resetEmbedded();
-    if (m.isHtml()) rewriteInlineImages(m.body, m.attachments);
+    markInlinePictures(m);
     return true;
 }
 

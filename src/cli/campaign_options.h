@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "delivery/delivery_settings.h"
@@ -32,11 +33,15 @@ void addMessageOptions(CLI::App* command, MessageOptions& o);
 // True when exactly one of --html and --text was given.
 bool bodyChosen(const MessageOptions& o);
 
-// Reads the body and attachments, runs the message check (answering its empty-message question
-// with yes, said on stderr) with `checkDelivery` as its delivery step, and marks the inline
-// pictures. False with the text to show.
-bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& error,
-                    std::function<CheckResult()> checkDelivery = nullptr);
+// Fills `m` from the options: reads the body and the attachments and checks the unsubscribe
+// address, but runs no message check (a run's check is buildRunRequest()'s). False with the text
+// to show.
+bool fillMessage(const MessageOptions& o, CampaignMessage& m, std::string& error);
+// fillMessage(), the message check without a delivery step, and the inline pictures: a message
+// ready to build. False with the text to show.
+bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& error);
+// The answer to the empty-message question on a terminal: yes, said on stderr.
+bool confirmOnStderr(std::string_view question);
 
 struct DeliveryOptions {
     std::string server, security, verifyCert, user, passwordEnv;

@@ -17,6 +17,7 @@
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
+#include "delivery/run_request.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/test_campaign.h"
 #include "groups/address.h"
@@ -140,13 +141,10 @@ class ConsoleObserver : public RunObserver {
 };
 
 // Starts the run and waits for it; Ctrl+C is the Stop command.
-int runCampaign(RunRequest request) {
-    SettingsStore settings = SettingsStore::open();
+int runCampaign(RunRequest request, const SettingsStore& settings) {
     Paths paths = Paths::current(settings);
     std::string error;
     if (!paths.ensureFolders(&error)) return fail(error);
-    request.autoUnsubscribe = settings.readFlag(keys::kAutoUnsubscribe);
-    request.mxStartTls = settings.readFlag(keys::kMxStartTls);
 
     SendLogBuffer log;
     ConsoleObserver observer(::isatty(STDOUT_FILENO) == 1);
@@ -171,39 +169,31 @@ struct SendOptions {
     std::string to, groups;
 };
 
-bool prepareRequest(const SendOptions& o, RunRequest& r, std::string& error) {
-    if (!resolveDelivery(o.delivery, r.delivery, error)) return false;
-    return prepareMessage(o.message, r.message, error,
-                          [&r] { return checkDeliverySettings(r.delivery); });
-}
-
-int runSend(const SendOptions& o) {
-    RunRequest r;
-    AddressList typed = parseAddressList(o.to);
-    if (!typed.message.empty()) std::cerr << typed.message << '\n';
-    r.typed = std::move(typed.addresses);
-    // Group names each end in ";"; a last name typed without its ";" still counts here.
-    std::string_view groups = o.groups;
-    for (size_t pos = 0; pos < groups.size();) {
-        size_t semi = groups.find(';', pos);
-        if (semi == std::string_view::npos) semi = groups.size();
-        if (semi > pos) r.groups.emplace_back(groups.substr(pos, semi - pos));
-        pos = semi + 1;
-    }
+// send and test-campaign: the same request as the window's Send builds, from the options.
+int runSend(const SendOptions& o, bool testCampaign) {
+    RunFields fields;
     std::string error;
-    if (!prepareRequest(o, r, error)) return fail(error);
-    if (r.typed.empty() && r.groups.empty()) return fail(kMsgNoValidAddress);
-    return runCampaign(std::move(r));
+    if (!resolveDelivery(o.delivery, fields.delivery, error)) return fail(error);
+    if (!fillMessage(o.message, fields.message, error)) return fail(error);
+    fields.recipientsText = o.to;
+    fields.groupsText = o.groups;
+    fields.testCampaign = testCampaign;
+
+    const SettingsStore settings = SettingsStore::open();
+    RunRequestHooks hooks;
+    hooks.confirm = confirmOnStderr;
+    hooks.note = [](std::string_view text) { std::cerr << text << '\n'; };
+    RunBuild built = buildRunRequest(std::move(fields), settings, hooks);
+    if (!built.unfinishedGroup.empty())
+        std::cerr << "Not a group (each name ends in ';'): " << built.unfinishedGroup << '\n';
+    if (!built.check.ok) return fail(built.check.message);
+    return runCampaign(std::move(built.request), settings);
 }
 
 int runTestCampaign(const SendOptions& o) {
     if (auto message = checkTestAddresses(o.to)) return fail(*message);
-    RunRequest r;
-    r.typed = parseAddressList(o.to).addresses;
-    if (r.typed.empty()) return fail(kMsgNoTestAddress);
-    std::string error;
-    if (!prepareRequest(o, r, error)) return fail(error);
-    return runCampaign(std::move(r));
+    if (parseAddressList(o.to).addresses.empty()) return fail(kMsgNoTestAddress);
+    return runSend(o, true);
 }
 
 }  // namespace
@@ -215,7 +205,9 @@ void addSendCommands(CLI::App& app, int& exitCode) {
             "send", "Send a campaign to typed addresses and groups (Ctrl+C stops it)");
         addMessageOptions(send, o->message);
         send->add_option("--to", o->to, "Typed addresses, separated by ';' or ','");
-        send->add_option("--groups", o->groups, "Group names, each followed by ';'");
+        send->add_option(
+            "--groups", o->groups,
+            "Group names, each followed by ';' (text after the last ';' is not a group)");
         addDeliveryOptions(send, o->delivery);
         send->callback([&exitCode, o] {
             if (!bodyChosen(o->message)) {
@@ -223,7 +215,7 @@ void addSendCommands(CLI::App& app, int& exitCode) {
                 exitCode = kExitUsage;
                 return;
             }
-            exitCode = runSend(*o);
+            exitCode = runSend(*o, false);
         });
     }
     {

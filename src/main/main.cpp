@@ -1,6 +1,6 @@
 // Quillmark, the desktop program. Start-up runs in a fixed order: command line, program name,
-// folders, the running-copy marker, the dialog colours, the tutorial reminder, then the main
-// window, shown maximised and painted at once.
+// folders, the running-copy marker, the dialog colours, the tutorial reminder, the core objects
+// (app/desktop_core.h), then the main window, shown maximised and painted at once.
 //
 // Without a home folder for the settings and the program folder, start-up shows the reason in the
 // program's message box and ends with exit code 1 before any file is touched.
@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/desktop_core.h"
 #include "app/ui/main_window.h"
 #include "app/ui/reminder_dialog.h"
 #include "common/ui/message_boxes.h"
@@ -73,7 +74,9 @@ int main(int argc, char** argv) {
     app.setStyleSheet("QDialog { background-color: rgb(188, 199, 213); color: black; }");
     qm::ui::showReminderIfWanted(store);
 
-    qm::ui::MainWindow window;
+    // The objects that are not screens live as long as the program; the window only uses them.
+    qm::DesktopCore core(store, paths);
+    qm::ui::MainWindow window(core);
     if (qEnvironmentVariableIsSet("QUILLMARK_BENCH_EXIT_AFTER_PAINT"))
         window.installEventFilter(new ExitAfterFirstPaint(&window, clock));
     window.showMaximized();

@@ -31,9 +31,14 @@ TEST(CommandRules, WebPageAndAttachmentCommandsFollowTheirState) {
     EXPECT_FALSE(isCommandEnabled(Command::CreateHtmlPage, s));
     EXPECT_TRUE(isCommandEnabled(Command::RemoveWebPage, s));
     EXPECT_TRUE(isCommandEnabled(Command::RemoveAttachments, s));
+    EXPECT_TRUE(isCommandEnabled(Command::RemoveAllAttachments, s));
+    s.attachments = 0;
+    EXPECT_FALSE(isCommandEnabled(Command::RemoveAllAttachments, s));
+    s.attachments = 1;
     s.importing = true;
     EXPECT_FALSE(isCommandEnabled(Command::RemoveWebPage, s));
     EXPECT_FALSE(isCommandEnabled(Command::RemoveAttachments, s));
+    EXPECT_FALSE(isCommandEnabled(Command::RemoveAllAttachments, s));
     EXPECT_TRUE(isCommandEnabled(Command::StopImporting, s));
 }
 

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/desktop_core.h"
+#include "app/ui/campaign_form.h"
 #include "app/ui/main_window.h"
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
@@ -48,7 +50,8 @@ void chooseVariableSoon(int row) {
 TEST(MainWindow, DeliverySettingsAreSavedAtCloseAndLoadedAtOpen) {
     test::FreshProfile profile;
     {
-        ui::MainWindow window;
+        DesktopCore core;
+        ui::MainWindow window(core);
         window.show();
         auto* tab = window.settingsTab();
         EXPECT_TRUE(tab->settings().mxMode) << "no stored server means MX mode";
@@ -63,7 +66,8 @@ TEST(MainWindow, DeliverySettingsAreSavedAtCloseAndLoadedAtOpen) {
     EXPECT_EQ(store.read(keys::kSmtpPort), "587");
     EXPECT_EQ(store.read(keys::kSmtpSecurity), "starttls");
     EXPECT_EQ(store.read(keys::kSmtpAuth), "y");
-    ui::MainWindow again;
+    DesktopCore againCore;
+    ui::MainWindow again(againCore);
     DeliverySettings s = again.settingsTab()->settings();
     EXPECT_FALSE(s.mxMode);
     EXPECT_EQ(s.server, "relay.example.com");
@@ -74,7 +78,8 @@ TEST(MainWindow, DeliverySettingsAreSavedAtCloseAndLoadedAtOpen) {
 TEST(MainWindow, CloseGuardKeepsTheWindowOpenWhileWorking) {
     test::FreshProfile profile;
     RecordedBoxes boxes;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     window.show();
     window.setSending(true);
     EXPECT_FALSE(window.close());
@@ -85,7 +90,7 @@ TEST(MainWindow, CloseGuardKeepsTheWindowOpenWhileWorking) {
                            "Sorry, you cannot close the application while importing email "
                            "addresses."}));
     EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(window.senderName()->isEnabled()) << "editing is locked while sending";
+    EXPECT_FALSE(window.form()->senderName()->isEnabled()) << "editing is locked while sending";
     EXPECT_FALSE(window.action(Command::NewEmail)->isEnabled());
     window.setImporting(false);
     window.setSending(false);
@@ -95,7 +100,8 @@ TEST(MainWindow, CloseGuardKeepsTheWindowOpenWhileWorking) {
 
 TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     test::FreshProfile profile;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     for (Command c : {Command::ImportAddresses, Command::SpamCheck, Command::GroupManagement,
                       Command::SchedulerStatus, Command::TemplateWizard, Command::GetUnsubscribers,
                       Command::GetSubscribers}) {
@@ -112,7 +118,8 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
 
 TEST(MainWindow, OpensAt800x580WithEveryTabFitting) {
     test::FreshProfile profile;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     window.show();
     EXPECT_EQ(window.width(), 800);
     EXPECT_EQ(window.height(), 580);
@@ -123,7 +130,8 @@ TEST(MainWindow, OpensAt800x580WithEveryTabFitting) {
 
 TEST(MainWindow, CtrlMInsertsTheChosenTokenAtTheCaret) {
     test::FreshProfile profile;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     window.show();
     QApplication::setActiveWindow(&window);
     auto* composer = window.composer();
@@ -149,7 +157,8 @@ TEST(MainWindow, CtrlMInsertsTheChosenTokenAtTheCaret) {
 
 TEST(MainWindow, HtmlEditorTakesTokensAndGivesBackItsSource) {
     test::FreshProfile profile;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     window.show();
     auto* editor = window.composer()->editor();
     ASSERT_TRUE(test::waitFor([&] { return editor->isReady(); }));
@@ -172,7 +181,8 @@ TEST(MainWindow, EditorRequestsPendingAtCloseAreDropped) {
     test::FreshProfile profile;
     auto answers = std::make_shared<int>(0);
     {
-        ui::MainWindow window;
+        DesktopCore core;
+        ui::MainWindow window(core);
         window.show();
         auto* composer = window.composer();
         ASSERT_TRUE(test::waitFor([&] { return composer->editor()->isReady(); }));
@@ -188,7 +198,8 @@ TEST(MainWindow, EditorRequestsPendingAtCloseAreDropped) {
 
 TEST(MainWindow, StatusGridTakesResultsInBatches) {
     test::FreshProfile profile;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     auto* status = window.statusTab();
     window.setSending(true);
     EXPECT_EQ(window.tabs()->currentIndex(), ui::MainWindow::StatusTab);
@@ -241,12 +252,13 @@ TEST(MainWindow, StatusGridTakesResultsInBatches) {
 TEST(MainWindow, Screenshots) {
     if (qEnvironmentVariable("QUILLMARK_SCREENSHOTS").isEmpty()) GTEST_SKIP();
     test::FreshProfile profile;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window(core);
     window.show();
-    window.senderName()->setText("Ann Example");
-    window.senderAddress()->setText("ann@example.com");
-    window.subject()->setText("Spring offers");
-    window.recipients()->setPlainText("bob@example.com; carol@example.com");
+    window.form()->senderName()->setText("Ann Example");
+    window.form()->senderAddress()->setText("ann@example.com");
+    window.form()->subject()->setText("Spring offers");
+    window.form()->recipients()->setPlainText("bob@example.com; carol@example.com");
     window.composer()->setDocumentText(
         "<html><body><h2>Hello [**USER**]</h2><p>Our <b>spring</b> offers are here.</p>"
         "<ul><li>One</li><li>Two</li></ul></body></html>");

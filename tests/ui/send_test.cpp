@@ -1,6 +1,7 @@
 // Sending from the main window: the checks before a run, a whole run through smtp-sink with the
 // grid, the report screen and the message as the server got it, Stop with its "Stopping
-// Threads..." window, a relay failure, the test campaign, and the attachment commands.
+// Threads..." window, the message and settings locked during a run, a relay failure, the test
+// campaign, and the attachment commands.
 //
 // The runs go to the smtp-sink that tests/peers/with_peers.sh starts for this binary (ctest does);
 // without it the tests that need it fail.
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
 #include <QImage>
@@ -31,6 +33,8 @@
 #include <array>
 #include <functional>
 
+#include "app/desktop_core.h"
+#include "app/ui/campaign_form.h"
 #include "app/ui/main_window.h"
 #include "common/atomic_file.h"
 #include "common/file_util.h"
@@ -91,14 +95,15 @@ void onDialog(std::function<void(D*)> act) {
 struct Campaign {
     test::FreshProfile profile;
     RecordedBoxes boxes;
-    ui::MainWindow window;
+    DesktopCore core;
+    ui::MainWindow window{core};
     Paths paths = Paths::current(SettingsStore::open());
 
     Campaign() {
         window.show();
-        window.senderName()->setText("Ann Example");
-        window.senderAddress()->setText("ann@example.com");
-        window.subject()->setText("Spring offers");
+        window.form()->senderName()->setText("Ann Example");
+        window.form()->senderAddress()->setText("ann@example.com");
+        window.form()->subject()->setText("Spring offers");
         // The untouched start page is what counts as an empty message.
         EXPECT_TRUE(test::waitFor([this] { return window.composer()->editor()->isReady(); }));
     }
@@ -152,13 +157,13 @@ std::vector<std::string> dumpedWith(const std::string& needle) {
 
 TEST(Send, ChecksRunInOrderAndPointAtTheField) {
     Campaign c;
-    c.window.senderName()->setText("  ");
+    c.window.form()->senderName()->setText("  ");
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return !c.boxes.shown.isEmpty(); }));
     EXPECT_EQ(c.boxes.shown.last(), "Please enter sender's Name.");
-    EXPECT_TRUE(c.window.senderName()->hasFocus());
+    EXPECT_TRUE(c.window.form()->senderName()->hasFocus());
 
-    c.window.senderName()->setText("Ann Example");
+    c.window.form()->senderName()->setText("Ann Example");
     c.window.settingsTab()->smtpModeButton()->click();
     c.window.settingsTab()->serverField()->setText("   ");
     c.boxes.answers = {true};  // the empty message is wanted
@@ -170,7 +175,7 @@ TEST(Send, ChecksRunInOrderAndPointAtTheField) {
     EXPECT_TRUE(c.window.settingsTab()->serverField()->hasFocus());
 
     c.window.settingsTab()->serverField()->setText("127.0.0.1");
-    c.window.groupsField()->setText("Unfinished");  // no ";": not a chosen group
+    c.window.form()->groupsField()->setText("Unfinished");  // no ";": not a chosen group
     c.boxes.answers = {true};
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 3; }));
@@ -188,9 +193,9 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
     logo.fill(Qt::darkCyan);
     ASSERT_TRUE(logo.save(picture));
 
-    c.window.subject()->setText("Inline picture run");
-    c.window.recipients()->setPlainText("bob@example.com; carol@example.com");
-    c.window.groupsField()->setText("Customers;");
+    c.window.form()->subject()->setText("Inline picture run");
+    c.window.form()->recipients()->setPlainText("bob@example.com; carol@example.com");
+    c.window.form()->groupsField()->setText("Customers;");
     c.window.addAttachments({picture});
     EXPECT_TRUE(c.window.action(Command::RemoveAttachments)->isEnabled());
     auto* editor = c.window.composer()->editor();
@@ -208,8 +213,8 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
                         Command::DeliveryReport, Command::RemoveAttachments})
         EXPECT_FALSE(c.window.action(off)->isEnabled()) << static_cast<int>(off);
     EXPECT_TRUE(c.window.action(Command::StopSending)->isEnabled());
-    EXPECT_FALSE(c.window.senderName()->isEnabled());
-    EXPECT_FALSE(c.window.attachmentList()->isEnabled());
+    EXPECT_FALSE(c.window.form()->senderName()->isEnabled());
+    EXPECT_FALSE(c.window.form()->attachmentList()->isEnabled());
     for (QPushButton* button : c.window.findChildren<QPushButton*>()) {
         if (button->text() == "Attach" || button->text() == "Delete") {
             EXPECT_FALSE(button->isEnabled()) << button->text().toStdString();
@@ -217,6 +222,8 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
     }
     EXPECT_FALSE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_FALSE(c.window.statusTab()->view()->isEnabled());
+    EXPECT_FALSE(c.window.composer()->isEnabled());
+    EXPECT_FALSE(c.window.settingsTab()->isEnabled());
     EXPECT_FALSE(c.window.close());
     EXPECT_EQ(c.boxes.shown,
               QStringList{"Sorry, you cannot close the application while sending emails."});
@@ -245,7 +252,9 @@ TEST(Send, SinkHtmlWithInlinePictureToTypedAndGroup) {
                        Command::DeliveryReport, Command::RemoveAttachments})
         EXPECT_TRUE(c.window.action(on)->isEnabled()) << static_cast<int>(on);
     EXPECT_FALSE(c.window.action(Command::StopSending)->isEnabled());
-    EXPECT_TRUE(c.window.senderName()->isEnabled());
+    EXPECT_TRUE(c.window.form()->senderName()->isEnabled());
+    EXPECT_TRUE(c.window.composer()->isEnabled());
+    EXPECT_TRUE(c.window.settingsTab()->isEnabled());
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_EQ(c.window.statusTab()->progress()->value(), 0);
     test::screenshot(&c.window, "main-send-status-finished-800x580");
@@ -302,7 +311,7 @@ TEST(Send, SinkStopAsksThenWaitsInTheStoppingWindow) {
     c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 5);
     c.window.composer()->plainButton()->click();
     c.window.composer()->plainEdit()->setPlainText("Plain words.");
-    c.window.recipients()->setPlainText("s1@example.com; s2@example.com; s3@example.com");
+    c.window.form()->recipients()->setPlainText("s1@example.com; s2@example.com; s3@example.com");
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return c.window.statusTab()->model()->resultCount() > 0; }));
 
@@ -328,6 +337,56 @@ TEST(Send, SinkStopAsksThenWaitsInTheStoppingWindow) {
     EXPECT_TRUE(c.window.close()) << "nothing is being sent any more";
 }
 
+// The message and the delivery settings a run was started from cannot change under it: typing
+// into the editor or the settings tab does nothing while it is sent, and works again after Stop.
+TEST(Send, SinkMessageAndSettingsAreLockedWhileARunIsSent) {
+    Campaign c;
+    c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 5);
+    ui::Composer* composer = c.window.composer();
+    ui::SmtpSettingsTab* tab = c.window.settingsTab();
+    composer->plainButton()->click();
+    QPlainTextEdit* plain = composer->plainEdit();
+    plain->setPlainText("Plain words.");
+    plain->moveCursor(QTextCursor::End);
+    auto* startDate = tab->findChild<QDateEdit*>();
+    ASSERT_TRUE(startDate);
+    ASSERT_FALSE(startDate->isEnabled()) << "no start date while \"Start immediately\"";
+    c.window.form()->recipients()->setPlainText("l1@example.com; l2@example.com");
+    c.window.action(Command::SendEmail)->trigger();
+    ASSERT_TRUE(test::waitFor([&] { return c.sending(); }));
+
+    EXPECT_FALSE(composer->isEnabled());
+    EXPECT_FALSE(tab->isEnabled());
+    QApplication::setActiveWindow(&c.window);
+    QTest::keyClicks(plain, " More");
+    QTest::keyClicks(tab->serverField(), "x");
+    QTest::keyClick(tab->threadsField(), Qt::Key_Up);
+    composer->htmlButton()->click();
+    tab->mxModeButton()->click();
+    EXPECT_EQ(plain->toPlainText().toStdString(), "Plain words.");
+    EXPECT_EQ(tab->serverField()->text().toStdString(), "127.0.0.1");
+    EXPECT_EQ(tab->threadsField()->value(), 1);
+    EXPECT_FALSE(composer->isHtml());
+    EXPECT_FALSE(tab->settings().mxMode);
+    for (int i : {ui::MainWindow::MessageTab, ui::MainWindow::SettingsTab}) {
+        c.window.tabs()->setCurrentIndex(i);
+        test::screenshot(&c.window, i == ui::MainWindow::MessageTab
+                                        ? "main-message-locked-800x580"
+                                        : "main-smtp-settings-locked-800x580");
+    }
+
+    c.boxes.answers = {true};
+    c.window.action(Command::StopSending)->trigger();
+    ASSERT_TRUE(c.runEnds());
+    EXPECT_TRUE(composer->isEnabled());
+    EXPECT_TRUE(tab->isEnabled());
+    EXPECT_FALSE(startDate->isEnabled()) << "unlocking keeps the tab's own rules";
+    QTest::keyClicks(plain, " More");
+    QTest::keyClicks(tab->serverField(), "x");
+    EXPECT_EQ(plain->toPlainText().toStdString(), "Plain words. More");
+    EXPECT_EQ(tab->serverField()->text().toStdString(), "127.0.0.1x");
+}
+
 TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     Campaign c;
     // A port that nothing listens on: every connection attempt is refused at once.
@@ -340,7 +399,7 @@ TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
     ::close(s);
     c.relayTo(ntohs(a.sin_port), 0);
-    c.window.recipients()->setPlainText("nobody@example.com");
+    c.window.form()->recipients()->setPlainText("nobody@example.com");
     c.boxes.answers = {true};  // the empty message is wanted
     c.window.action(Command::SendEmail)->trigger();
     ASSERT_TRUE(test::waitFor([&] { return c.boxes.shown.size() == 1; }, 60000));
@@ -349,15 +408,17 @@ TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     EXPECT_TRUE(c.rows().empty()) << "the failing recipient gets no row";
     EXPECT_TRUE(c.window.action(Command::SendEmail)->isEnabled());
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
+    EXPECT_TRUE(c.window.composer()->isEnabled());
+    EXPECT_TRUE(c.window.settingsTab()->isEnabled());
 }
 
 TEST(Send, SinkTestCampaignGoesOnlyToTheTypedTestAddresses) {
     Campaign c;
     c.relayTo(std::atoi(sinkEnv("QM_SINK_PORT").c_str()), 0);
     c.writeGroup("Friends", {"friend@example.com"});
-    c.window.recipients()->setPlainText("main@example.com");
-    c.window.groupsField()->setText("Friends;");
-    c.window.subject()->setText("Test campaign run");
+    c.window.form()->recipients()->setPlainText("main@example.com");
+    c.window.form()->groupsField()->setText("Friends;");
+    c.window.form()->subject()->setText("Test campaign run");
     c.window.composer()->plainButton()->click();
     c.window.composer()->plainEdit()->setPlainText("Trial.");
 
@@ -391,15 +452,15 @@ TEST(Send, AttachmentCommandsKeepTheListAndTheRulesTogether) {
     const std::string b = c.profile.dir.file("two/notes.txt");
     EXPECT_FALSE(c.window.action(Command::RemoveAttachments)->isEnabled());
     c.window.addAttachments({QString::fromStdString(a), QString::fromStdString(b)});
-    ASSERT_EQ(c.window.attachmentList()->count(), 1) << "one row per file name";
-    EXPECT_EQ(c.window.attachmentList()->item(0)->text(), "notes.txt");
+    ASSERT_EQ(c.window.form()->attachmentList()->count(), 1) << "one row per file name";
+    EXPECT_EQ(c.window.form()->attachmentList()->item(0)->text(), "notes.txt");
     EXPECT_TRUE(c.window.action(Command::RemoveAttachments)->isEnabled());
-    c.window.attachmentList()->clearSelection();
+    c.window.form()->attachmentList()->clearSelection();
     c.window.removeSelectedAttachment();
     EXPECT_EQ(c.boxes.shown, QStringList{"Please select a attachment to remove."});
-    c.window.attachmentList()->setCurrentRow(0);
+    c.window.form()->attachmentList()->setCurrentRow(0);
     c.window.removeSelectedAttachment();
-    EXPECT_EQ(c.window.attachmentList()->count(), 0);
+    EXPECT_EQ(c.window.form()->attachmentList()->count(), 0);
     EXPECT_EQ(c.window.message().attachments.size(), 0u);
     EXPECT_FALSE(c.window.action(Command::RemoveAttachments)->isEnabled());
 }

@@ -7,24 +7,21 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QShortcut>
-#include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/desktop_core.h"
+#include "app/ui/campaign_form.h"
 #include "app/ui/reminder_dialog.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/not_available.h"
@@ -32,7 +29,7 @@
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/delivery_settings.h"
-#include "delivery/send_log_buffer.h"
+#include "delivery/run_request.h"
 #include "delivery/test_campaign.h"
 #include "delivery/ui/delivery_report_dialog.h"
 #include "delivery/ui/run_forwarder.h"
@@ -41,7 +38,6 @@
 #include "delivery/ui/stopping_threads_dialog.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/address.h"
-#include "groups/ui/select_groups_dialog.h"
 #include "message/html_tools.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_page_dialog.h"
@@ -52,28 +48,121 @@ namespace qm::ui {
 
 namespace {
 
-constexpr int kRecipientsLimit = 2752512;
+enum class Menu { None, File, Tools, RemoveAttachments, Html, Subscribers, Help };
 
-QLineEdit* limitedField(int limit, const QString& tip) {
-    auto* field = new QLineEdit;
-    field->setMaxLength(limit);
-    field->setToolTip(tip);
-    return field;
+// The tool bar, left to right, its groups apart.
+// clang-format off
+constexpr std::optional<Command> kSeparator = std::nullopt;
+constexpr std::optional<Command> kToolBar[] = {
+    Command::NewEmail, Command::ImportAddresses, Command::DeliveryReport, Command::QuickTour,
+    kSeparator,
+    Command::RemoveAllAttachments, Command::SendEmail, Command::AddAttachment, Command::StopSending,
+    kSeparator,
+    Command::InsertWebpage, Command::RemoveWebPage, Command::StopImporting,
+    kSeparator,
+    Command::GroupManagement, Command::GetUnsubscribers, Command::SpamCheck};
+// clang-format on
+
+bool notAvailable(const QAction* action) {
+    return action->property("qmNotAvailable").toBool();
+}
+
+QString helpFile(const Paths& paths) {
+    return toScreen(paths.programFolder()) + "/HelpFileQuillmark.chm";
 }
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), store_(SettingsStore::open()), paths_(Paths::current(store_)) {
-    setWindowTitle("Quillmark");
-    paths_.ensureFolders();
-    log_ = std::make_unique<SendLogBuffer>();
-    forwarder_ = new RunForwarder(this, this);
-    run_ = std::make_unique<CampaignRun>(paths_, *log_, *forwarder_);
+// One entry of the menu bar (or Ctrl+M, which has no menu), in menu order.
+struct MainWindow::CommandRow {
+    Command command;
+    Menu menu;
+    const char* text;
+    const char* shortcut;                        // "" for none
+    const char* tip;                             // "" for none
+    std::optional<QStyle::StandardPixmap> icon;  // for the tool bar
+    void (MainWindow::*slot)();                  // nullptr: the feature is not built yet
+    bool separatorBefore = false;
+    const SettingKey* checkedBy = nullptr;  // a check mark that shows this flag
+};
 
+std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
+    using C = Command;
+    using S = QStyle;
+    using W = MainWindow;
+    constexpr std::nullopt_t none = std::nullopt;
+    static const CommandRow rows[] = {
+        {C::NewEmail, Menu::File, "&New Email", "Ctrl+N", "New Email", S::SP_FileIcon,
+         &W::newEmail},
+        {C::SendEmail, Menu::File, "&Send Email", "Ctrl+R", "Send Emails", S::SP_MediaPlay,
+         &W::sendEmail},
+        {C::StopSending, Menu::File, "Stop Sending", "Ctrl+F", "Stop Sending Emails",
+         S::SP_MediaStop, &W::stopSending},
+        {C::Exit, Menu::File, "E&xit", "", "", none, &W::exitProgram, true},
+
+        {C::AddAttachment, Menu::Tools, "Add Attachment...", "Ctrl+T", "Add Attachments ",
+         S::SP_FileLinkIcon, &W::chooseAttachments},
+        {C::RemoveAttachments, Menu::RemoveAttachments, "Remove Selected", "", "", none,
+         &W::removeSelectedAttachment},
+        {C::RemoveAllAttachments, Menu::RemoveAttachments, "Remove All", "Ctrl+L",
+         "Remove all attachments", S::SP_TrashIcon, &W::removeAllAttachments},
+        {C::ImportAddresses, Menu::Tools, "&Import Email Address...", "Ctrl+I",
+         "Import Email Addresses", S::SP_DialogOpenButton, nullptr, true},
+        {C::StopImporting, Menu::Tools, "Stop Importing", "", "Stop Importing Email Addresses",
+         S::SP_BrowserStop, nullptr},
+        {C::SpamCheck, Menu::Tools, "Spam Check", "", "Check Mail for Spam",
+         S::SP_MessageBoxWarning, nullptr},
+        {C::GroupManagement, Menu::Tools, "Group Management", "Ctrl+G", "Launch Group Manager",
+         S::SP_DirHomeIcon, nullptr},
+        {C::TestCampaign, Menu::Tools, "Test Campaign", "", "", none, &W::testCampaign},
+        {C::DeliveryReport, Menu::Tools, "Mail Delivery Report...", "Ctrl+D",
+         "Mail Delivery Report", S::SP_FileDialogDetailedView, &W::showDeliveryReport},
+        {C::SchedulerStatus, Menu::Tools, "Scheduler Sent Status", "", "", none, nullptr},
+
+        {C::InsertWebpage, Menu::Html, "Insert Webpage...", "",
+         "Insert Webpage(*.htm;*.html;*.shtml)", S::SP_DirOpenIcon, &W::insertWebpage},
+        {C::CreateHtmlPage, Menu::Html, "Create HTML Page...", "Ctrl+H", "", none,
+         &W::createHtmlPage},
+        {C::RemoveWebPage, Menu::Html, "Remove Web Page", "", "Remove Inserted Web Page",
+         S::SP_DialogDiscardButton, &W::removeWebPage},
+        {C::TemplateWizard, Menu::Html, "Launch Template Wizard...", "", "", none, nullptr},
+
+        {C::AddUnsubscribeLink, Menu::Subscribers, "Add Unsubscribe Link...", "", "", none,
+         &W::addUnsubscribeLink},
+        {C::GetUnsubscribers, Menu::Subscribers, "Get Unsubscribers List...", "Ctrl+U",
+         "Get Unsubscribers List", S::SP_ArrowDown, nullptr},
+        {C::FilterUnsubscribers, Menu::Subscribers, "Filter Unsubscribers...", "", "", none,
+         nullptr},
+        {C::SaveUnsubscribed, Menu::Subscribers, "Save Unsubscribed Users...", "", "", none,
+         nullptr},
+        {C::AutoUnsubscribe, Menu::Subscribers, "Auto Unsubscribe", "", "", none,
+         &W::toggleAutoUnsubscribe, false, &keys::kAutoUnsubscribe},
+        {C::GetSubscribers, Menu::Subscribers, "Get Subscribers List...", "", "", none, nullptr},
+
+        {C::HelpContents, Menu::Help, "Contents", "F1", "", none, &W::openHelp},
+        {C::QuickTour, Menu::Help, "Quick Tour", "", "See Online Tutorial", S::SP_DialogHelpButton,
+         &W::openTutorial},
+        {C::ShowReminder, Menu::Help, "Show Reminder For Quick Tour", "", "", none,
+         &W::toggleReminder, false, &keys::kShowReminder},
+        {C::HomePage, Menu::Help, "Home Page", "", "", none, &W::openHomePage},
+        {C::About, Menu::Help, "&About Quillmark...", "", "", none, &W::showAbout, true},
+
+        // Ctrl+M works wherever the focus is in the window.
+        {C::InsertVariable, Menu::None, "Insert Dynamic Variable", "Ctrl+M", "", none,
+         &W::insertVariable},
+    };
+    return rows;
+}
+
+MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent), core_(core) {
+    setWindowTitle("Quillmark");
+    forwarder_ = new RunForwarder(this, this);
+    core_.runEvents.attach(forwarder_);
+
+    form_ = new CampaignForm(core_.paths);
     tabs_ = new QTabWidget;
     preview_ = new PreviewView;
-    composer_ = new Composer(toScreen(paths_.programFolder()), preview_);
+    composer_ = new Composer(toScreen(core_.paths.programFolder()), preview_);
     settingsTab_ = new SmtpSettingsTab;
     statusTab_ = new SendStatusTab;
     tabs_->addTab(composer_, "Message");
@@ -87,41 +176,38 @@ MainWindow::MainWindow(QWidget* parent)
         state_.pageInserted = composer_->pageInserted();
         updateCommands();
     });
-    connect(statusTab_, &SendStatusTab::viewLogRequested, this,
-            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(toScreen(paths_.sendLog()))); });
+    connect(statusTab_, &SendStatusTab::viewLogRequested, this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(toScreen(core_.paths.sendLog())));
+    });
 
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
-    layout->addWidget(buildForm());
+    layout->addWidget(form_);
     layout->addWidget(tabs_, 1);
     setCentralWidget(central);
-    buildMenus();
+    buildCommands();
 
-    settingsTab_->load(loadDeliverySettings(store_));
+    settingsTab_->load(loadDeliverySettings(core_.store));
 
-    setTabOrder(senderName_, senderAddress_);
-    setTabOrder(senderAddress_, subject_);
-    setTabOrder(subject_, recipients_);
-    setTabOrder(recipients_, selectGroup_);
-    setTabOrder(selectGroup_, attachments_);
-    setTabOrder(attachments_, attach_);
-    setTabOrder(attach_, detach_);
-    setTabOrder(detach_, tabs_);
+    setTabOrder(form_->lastField(), tabs_);
     auto* f6 = new QShortcut(QKeySequence(Qt::Key_F6), this);
     connect(f6, &QShortcut::activated, this, &MainWindow::nextPane);
 
     updateCommands();
     resize(800, 580);
-    senderName_->setFocus();
+    form_->senderName()->setFocus();
 }
 
 MainWindow::~MainWindow() {
     // A sending thread may be waiting for this window to take a relay failure; it must not hold up
     // the wait for the run's threads.
     forwarder_->detach();
-    run_.reset();
+    core_.run.stop();
+    core_.run.wait();
+    // The run outlives the window: nothing it says later may reach this window's observer.
+    core_.runEvents.attach(nullptr);
     // The reports describe the last run of this program run only.
-    deleteReports(paths_);
+    deleteReports(core_.paths);
     // The preview copy beside an inserted page is a working file only.
     if (composer_->pageInserted()) QFile::remove(composer_->previewFile());
     // The composer writes into the preview, so it goes first. The tab widget would delete its
@@ -134,244 +220,57 @@ MainWindow::~MainWindow() {
     composer_ = nullptr;
 }
 
-QWidget* MainWindow::buildForm() {
-    auto* form = new QWidget;
-    auto* grid = new QGridLayout(form);
-    grid->setContentsMargins(0, 0, 0, 0);
-
-    senderAddress_ =
-        limitedField(100, "Enter sender's email address, for example john.smith@example.com");
-    senderName_ = limitedField(200, "Enter sender's name");
-    subject_ = limitedField(200, "Enter subject of mail");
-    grid->addWidget(new QLabel("Sender Name"), 0, 0);
-    grid->addWidget(senderName_, 0, 1);
-    grid->addWidget(new QLabel("Sender Email"), 1, 0);
-    grid->addWidget(senderAddress_, 1, 1);
-    grid->addWidget(new QLabel("Subject"), 2, 0);
-    grid->addWidget(subject_, 2, 1);
-
-    recipients_ = new QPlainTextEdit;
-    recipients_->setToolTip(
-        "Add new recipients to list. Valid separators are space, semi-colon and comma.");
-    recipients_->setMaximumHeight(52);
-    connect(recipients_, &QPlainTextEdit::textChanged, this, [this] {
-        // characterCount() counts the closing paragraph mark as one.
-        if (recipients_->document()->characterCount() - 1 <= kRecipientsLimit) return;
-        QTextCursor cursor(recipients_->document());
-        cursor.setPosition(kRecipientsLimit);
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    });
-    auto* help = new QLabel("(?)");
-    help->setToolTip("You can add Recipient's Email IDs separated with semicolon or comma.");
-    groups_ = new QLineEdit;
-    groups_->setReadOnly(true);
-    groups_->setToolTip("Groups selected to send mail");
-    groups_->setPlaceholderText("No group selected");
-    selectGroup_ = new QPushButton("Select Group");
-    selectGroup_->setToolTip("Choose the groups that receive this mail");
-    connect(selectGroup_, &QPushButton::clicked, this, &MainWindow::selectGroups);
-    auto* recipientLabel = new QHBoxLayout;
-    recipientLabel->addWidget(new QLabel("Recipients"));
-    recipientLabel->addWidget(help);
-    recipientLabel->addStretch();
-    grid->addLayout(recipientLabel, 3, 0, Qt::AlignTop);
-    grid->addWidget(recipients_, 3, 1);
-    auto* groupRow = new QHBoxLayout;
-    groupRow->addWidget(groups_, 1);
-    groupRow->addWidget(selectGroup_);
-    grid->addWidget(new QLabel("Groups"), 4, 0);
-    grid->addLayout(groupRow, 4, 1);
-
-    attachments_ = new QListWidget;
-    attachments_->setToolTip("Select attachments upto a maximum total size of 2MB");
-    attachments_->setMaximumHeight(96);
-    attach_ = new QPushButton("Attach");
-    detach_ = new QPushButton("Delete");
-    auto* attachButtons = new QHBoxLayout;
-    attachButtons->addWidget(attach_);
-    attachButtons->addWidget(detach_);
-    attachButtons->addStretch();
-    auto* attachBox = new QVBoxLayout;
-    attachBox->addWidget(new QLabel("Attachment"));
-    attachBox->addWidget(attachments_, 1);
-    attachBox->addLayout(attachButtons);
-    grid->addLayout(attachBox, 0, 2, 5, 1);
-    grid->setColumnStretch(1, 3);
-    grid->setColumnStretch(2, 2);
-    return form;
-}
-
-QAction* MainWindow::addCommand(QMenu* menu, Command command, const QString& text,
-                                const QKeySequence& shortcut, const QString& tip, bool available) {
-    QAction* act = menu->addAction(text);
-    if (!shortcut.isEmpty()) act->setShortcut(shortcut);
-    if (!tip.isEmpty()) act->setToolTip(tip);
-    available_[command] = available;
-    if (!available) markNotAvailable(act);
-    actions_[command] = act;
-    return act;
-}
-
-void MainWindow::buildMenus() {
-    auto* bar = menuBar();
-
-    QMenu* file = bar->addMenu("&File");
-    QAction* newEmail = addCommand(file, Command::NewEmail, "&New Email", QKeySequence("Ctrl+N"),
-                                   "New Email", true);
-    connect(newEmail, &QAction::triggered, this, &MainWindow::newEmail);
-    connect(addCommand(file, Command::SendEmail, "&Send Email", QKeySequence("Ctrl+R"),
-                       "Send Emails", true),
-            &QAction::triggered, this, &MainWindow::sendEmail);
-    connect(addCommand(file, Command::StopSending, "Stop Sending", QKeySequence("Ctrl+F"),
-                       "Stop Sending Emails", true),
-            &QAction::triggered, this, &MainWindow::stopSending);
-    file->addSeparator();
-    connect(file->addAction("E&xit"), &QAction::triggered, this, &QWidget::close);
-
-    QMenu* tools = bar->addMenu("&Tools");
-    QAction* attach = addCommand(tools, Command::AddAttachment, "Add Attachment...",
-                                 QKeySequence("Ctrl+T"), "Add Attachments ", true);
-    connect(attach, &QAction::triggered, this, &MainWindow::chooseAttachments);
-    QMenu* remove = tools->addMenu("Remove Attachments");
-    QAction* removeSelected =
-        addCommand(remove, Command::RemoveAttachments, "Remove Selected", {}, {}, true);
-    connect(removeSelected, &QAction::triggered, this, &MainWindow::removeSelectedAttachment);
-    // "Remove All" shares the rule of "Remove Selected" but is its own menu entry.
-    QAction* removeAll = remove->addAction("Remove All");
-    removeAll->setShortcut(QKeySequence("Ctrl+L"));
-    removeAll->setToolTip("Remove all attachments");
-    connect(removeAll, &QAction::triggered, this, &MainWindow::removeAllAttachments);
-    tools->addSeparator();
-    addCommand(tools, Command::ImportAddresses, "&Import Email Address...", QKeySequence("Ctrl+I"),
-               "Import Email Addresses", false);
-    addCommand(tools, Command::StopImporting, "Stop Importing", {},
-               "Stop Importing Email Addresses", false);
-    addCommand(tools, Command::SpamCheck, "Spam Check", {}, "Check Mail for Spam", false);
-    addCommand(tools, Command::GroupManagement, "Group Management", QKeySequence("Ctrl+G"),
-               "Launch Group Manager", false);
-    connect(addCommand(tools, Command::TestCampaign, "Test Campaign", {}, {}, true),
-            &QAction::triggered, this, &MainWindow::testCampaign);
-    connect(addCommand(tools, Command::DeliveryReport, "Mail Delivery Report...",
-                       QKeySequence("Ctrl+D"), "Mail Delivery Report", true),
-            &QAction::triggered, this, &MainWindow::showDeliveryReport);
-    addCommand(tools, Command::SchedulerStatus, "Scheduler Sent Status", {}, {}, false);
-
-    QMenu* html = bar->addMenu("Ht&ml");
-    QAction* insertPage = addCommand(html, Command::InsertWebpage, "Insert Webpage...", {},
-                                     "Insert Webpage(*.htm;*.html;*.shtml)", true);
-    connect(insertPage, &QAction::triggered, this, &MainWindow::insertWebpage);
-    QAction* createPage = addCommand(html, Command::CreateHtmlPage, "Create HTML Page...",
-                                     QKeySequence("Ctrl+H"), {}, true);
-    connect(createPage, &QAction::triggered, this, &MainWindow::createHtmlPage);
-    QAction* removePage = addCommand(html, Command::RemoveWebPage, "Remove Web Page", {},
-                                     "Remove Inserted Web Page", true);
-    connect(removePage, &QAction::triggered, this, &MainWindow::removeWebPage);
-    addCommand(html, Command::TemplateWizard, "Launch Template Wizard...", {}, {}, false);
-
-    QMenu* subscribers = bar->addMenu("Su&bscribers");
-    QAction* unsubscribeLink = addCommand(subscribers, Command::AddUnsubscribeLink,
-                                          "Add Unsubscribe Link...", {}, {}, true);
-    connect(unsubscribeLink, &QAction::triggered, this, &MainWindow::addUnsubscribeLink);
-    addCommand(subscribers, Command::GetUnsubscribers, "Get Unsubscribers List...",
-               QKeySequence("Ctrl+U"), "Get Unsubscribers List", false);
-    addCommand(subscribers, Command::FilterUnsubscribers, "Filter Unsubscribers...", {}, {}, false);
-    addCommand(subscribers, Command::SaveUnsubscribed, "Save Unsubscribed Users...", {}, {}, false);
-    autoUnsubscribe_ =
-        addCommand(subscribers, Command::AutoUnsubscribe, "Auto Unsubscribe", {}, {}, true);
-    autoUnsubscribe_->setCheckable(true);
-    autoUnsubscribe_->setChecked(store_.readFlag(keys::kAutoUnsubscribe));
-    connect(autoUnsubscribe_, &QAction::triggered, this, &MainWindow::toggleAutoUnsubscribe);
-    addCommand(subscribers, Command::GetSubscribers, "Get Subscribers List...", {}, {}, false);
-
-    QMenu* helpMenu = bar->addMenu("&Help");
-    QAction* contents = helpMenu->addAction("Contents");
-    contents->setShortcut(QKeySequence(Qt::Key_F1));
-    const QString helpFile = toScreen(paths_.programFolder()) + "/HelpFileQuillmark.chm";
-    if (QFileInfo::exists(helpFile)) {
-        connect(contents, &QAction::triggered, this,
-                [helpFile] { QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile)); });
-    } else {
-        markNotAvailable(contents);
+void MainWindow::buildCommands() {
+    std::map<Menu, QMenu*> menus;
+    QMenuBar* bar = menuBar();
+    menus[Menu::File] = bar->addMenu("&File");
+    menus[Menu::Tools] = bar->addMenu("&Tools");
+    menus[Menu::Html] = bar->addMenu("Ht&ml");
+    menus[Menu::Subscribers] = bar->addMenu("Su&bscribers");
+    menus[Menu::Help] = bar->addMenu("&Help");
+    for (const CommandRow& row : commandTable()) {
+        QAction* act = nullptr;
+        if (row.menu == Menu::None) {
+            act = new QAction(row.text, this);
+            act->setShortcutContext(Qt::WindowShortcut);
+            addAction(act);
+        } else {
+            QMenu*& menu = menus[row.menu];
+            // The only submenu sits in Tools where its first entry comes.
+            if (!menu) menu = menus[Menu::Tools]->addMenu("Remove Attachments");
+            if (row.separatorBefore) menu->addSeparator();
+            act = menu->addAction(row.text);
+        }
+        if (*row.shortcut) act->setShortcut(QKeySequence(row.shortcut));
+        if (*row.tip) act->setToolTip(row.tip);
+        if (row.icon) act->setIcon(style()->standardIcon(*row.icon));
+        if (row.checkedBy) {
+            act->setCheckable(true);
+            act->setChecked(core_.store.readFlag(*row.checkedBy));
+        }
+        if (row.slot)
+            connect(act, &QAction::triggered, this, row.slot);
+        else
+            markNotAvailable(act);
+        actions_[row.command] = act;
     }
-    QAction* tour = helpMenu->addAction("Quick Tour");
-    tour->setToolTip("See Online Tutorial");
-    connect(tour, &QAction::triggered, this, [] { QDesktopServices::openUrl(QUrl(kTutorialUrl)); });
-    showReminder_ = helpMenu->addAction("Show Reminder For Quick Tour");
-    showReminder_->setCheckable(true);
-    showReminder_->setChecked(store_.readFlag(keys::kShowReminder));
-    connect(showReminder_, &QAction::triggered, this,
-            [this](bool on) { store_.writeFlag(keys::kShowReminder, on); });
-    connect(helpMenu->addAction("Home Page"), &QAction::triggered, this,
-            [] { QDesktopServices::openUrl(QUrl(kHomePageUrl)); });
-    helpMenu->addSeparator();
-    connect(helpMenu->addAction("&About Quillmark..."), &QAction::triggered, this, [this] {
-        QMessageBox::about(this, "About Quillmark", "Quillmark\nPersonalised e-mail campaigns.");
-    });
-
-    // Ctrl+M works wherever the focus is in the window.
-    insertVariable_ = new QAction("Insert Dynamic Variable", this);
-    insertVariable_->setShortcut(QKeySequence("Ctrl+M"));
-    insertVariable_->setShortcutContext(Qt::WindowShortcut);
-    addAction(insertVariable_);
-    actions_[Command::InsertVariable] = insertVariable_;
-    available_[Command::InsertVariable] = true;
-    connect(insertVariable_, &QAction::triggered, composer_, &Composer::insertVariable);
-
-    for (QMenu* menu : {file, tools, remove, html, subscribers, helpMenu}) {
+    if (!QFileInfo::exists(helpFile(core_.paths))) markNotAvailable(action(Command::HelpContents));
+    for (auto& [kind, menu] : menus) {
         menu->setToolTipsVisible(true);
         connect(menu, &QMenu::aboutToShow, this, &MainWindow::updateCommands);
     }
-
-    // Form buttons repeat the attachment commands.
-    connect(attach_, &QPushButton::clicked, attach, &QAction::trigger);
-    connect(detach_, &QPushButton::clicked, removeSelected, &QAction::trigger);
-    // The list's own menu: "Add Attachment", "Remove Attachment", "Remove All".
-    attachments_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(attachments_, &QWidget::customContextMenuRequested, this, [=, this](const QPoint& at) {
-        QMenu menu;
-        QAction* add = menu.addAction("Add Attachment");
-        QAction* drop = menu.addAction("Remove Attachment");
-        QAction* dropAll = menu.addAction("Remove All");
-        add->setEnabled(attach->isEnabled());
-        drop->setEnabled(removeSelected->isEnabled());
-        dropAll->setEnabled(removeAll->isEnabled());
-        QAction* chosen = menu.exec(attachments_->viewport()->mapToGlobal(at));
-        if (chosen == add) attach->trigger();
-        if (chosen == drop) removeSelected->trigger();
-        if (chosen == dropAll) removeAll->trigger();
-    });
+    form_->setAttachmentCommands(action(Command::AddAttachment), action(Command::RemoveAttachments),
+                                 action(Command::RemoveAllAttachments));
 
     auto* toolbar = addToolBar("Main");
     toolbar->setMovable(false);
     toolbar->setIconSize(QSize(16, 16));
-    QStyle* st = style();
-    auto place = [&](QAction* a, QStyle::StandardPixmap icon, const QString& tip) {
-        a->setIcon(st->standardIcon(icon));
-        if (!a->property("qmNotAvailable").toBool()) a->setToolTip(tip);
-        toolbar->addAction(a);
-    };
-    place(newEmail, QStyle::SP_FileIcon, "New Email");
-    place(actions_[Command::ImportAddresses], QStyle::SP_DialogOpenButton,
-          "Import Email Addresses");
-    place(actions_[Command::DeliveryReport], QStyle::SP_FileDialogDetailedView,
-          "Mail Delivery Report");
-    place(tour, QStyle::SP_DialogHelpButton, "See Online Tutorial");
-    toolbar->addSeparator();
-    place(removeAll, QStyle::SP_TrashIcon, "Remove all attachments");
-    place(actions_[Command::SendEmail], QStyle::SP_MediaPlay, "Send Emails");
-    place(attach, QStyle::SP_FileLinkIcon, "Add Attachments ");
-    place(actions_[Command::StopSending], QStyle::SP_MediaStop, "Stop Sending Emails");
-    toolbar->addSeparator();
-    place(insertPage, QStyle::SP_DirOpenIcon, "Insert Webpage(*.htm;*.html;*.shtml)");
-    place(removePage, QStyle::SP_DialogDiscardButton, "Remove Inserted Web Page");
-    place(actions_[Command::StopImporting], QStyle::SP_BrowserStop,
-          "Stop Importing Email Addresses");
-    toolbar->addSeparator();
-    place(actions_[Command::GroupManagement], QStyle::SP_DirHomeIcon, "Launch Group Manager");
-    place(actions_[Command::GetUnsubscribers], QStyle::SP_ArrowDown, "Get Unsubscribers List");
-    place(actions_[Command::SpamCheck], QStyle::SP_MessageBoxWarning, "Check Mail for Spam");
-    removeAll_ = removeAll;
+    for (const std::optional<Command>& command : kToolBar) {
+        if (command)
+            toolbar->addAction(action(*command));
+        else
+            toolbar->addSeparator();
+    }
 }
 
 QAction* MainWindow::action(Command command) const {
@@ -379,22 +278,21 @@ QAction* MainWindow::action(Command command) const {
     return it == actions_.end() ? nullptr : it->second;
 }
 
+CampaignRun& MainWindow::run() const {
+    return core_.run;
+}
+
 void MainWindow::updateCommands() {
     for (auto& [command, act] : actions_)
-        act->setEnabled(available_[command] && isCommandEnabled(command, state_));
-    // "Remove All" follows the rule of "Remove Selected".
-    removeAll_->setEnabled(available_[Command::RemoveAttachments] &&
-                           isCommandEnabled(Command::RemoveAttachments, state_));
-    // The form's buttons repeat "Add Attachment" and "Remove Selected" and follow their rules.
-    attach_->setEnabled(actions_[Command::AddAttachment]->isEnabled());
-    detach_->setEnabled(actions_[Command::RemoveAttachments]->isEnabled());
-    autoUnsubscribe_->setChecked(store_.readFlag(keys::kAutoUnsubscribe));
-    showReminder_->setChecked(store_.readFlag(keys::kShowReminder));
-    const bool idle = !state_.sending;
-    for (QWidget* w : {static_cast<QWidget*>(senderName_), static_cast<QWidget*>(senderAddress_),
-                       static_cast<QWidget*>(subject_), static_cast<QWidget*>(recipients_),
-                       static_cast<QWidget*>(selectGroup_), static_cast<QWidget*>(attachments_)})
-        w->setEnabled(idle);
+        act->setEnabled(!notAvailable(act) && isCommandEnabled(command, state_));
+    for (const CommandRow& row : commandTable())
+        if (row.checkedBy) action(row.command)->setChecked(core_.store.readFlag(*row.checkedBy));
+    // What a run was started from stays as it is until the run ends. Disabling a whole tab keeps
+    // the enabled state its own rules gave each field, so unlocking restores exactly that.
+    const bool locked = state_.sending;
+    form_->setLocked(locked);
+    composer_->setEnabled(!locked);
+    settingsTab_->setEnabled(!locked);
 }
 
 void MainWindow::setSending(bool sending) {
@@ -417,7 +315,7 @@ void MainWindow::runFinished(const RunSummary& summary) {
     // The engine reports the end as its last act, so the wait is short and cannot meet a thread
     // that waits for this window.
     showStopping();
-    run_->wait();
+    core_.run.wait();
     closeStopping();
     if (summary.askSupport && ask(this, toScreen(supportQuestion(summary.failedPercent))))
         QDesktopServices::openUrl(QUrl(kSupportUrl));
@@ -434,7 +332,7 @@ void MainWindow::runAborted(const QString& message) {
 }
 
 void MainWindow::runStopped() {
-    run_->wait();
+    core_.run.wait();
     closeStopping();
     statusTab_->finished();
     setSending(false);
@@ -463,7 +361,7 @@ void MainWindow::stopSending() {
     if (!ask(this, toScreen(kAskStopSending))) return;
     // The run may have ended while the question was open.
     if (!state_.sending) return;
-    run_->stop();
+    core_.run.stop();
     // Closed when the engine reports that its threads have ended (runStopped), or by the relay
     // failure that ended the run first (runAborted).
     showStopping();
@@ -484,69 +382,38 @@ void MainWindow::prepareRun(std::optional<QString> testAddresses) {
 
 void MainWindow::startRun(const QString& html, const std::optional<QString>& testAddresses) {
     if (state_.sending) return;
-    RunRequest request;
-    AddressList typed =
-        parseAddressList(fromScreen(testAddresses ? *testAddresses : recipients_->toPlainText()));
-    if (!typed.message.empty()) inform(this, typed.message);
-    request.typed = std::move(typed.addresses);
-
-    message_.senderName = fromScreen(senderName_->text());
-    message_.senderAddress = fromScreen(senderAddress_->text());
-    message_.subject = fromScreen(subject_->text());
+    form_->fillMessage(message_);
     message_.format = composer_->isHtml() ? MessageFormat::Html : MessageFormat::PlainText;
     if (composer_->isHtml()) message_.htmlText = fromScreen(html);
     message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
     message_.useDynamicVariables = composer_->useVariables();
 
-    MessageCheckHooks hooks;
+    RunFields fields;
+    fields.message = message_;
+    fields.recipientsText =
+        fromScreen(testAddresses ? *testAddresses : form_->recipients()->toPlainText());
+    if (!testAddresses) fields.groupsText = fromScreen(form_->groupsField()->text());
+    fields.testCampaign = testAddresses.has_value();
+    fields.delivery = settingsTab_->settings();
+    RunRequestHooks hooks;
     hooks.confirm = [this](std::string_view question) { return ask(this, toScreen(question)); };
-    hooks.checkDelivery = [this, &request] {
-        request.delivery = settingsTab_->settings();
-        return checkDeliverySettings(request.delivery);
-    };
-    // No scheduler yet: "Start At" cannot be chosen, so every run starts at once.
-    const CheckResult check = checkMessage(message_, false, hooks);
+    hooks.note = [this](std::string_view text) { inform(this, text); };
+    RunBuild built = buildRunRequest(std::move(fields), core_.store, hooks);
     // The check keeps the trimmed values.
-    senderName_->setText(toScreen(message_.senderName));
-    senderAddress_->setText(toScreen(message_.senderAddress));
-    subject_->setText(toScreen(message_.subject));
-    if (!check.ok) {
-        if (!check.message.empty()) inform(this, check.message);
-        focusField(check.focus);
+    message_ = built.request.message;
+    form_->showMessage(message_);
+    if (!built.check.ok) {
+        if (!built.check.message.empty()) inform(this, built.check.message);
+        focusField(built.check.focus);
         return;
     }
-
-    // Group names each end in ";"; text after the last one is not a chosen group.
-    if (!testAddresses) {
-        const QStringList names = groups_->text().split(';');
-        for (qsizetype i = 0; i + 1 < names.size(); ++i)
-            if (!names[i].isEmpty()) request.groups.push_back(fromScreen(names[i]));
-    }
-    if (request.typed.empty() && request.groups.empty()) {
-        inform(this, testAddresses ? kMsgNoTestAddress : kMsgNoValidAddress);
-        return;
-    }
-
-    message_.attachments.resetEmbedded();
-    if (message_.isHtml()) rewriteInlineImages(message_.body, message_.attachments);
-    request.message = message_;
-    request.autoUnsubscribe = store_.readFlag(keys::kAutoUnsubscribe);
-    request.mxStartTls = store_.readFlag(keys::kMxStartTls);
     // The run's observer resets the grid and switches to the "Send Status" tab.
-    if (!run_->start(std::move(request))) inform(this, kMsgNoValidAddress);
+    if (!core_.run.start(std::move(built.request))) inform(this, kMsgNoValidAddress);
 }
 
 void MainWindow::focusField(MessageField field) {
+    if (form_->focusField(field)) return;
     switch (field) {
-        case MessageField::SenderName:
-            senderName_->setFocus();
-            break;
-        case MessageField::SenderAddress:
-            senderAddress_->setFocus();
-            break;
-        case MessageField::Subject:
-            subject_->setFocus();
-            break;
         case MessageField::MessageTab:
             tabs_->setCurrentIndex(MessageTab);
             break;
@@ -555,7 +422,7 @@ void MainWindow::focusField(MessageField field) {
             tabs_->setCurrentIndex(SettingsTab);
             settingsTab_->serverField()->setFocus();
             break;
-        case MessageField::None:
+        default:
             break;
     }
 }
@@ -577,7 +444,7 @@ void MainWindow::testCampaign() {
 }
 
 void MainWindow::showDeliveryReport() {
-    DeliveryReportDialog dialog(paths_, run_->failures(), this);
+    DeliveryReportDialog dialog(core_.paths, core_.run.failures(), this);
     dialog.exec();
 }
 
@@ -597,10 +464,7 @@ void MainWindow::addAttachments(const QStringList& files) {
 }
 
 void MainWindow::removeSelectedAttachment() {
-    std::optional<std::size_t> row;
-    if (attachments_->currentRow() >= 0 && !attachments_->selectedItems().isEmpty())
-        row = static_cast<std::size_t>(attachments_->currentRow());
-    const std::string refusal = message_.attachments.removeAt(row);
+    const std::string refusal = message_.attachments.removeAt(form_->selectedAttachment());
     showAttachments();
     if (!refusal.empty()) inform(this, refusal);
 }
@@ -611,9 +475,7 @@ void MainWindow::removeAllAttachments() {
 }
 
 void MainWindow::showAttachments() {
-    attachments_->clear();
-    for (const std::string& name : message_.attachments.names())
-        attachments_->addItem(toScreen(name));
+    form_->showAttachments(message_.attachments);
     state_.attachments = static_cast<int>(message_.attachments.size());
     updateCommands();
 }
@@ -626,7 +488,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     if (!settingsSaved_) {
-        saveDeliverySettings(store_, settingsTab_->settings());
+        saveDeliverySettings(core_.store, settingsTab_->settings());
         settingsSaved_ = true;
     }
     event->accept();
@@ -635,19 +497,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::newEmail() {
     newMessage(message_);
     composer_->newMessage();
-    senderAddress_->clear();
-    senderName_->clear();
-    subject_->clear();
-    recipients_->clear();
+    form_->clear();
     showAttachments();
     tabs_->setCurrentIndex(MessageTab);
-    senderName_->setFocus();
+    form_->senderName()->setFocus();
 }
 
-void MainWindow::selectGroups() {
-    SelectGroupsDialog dialog(paths_, groups_->text(), this);
-    dialog.exec();
-    groups_->setText(dialog.selection());
+void MainWindow::exitProgram() {
+    close();
 }
 
 void MainWindow::insertWebpage() {
@@ -685,18 +542,45 @@ void MainWindow::addUnsubscribeLink() {
         dialog.singleGroup() ? UnsubscribeScope::SingleGroup : UnsubscribeScope::AllGroups;
 }
 
-void MainWindow::toggleAutoUnsubscribe(bool on) {
+void MainWindow::toggleAutoUnsubscribe() {
+    QAction* toggle = action(Command::AutoUnsubscribe);
+    const bool on = toggle->isChecked();
     if (!on && !ask(this,
                     "Turning off this option won't allow you to unsubscribe the users while "
                     "sending the mails. Would you like to continue?")) {
-        autoUnsubscribe_->setChecked(true);
+        toggle->setChecked(true);
         return;
     }
-    store_.writeFlag(keys::kAutoUnsubscribe, on);
+    core_.store.writeFlag(keys::kAutoUnsubscribe, on);
+}
+
+void MainWindow::toggleReminder() {
+    core_.store.writeFlag(keys::kShowReminder, action(Command::ShowReminder)->isChecked());
+}
+
+void MainWindow::openHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile(core_.paths)));
+}
+
+void MainWindow::openTutorial() {
+    QDesktopServices::openUrl(QUrl(kTutorialUrl));
+}
+
+void MainWindow::openHomePage() {
+    QDesktopServices::openUrl(QUrl(kHomePageUrl));
+}
+
+void MainWindow::showAbout() {
+    QMessageBox::about(this, "About Quillmark", "Quillmark\nPersonalised e-mail campaigns.");
+}
+
+void MainWindow::insertVariable() {
+    composer_->insertVariable();
 }
 
 void MainWindow::nextPane() {
-    QWidget* panes[] = {senderName_, recipients_, attachments_, tabs_->currentWidget()};
+    QWidget* panes[] = {form_->senderName(), form_->recipients(), form_->attachmentList(),
+                        tabs_->currentWidget()};
     QWidget* focused = QApplication::focusWidget();
     int current = -1;
     for (int i = 0; i < 4; ++i)
