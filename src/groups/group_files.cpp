@@ -10,8 +10,8 @@
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "common/text.h"
 #include "config/paths.h"
-#include "groups/address.h"
 
 namespace qm {
 
@@ -61,17 +61,37 @@ std::vector<std::string> listGroups(const Paths& paths) {
     return names;
 }
 
-std::vector<Recipient> parseGroupFile(std::string_view content) {
-    std::vector<Recipient> out;
+namespace {
+
+// Calls fn(line) for every line of group-file bytes that is not blank, without its line end.
+template <class Fn>
+void forEachLine(std::string_view content, Fn fn) {
     size_t pos = 0;
     while (pos < content.size()) {
         size_t end = content.find('\n', pos);
         if (end == std::string_view::npos) end = content.size();
         std::string_view line = content.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) out.push_back(parseGroupLine(line));
+        if (!trimWhite(line).empty()) fn(line);
         pos = end + 1;
     }
+}
+
+}  // namespace
+
+std::vector<Recipient> parseGroupFile(std::string_view content) {
+    std::vector<Recipient> out;
+    forEachLine(content, [&](std::string_view line) { out.push_back(parseGroupLine(line)); });
+    return out;
+}
+
+std::string canonicalGroupContent(std::string_view content) {
+    std::string out;
+    out.reserve(content.size() + 2);
+    forEachLine(content, [&](std::string_view line) {
+        out += line;
+        out += "\r\n";
+    });
     return out;
 }
 
@@ -89,13 +109,23 @@ std::string groupListFileName(std::string_view typed) {
     return std::string(typed) + std::string(kGroupListSuffix);
 }
 
+bool canListGroup(std::string_view name, std::string_view content) {
+    if (!isSafeGroupName(name) || name.find("\r\n") != std::string_view::npos) return false;
+    bool empty = true;
+    forEachLine(content, [&](std::string_view) { empty = false; });
+    // The reader trims each block, so an empty group's name would lose white space at its end.
+    return !empty || name.empty() || trimWhite(name.substr(name.size() - 1)).size() == 1;
+}
+
 std::string buildGroupList(const std::vector<GroupBlock>& groups) {
     std::string out;
     for (const auto& g : groups) {
         out += kGroupListMarker;
         out += g.name;
         out += "\r\n";
-        out += g.content;
+        // A blank line inside a block would end it; a last line without its CR LF would run into
+        // the next block's marker.
+        out += canonicalGroupContent(g.content);
         out += "\r\n";
     }
     return out;
@@ -159,7 +189,7 @@ std::optional<std::vector<GroupBlock>> parseGroupList(std::string_view text) {
             block.name = std::string(piece);
         } else {
             block.name = std::string(piece.substr(0, eol));
-            block.content = convertOlderForm(piece.substr(eol + 2)) + "\r\n";
+            block.content = canonicalGroupContent(convertOlderForm(piece.substr(eol + 2)));
         }
         if (!isSafeGroupName(block.name)) return std::nullopt;
         blocks.push_back(std::move(block));
@@ -174,6 +204,9 @@ bool writeGroupList(const Paths& paths, const std::string& file, std::string* me
         readFile(groupFilePath(paths, name), block.content);  // unreadable: an empty block
         groups.push_back(std::move(block));
     }
+    for (const auto& g : groups)
+        if (!canListGroup(g.name, g.content))
+            return setMessage(message, std::string(kMsgNameNotListable) + g.name);
     if (!writeFileAtomic(file, buildGroupList(groups)))
         return setMessage(message, kMsgFailedToSave);
     return true;
