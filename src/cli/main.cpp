@@ -1,4 +1,10 @@
 // quillmark-cli: the core of Quillmark from a terminal, for scripts, cron and servers.
+//
+// Entry points: main() settles the group folder (a group-list open killed half way), registers
+// every subsystem's commands and runs the one given.
+//
+// Failure: exit code 0 ok, 1 failure, 2 usage (cli/commands.h); an unwritable standard output
+// is a failure.
 #include <cstdio>
 #include <iostream>
 
@@ -18,6 +24,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Quillmark from the command line: settings, groups, addresses and campaigns."};
     app.require_subcommand(1);
     int exitCode = kExitOk;
+    settleGroupFolderAtStart();
     addAppCommands(app, exitCode);
     addGroupCommands(app, exitCode);
     addDeliveryCommands(app, exitCode);

@@ -1,17 +1,14 @@
 #include "groups/group_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <strings.h>
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
 #include "common/text.h"
 #include "config/paths.h"
+#include "groups/group_folder.h"
 
 namespace qm {
 
@@ -199,10 +196,14 @@ std::optional<std::vector<GroupBlock>> parseGroupList(std::string_view text) {
 
 bool writeGroupList(const Paths& paths, const std::string& file, std::string* message) {
     std::vector<GroupBlock> groups;
-    for (auto& name : listGroups(paths)) {
-        GroupBlock block{name, {}};
-        readFile(groupFilePath(paths, name), block.content);  // unreadable: an empty block
-        groups.push_back(std::move(block));
+    {
+        // Not a set half switched by an open under way. Without a lock file, read all the same.
+        GroupFolderLock lock(paths, GroupFolderLock::Mode::Shared);
+        for (auto& name : listGroups(paths)) {
+            GroupBlock block{name, {}};
+            readFile(groupFilePath(paths, name), block.content);  // unreadable: an empty block
+            groups.push_back(std::move(block));
+        }
     }
     for (const auto& g : groups)
         if (!canListGroup(g.name, g.content))
@@ -219,39 +220,21 @@ bool readGroupList(const Paths& paths, const std::string& file, std::vector<std:
     auto blocks = parseGroupList(text);
     if (!blocks) return setMessage(message, kMsgUnsupportedFormat);
 
-    // A later block of the same name replaces the earlier one.
-    std::vector<std::string> order;
-    std::map<std::string, std::string> contents;
+    // A later block of the same name replaces the earlier one, in the place of the first.
+    std::vector<GroupBlock> groups;
+    std::map<std::string, size_t> index;
     for (auto& b : *blocks) {
-        if (!contents.count(b.name)) order.push_back(b.name);
-        contents[b.name] = std::move(b.content);
+        auto [it, added] = index.emplace(b.name, groups.size());
+        if (added)
+            groups.push_back(std::move(b));
+        else
+            groups[it->second].content = std::move(b.content);
     }
-
-    const std::string folder = paths.groupRecipients();
-    if (!makeFolders(folder)) return setMessage(message, kMsgFailedToSave);
-
-    // Stage every new group file first; only when all are on disk are the old groups replaced.
-    std::vector<std::pair<std::string, std::string>> staged;  // temp path, final path
-    auto discard = [&] {
-        for (auto& s : staged) ::unlink(s.first.c_str());
-    };
-    for (const auto& name : order) {
-        std::string tmp = folder + "/.incoming-XXXXXX";
-        int fd = ::mkstemp(tmp.data());
-        if (fd < 0) {
-            discard();
-            return setMessage(message, kMsgFailedToSave);
-        }
-        ::close(fd);
-        staged.emplace_back(tmp, groupFilePath(paths, name));
-        if (!writeFileAtomic(tmp, contents[name])) {
-            discard();
-            return setMessage(message, kMsgFailedToSave);
-        }
+    if (!replaceGroupSet(paths, groups, message)) return false;
+    if (created) {
+        created->clear();
+        for (const auto& g : groups) created->push_back(g.name);
     }
-    for (const auto& old : listFiles(folder, kGroupFileSuffix)) removeFile(folder + "/" + old);
-    for (const auto& [tmp, final] : staged) ::rename(tmp.c_str(), final.c_str());
-    if (created) *created = order;
     return true;
 }
 

@@ -13,7 +13,7 @@
 //
 // Failure: functions return false plus one of the fixed texts below for the caller to show.
 // readGroupList() checks the whole file before it touches anything: on any error no group is
-// removed or changed.
+// removed or changed, and the new set replaces the old one all at once (groups/group_folder.h).
 // writeGroupList() refuses, naming the group, a group whose name the format cannot carry
 // (canListGroup()), rather than write a file that reads back as other groups.
 //
@@ -23,7 +23,8 @@
 // earlier block, as a later write over the same file would. Blank lines (spaces, tabs and CRs
 // only) are no recipients: readers skip them and the canonical form leaves them out.
 //
-// Threads: the pure functions run anywhere.
+// Threads: the pure functions run anywhere; writeGroupList() and readGroupList() take the group
+// folder's lock (shared and exclusive), so a save never reads half of an open.
 //
 // Standard: CR LF line ends and single-byte text, as group files have always had.
 #pragma once
