@@ -127,10 +127,13 @@ std::string asideOf(const std::string& folder) {
 }
 
 // With the lock held. A missing group folder beside an aside folder is a fallback switch killed
-// between its renames: the old set goes back. Whatever else a sibling holds lost the switch.
+// between its renames: the old set goes back. So does an empty one, which a process that made
+// the program's folders without settling first put there (a whole new set is never empty: a
+// group list holds at least one group). Whatever else a sibling holds lost the switch.
 bool settleLocked(const std::string& folder, std::string* error) {
     const std::string staging = stagingOf(folder), aside = asideOf(folder);
-    if (!exists(folder) && exists(aside) && ::rename(aside.c_str(), folder.c_str()) != 0)
+    if (exists(aside) && (!exists(folder) || ::rmdir(folder.c_str()) == 0) &&
+        ::rename(aside.c_str(), folder.c_str()) != 0)
         return fail(error, describe("cannot put back", aside, errno));
     bool ok = drainSibling(staging, folder, Drain::DropGroups, error);
     return drainSibling(aside, folder, Drain::DropGroups, ok ? error : nullptr) && ok;
@@ -207,14 +210,15 @@ bool settleGroupFolder(const Paths& paths, std::string* error) {
 bool replaceGroupSet(const Paths& paths, const std::vector<GroupBlock>& groups,
                      std::string* message, FolderSwap swap) {
     auto failed = [message] { return fail(message, std::string(kMsgFailedToSave)); };
-    if (!makeFolders(paths.dataRoot()) || !makeFolders(paths.groupRecipients())) return failed();
+    if (!makeFolders(paths.dataRoot())) return failed();
     GroupFolderLock lock(paths, GroupFolderLock::Mode::Exclusive);
     if (!lock.held()) return failed();
 
     const std::string folder = groupFolder(paths);
     const std::string staging = stagingOf(folder), aside = asideOf(folder);
-    // A leftover that cannot be cleared would mix with this switch; refuse before writing.
-    if (!settleLocked(folder, nullptr)) return failed();
+    // A leftover that cannot be cleared would mix with this switch; refuse before writing. Only
+    // then may a missing group folder be made: an old set aside goes back first.
+    if (!settleLocked(folder, nullptr) || !makeFolders(folder)) return failed();
 
     struct stat st {};
     mode_t mode = ::stat(folder.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0755;

@@ -103,6 +103,7 @@ TEST_F(GroupFolder, SettleEndsEveryKilledSwitchWithOneWholeSet) {
          false,
          treeOfGroups(groupsNamed("New", 2), others)},
         {"fallback killed between its renames", {}, newSet, oldSet, true, oldSet},
+        {"... and the group folder made again, empty", {}, newSet, oldSet, false, oldSet},
         {"fallback killed after its renames",
          newSet,
          {},
@@ -199,28 +200,32 @@ TEST_F(GroupFolder, FallbackSwitchKilledAnywhereLeavesOneWholeSet) {
             _exit(replaceGroupSet(paths, sets[target], nullptr, FolderSwap::RenameAside) ? 0 : 1);
         return pid;
     };
-    // How long one whole switch takes here (there and back), to spread the kills over it and a
-    // little beyond, so that some switches finish.
+    // How long one whole switch takes here (the shorter of there and back, as a busy disk can
+    // stretch one), to spread the kills over it and a little beyond, so that some switches finish.
     long whole = 0;
     for (int target : {1, 0}) {
         auto t0 = std::chrono::steady_clock::now();
         int status = 0;
         ::waitpid(runChild(target), &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        whole = std::max<long>(whole, std::chrono::duration_cast<std::chrono::microseconds>(
-                                          std::chrono::steady_clock::now() - t0)
-                                          .count());
+        long took = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - t0)
+                        .count();
+        whole = whole == 0 ? took : std::min(whole, took);
     }
 
     std::mt19937 rng(12345);
     std::uniform_int_distribution<long> delay(0, whole + whole / 2);
-    int kept = 0, switched = 0;
+    int kept = 0, switched = 0, interrupted = 0;
     for (int i = 0; i < 20; ++i) {
         pid_t pid = runChild(1 - current);
         std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
+        if (WIFSIGNALED(status) &&
+            (fs::exists(groupStagingFolder(paths)) || fs::exists(groupAsideFolder(paths))))
+            ++interrupted;
         std::string error;
         ASSERT_TRUE(settleGroupFolder(paths, &error)) << error;
         Tree now = treeOf(folder);
@@ -233,8 +238,11 @@ TEST_F(GroupFolder, FallbackSwitchKilledAnywhereLeavesOneWholeSet) {
             current = 1 - current;
         }
     }
-    std::printf("one switch %ld us; after a kill the old set stood %d times, the new %d times\n",
-                static_cast<long>(whole), kept, switched);
+    std::printf(
+        "one switch %ld us; %d kills in the middle of a switch; the old set stood %d "
+        "times, the new %d times\n",
+        whole, interrupted, kept, switched);
+    EXPECT_GT(interrupted, 0) << "no kill landed in the middle of a switch";
 }
 
 }  // namespace
