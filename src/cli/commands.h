@@ -1,10 +1,10 @@
 // quillmark-cli: each subsystem registers its subcommands on the shared CLI11 app.
 //
-// Entry points: one add...Commands() per subsystem, called by main().
+// Entry points: the add*Commands() registrations, settleGroupFolderAtStart(), fail().
 // Failure: a command's callback stores its exit code in `exitCode`: 0 success, 1 failure (the
 // system's message on stderr), 2 usage error (CLI11 reports those before any callback runs).
 // Limits: none.
-// Threads: the command-line thread; a command that runs the engine waits for it.
+// Threads: the main thread; a command that runs the engine waits for it.
 // Standard: none.
 #pragma once
 
@@ -20,6 +20,11 @@ inline constexpr int kExitUsage = 2;
 
 // Prints `message` on stderr and returns kExitFailure.
 int fail(std::string_view message);
+
+// Finishes or undoes a group-list open that a killed process left half done
+// (groups/group_folder.h), before any command looks at the groups; a sibling folder it cannot clear
+// is reported on stderr.
+void settleGroupFolderAtStart();
 
 void addAppCommands(CLI::App& app, int& exitCode);
 void addGroupCommands(CLI::App& app, int& exitCode);

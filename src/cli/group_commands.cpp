@@ -1,4 +1,13 @@
-// groups commands: list, show, save-list, open-list.
+// quillmark-cli groups commands: list, show, save-list and open-list, and the settling of the
+// group folder that every start of quillmark-cli runs first.
+//
+// Entry points: addGroupCommands(), settleGroupFolderAtStart().
+//
+// Failure: a command that fails prints the core's fixed text on stderr and exits 1; open-list then
+// has changed no group. A sibling folder that start-up cannot clear is reported on stderr and the
+// command runs all the same (the group folder holds a whole set either way).
+//
+// Threads: the main thread only.
 #include <iostream>
 #include <string>
 
@@ -6,6 +15,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "groups/group_files.h"
+#include "groups/group_folder.h"
 
 namespace qm::cli {
 
@@ -23,6 +33,12 @@ std::optional<Paths> readyPaths() {
 }
 
 }  // namespace
+
+void settleGroupFolderAtStart() {
+    std::string error;
+    if (!settleGroupFolder(Paths::current(SettingsStore::open()), &error))
+        std::cerr << error << '\n';
+}
 
 void addGroupCommands(CLI::App& app, int& exitCode) {
     auto* groups = app.add_subcommand("groups", "Recipient groups and group-list files");

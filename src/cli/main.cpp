@@ -1,7 +1,11 @@
 // quillmark-cli: the core of Quillmark from a terminal, for scripts, cron and servers.
 //
-// Failure: every command but "address" works on this user's settings and folders; without a home
-// folder to put them in, the command stops before it starts, with the reason and exit code 1.
+// Entry points: main() settles the group folder (a group-list open killed half way), registers
+// every subsystem's commands and runs the one given.
+//
+// Failure: exit code 0 ok, 1 failure, 2 usage (cli/commands.h); an unwritable standard output
+// is a failure. Every command but "address" works on this user's settings and folders; without a
+// home folder to put them in, the command stops before it starts, with the reason and exit code 1.
 #include <cstdio>
 #include <iostream>
 
@@ -40,6 +44,7 @@ int main(int argc, char** argv) {
         if (app.got_subcommand("address")) return;
         std::string error;
         if (!qm::locateUserFolders(&error)) throw NoUserFolders{error};
+        settleGroupFolderAtStart();
     });
     try {
         app.parse(argc, argv);

@@ -1,17 +1,14 @@
 #include "groups/group_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <strings.h>
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "common/text.h"
 #include "config/paths.h"
-#include "groups/address.h"
+#include "groups/group_folder.h"
 
 namespace qm {
 
@@ -61,17 +58,37 @@ std::vector<std::string> listGroups(const Paths& paths) {
     return names;
 }
 
-std::vector<Recipient> parseGroupFile(std::string_view content) {
-    std::vector<Recipient> out;
+namespace {
+
+// Calls fn(line) for every line of group-file bytes that is not blank, without its line end.
+template <class Fn>
+void forEachLine(std::string_view content, Fn fn) {
     size_t pos = 0;
     while (pos < content.size()) {
         size_t end = content.find('\n', pos);
         if (end == std::string_view::npos) end = content.size();
         std::string_view line = content.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) out.push_back(parseGroupLine(line));
+        if (!trimWhite(line).empty()) fn(line);
         pos = end + 1;
     }
+}
+
+}  // namespace
+
+std::vector<Recipient> parseGroupFile(std::string_view content) {
+    std::vector<Recipient> out;
+    forEachLine(content, [&](std::string_view line) { out.push_back(parseGroupLine(line)); });
+    return out;
+}
+
+std::string canonicalGroupContent(std::string_view content) {
+    std::string out;
+    out.reserve(content.size() + 2);
+    forEachLine(content, [&](std::string_view line) {
+        out += line;
+        out += "\r\n";
+    });
     return out;
 }
 
@@ -89,13 +106,23 @@ std::string groupListFileName(std::string_view typed) {
     return std::string(typed) + std::string(kGroupListSuffix);
 }
 
+bool canListGroup(std::string_view name, std::string_view content) {
+    if (!isSafeGroupName(name) || name.find("\r\n") != std::string_view::npos) return false;
+    bool empty = true;
+    forEachLine(content, [&](std::string_view) { empty = false; });
+    // The reader trims each block, so an empty group's name would lose white space at its end.
+    return !empty || name.empty() || trimWhite(name.substr(name.size() - 1)).size() == 1;
+}
+
 std::string buildGroupList(const std::vector<GroupBlock>& groups) {
     std::string out;
     for (const auto& g : groups) {
         out += kGroupListMarker;
         out += g.name;
         out += "\r\n";
-        out += g.content;
+        // A blank line inside a block would end it; a last line without its CR LF would run into
+        // the next block's marker.
+        out += canonicalGroupContent(g.content);
         out += "\r\n";
     }
     return out;
@@ -159,7 +186,7 @@ std::optional<std::vector<GroupBlock>> parseGroupList(std::string_view text) {
             block.name = std::string(piece);
         } else {
             block.name = std::string(piece.substr(0, eol));
-            block.content = convertOlderForm(piece.substr(eol + 2)) + "\r\n";
+            block.content = canonicalGroupContent(convertOlderForm(piece.substr(eol + 2)));
         }
         if (!isSafeGroupName(block.name)) return std::nullopt;
         blocks.push_back(std::move(block));
@@ -169,11 +196,18 @@ std::optional<std::vector<GroupBlock>> parseGroupList(std::string_view text) {
 
 bool writeGroupList(const Paths& paths, const std::string& file, std::string* message) {
     std::vector<GroupBlock> groups;
-    for (auto& name : listGroups(paths)) {
-        GroupBlock block{name, {}};
-        readFile(groupFilePath(paths, name), block.content);  // unreadable: an empty block
-        groups.push_back(std::move(block));
+    {
+        // Not a set half switched by an open under way. Without a lock file, read all the same.
+        GroupFolderLock lock(paths, GroupFolderLock::Mode::Shared);
+        for (auto& name : listGroups(paths)) {
+            GroupBlock block{name, {}};
+            readFile(groupFilePath(paths, name), block.content);  // unreadable: an empty block
+            groups.push_back(std::move(block));
+        }
     }
+    for (const auto& g : groups)
+        if (!canListGroup(g.name, g.content))
+            return setMessage(message, std::string(kMsgNameNotListable) + g.name);
     if (!writeFileAtomic(file, buildGroupList(groups)))
         return setMessage(message, kMsgFailedToSave);
     return true;
@@ -186,39 +220,21 @@ bool readGroupList(const Paths& paths, const std::string& file, std::vector<std:
     auto blocks = parseGroupList(text);
     if (!blocks) return setMessage(message, kMsgUnsupportedFormat);
 
-    // A later block of the same name replaces the earlier one.
-    std::vector<std::string> order;
-    std::map<std::string, std::string> contents;
+    // A later block of the same name replaces the earlier one, in the place of the first.
+    std::vector<GroupBlock> groups;
+    std::map<std::string, size_t> index;
     for (auto& b : *blocks) {
-        if (!contents.count(b.name)) order.push_back(b.name);
-        contents[b.name] = std::move(b.content);
+        auto [it, added] = index.emplace(b.name, groups.size());
+        if (added)
+            groups.push_back(std::move(b));
+        else
+            groups[it->second].content = std::move(b.content);
     }
-
-    const std::string folder = paths.groupRecipients();
-    if (!makeFolders(folder)) return setMessage(message, kMsgFailedToSave);
-
-    // Stage every new group file first; only when all are on disk are the old groups replaced.
-    std::vector<std::pair<std::string, std::string>> staged;  // temp path, final path
-    auto discard = [&] {
-        for (auto& s : staged) ::unlink(s.first.c_str());
-    };
-    for (const auto& name : order) {
-        std::string tmp = folder + "/.incoming-XXXXXX";
-        int fd = ::mkstemp(tmp.data());
-        if (fd < 0) {
-            discard();
-            return setMessage(message, kMsgFailedToSave);
-        }
-        ::close(fd);
-        staged.emplace_back(tmp, groupFilePath(paths, name));
-        if (!writeFileAtomic(tmp, contents[name])) {
-            discard();
-            return setMessage(message, kMsgFailedToSave);
-        }
+    if (!replaceGroupSet(paths, groups, message)) return false;
+    if (created) {
+        created->clear();
+        for (const auto& g : groups) created->push_back(g.name);
     }
-    for (const auto& old : listFiles(folder, kGroupFileSuffix)) removeFile(folder + "/" + old);
-    for (const auto& [tmp, final] : staged) ::rename(tmp.c_str(), final.c_str());
-    if (created) *created = order;
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include "common/ui/message_boxes.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "groups/group_folder.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     }
     qm::SettingsStore store = qm::SettingsStore::open();
     qm::Paths paths = qm::Paths::current(store);
+    qm::settleGroupFolder(paths);  // a group-list open killed half way: before the folders exist
     paths.ensureFolders();
     // Marks this running copy; a second copy still starts.
     qm::RunningCopyMarker marker(paths);

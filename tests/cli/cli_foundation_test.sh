@@ -65,6 +65,8 @@ printf 'a@x.com,Ann,,,,,,,,,,,,E\r\nb@x.com,Bob,,,,,,,,,,,,D\r\n' > "$W/home/Gro
 : > "$W/home/GroupRecipients/_empty.sbz"
 check "groups list" 0 "empty
 Friends" -- "$CLI" groups list
+# Written by another tool: bare LF, a blank line, no final line end.
+printf 'h@x.com,Hal,,,,,,,,,,,,E\n\ni@x.com,Ida,,,,,,,,,,,,U' > "$W/home/GroupRecipients/_Hand.sbz"
 check "groups show" 0 "a@x.com,Ann,,,,,,,,,,,,E
 b@x.com,Bob,,,,,,,,,,,,D" -- "$CLI" groups show Friends
 check "groups show missing" 1 "" -- "$CLI" groups show Nobody
@@ -72,14 +74,18 @@ grep -q "Someone seemed to have removed a application file." "$W/stderr" || { ec
 check "save-list" 0 "saved $W/all.hvt" -- "$CLI" groups save-list "$W/all"
 rm "$W/home/GroupRecipients/"*.sbz
 check "open-list" 0 "empty
-Friends" -- "$CLI" groups open-list "$W/all.hvt"
+Friends
+Hand" -- "$CLI" groups open-list "$W/all.hvt"
 check "restored group" 0 "a@x.com,Ann,,,,,,,,,,,,E
 b@x.com,Bob,,,,,,,,,,,,D" -- "$CLI" groups show Friends
+check "restored hand-written group" 0 "h@x.com,Hal,,,,,,,,,,,,E
+i@x.com,Ida,,,,,,,,,,,,U" -- "$CLI" groups show Hand
 printf 'junk' > "$W/bad.hvt"
 check "open-list bad file" 1 "" -- "$CLI" groups open-list "$W/bad.hvt"
 grep -q "Unsupported file format." "$W/stderr" || { echo "FAIL unsupported message"; failures=$((failures + 1)); }
 check "groups survive bad file" 0 "empty
-Friends" -- "$CLI" groups list
+Friends
+Hand" -- "$CLI" groups list
 
 # Without HOME and without a password database entry there is no folder of this user: the command
 # stops with the reason instead of using a name under /tmp that anyone could have made first.

@@ -63,6 +63,70 @@ TEST_F(GroupFiles, GroupListRoundTripIncludingEmptyGroupAndEveryByte) {
     EXPECT_EQ(group("Empty"), "");
 }
 
+// Group files written by hand or by other tools: each set, saved into a list and opened again, must
+// come back as the same groups with the same recipients, in canonical CR LF form.
+TEST_F(GroupFiles, SaveThenOpenKeepsGroupsWhateverTheirLineEnds) {
+    const std::string a = "a@x.com,Ann,,,,,,,,,,,,E";
+    const std::string b = "b@x.com,Bob,,1%2A Main,,,,,,,,,,D";
+    const std::string c = "c@x.com,,,,,,,,,,,,,U";
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> groups;  // name, file bytes
+    } cases[] = {
+        {"bare LF lines", {{"A", a + "\n" + b + "\n"}, {"B", c + "\n"}}},
+        {"no final line end", {{"A", a + "\r\n" + b}, {"B", c}}},
+        {"blank lines inside, before and after",
+         {{"A", "\r\n" + a + "\r\n\r\n\r\n" + b + "\r\n"}, {"B", c + "\r\n \t\r\n\n"}}},
+        {"mixed line ends", {{"A", a + "\n" + b + "\r\n" + c}, {"B", c + "\r\n"}}},
+        {"only blank lines, then an empty group", {{"A", "\r\n\n \r\n"}, {"B", ""}, {"C", a}}},
+        {"a line that looks like a block header", {{"A", a + "\n" + kMarker + "Fake\n"}, {"B", b}}},
+    };
+    for (const auto& c : cases) {
+        for (const auto& name : listGroups(paths)) removeFile(groupFilePath(paths, name));
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : c.groups) {
+            addGroup(name, bytes);
+            names.push_back(name);
+        }
+        std::string file = dir.file("all.hvt"), message;
+        ASSERT_TRUE(writeGroupList(paths, file, &message)) << c.name << ": " << message;
+        for (const auto& name : names) removeFile(groupFilePath(paths, name));
+
+        std::vector<std::string> created;
+        ASSERT_TRUE(readGroupList(paths, file, &created, &message)) << c.name << ": " << message;
+        EXPECT_EQ(created, names) << c.name;
+        EXPECT_EQ(listGroups(paths), names) << c.name;
+        for (const auto& [name, bytes] : c.groups) {
+            EXPECT_EQ(parseGroupFile(group(name)), parseGroupFile(bytes)) << c.name << " " << name;
+            EXPECT_EQ(group(name), canonicalGroupContent(bytes)) << c.name << " " << name;
+        }
+    }
+}
+
+TEST_F(GroupFiles, NamesAListCannotCarryAreRefusedOnSave) {
+    struct Case {
+        const char* name;
+        std::string group, content;
+        bool listable;
+    } cases[] = {
+        {"plain", "Friends", "", true},
+        {"white space inside and in front", " My  friends", "", true},
+        {"trailing space, group has members", "Friends ", "a@x.com,,,,,,,,,,,,,E\r\n", true},
+        {"trailing space, empty group", "Friends ", "", false},
+        {"trailing space, only blank lines", "Friends\t", "\r\n \r\n", false},
+        {"CR LF inside", "Fri\r\nends", "a@x.com,,,,,,,,,,,,,E\r\n", false},
+        {"lone LF inside", "Fri\nends", "", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(canListGroup(c.group, c.content), c.listable) << c.name;
+
+    addGroup("Friends ", "");
+    addGroup("Other", "o@x.com,,,,,,,,,,,,,E\r\n");
+    std::string message;
+    EXPECT_FALSE(writeGroupList(paths, dir.file("all.hvt"), &message));
+    EXPECT_EQ(message, std::string(kMsgNameNotListable) + "Friends ");
+    EXPECT_FALSE(fileExists(dir.file("all.hvt")));
+}
+
 TEST_F(GroupFiles, MalformedFilesChangeNothing) {
     struct Case {
         const char* name;

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# quillmark-cli groups open-list of a large list, killed (kill -9) at random moments, again and
+# again. After each kill the next start of quillmark-cli, whatever its command, must leave exactly
+# the old set of groups or exactly the new one, a file that is not a group where it was, and no
+# sibling folder of GroupRecipients. Kills are spread over the time one whole open takes here and a
+# little beyond, so that some opens finish.
+# Usage: group_switch_kill_test.sh QUILLMARK_CLI [KILLS [GROUPS]]
+set -u
+CLI=$1 KILLS=${2:-40} COUNT=${3:-100}
+W=$(mktemp -d); trap 'rm -rf "$W"' EXIT
+export QUILLMARK_CONFIG="$W/cfg/settings.ini" QUILLMARK_HOME="$W/home"
+G="$W/home/GroupRecipients"
+failures=0
+failure() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+# Names, kinds and sizes of everything in the group folder, then the files' bytes in name order.
+fingerprint() {
+  { find "$G" -mindepth 1 -printf '%P %y %s\n' | LC_ALL=C sort; cat "$G"/*; } | md5sum
+}
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+"$CLI" paths >/dev/null || { echo "FAIL cli paths"; exit 1; }
+printf 'not a group\n' > "$G/notes.txt"
+for set in Old New; do
+  rm -f "$G"/*.sbz
+  for i in $(seq 1 "$COUNT"); do
+    printf '%s%d@x.com,%s %d,,,,,,,,,,,,E\r\nextra%d@x.com,,,,,,,,,,,,,D\r\n' \
+      "$set" "$i" "$set" "$i" "$i" > "$G/_$set$i.sbz"
+  done
+  "$CLI" groups save-list "$W/$set" >/dev/null || { echo "FAIL save-list $set"; exit 1; }
+done
+
+# One whole open each way: the two fingerprints and the longest time.
+declare -A fp
+whole=0
+for set in Old New; do
+  t0=$(now_ms)
+  "$CLI" groups open-list "$W/$set.hvt" >/dev/null || { echo "FAIL open-list $set"; exit 1; }
+  t=$(($(now_ms) - t0)); [ "$t" -gt "$whole" ] && whole=$t
+  fp[$set]=$(fingerprint)
+done
+[ "${fp[Old]}" != "${fp[New]}" ] || { echo "FAIL the two sets look alike"; exit 1; }
+
+current=New kept=0 switched=0 interrupted=0
+for k in $(seq 1 "$KILLS"); do
+  target=Old; [ "$current" = Old ] && target=New
+  "$CLI" groups open-list "$W/$target.hvt" >/dev/null 2>&1 &
+  pid=$!
+  delay=$((RANDOM % (whole + whole / 10 + 1)))
+  sleep "$((delay / 1000)).$(printf %03d $((delay % 1000)))"
+  kill -9 "$pid" 2>/dev/null
+  { wait "$pid"; } 2>/dev/null
+  compgen -G "$G.*" >/dev/null && interrupted=$((interrupted + 1))
+
+  # The next start: any command settles what the kill left.
+  if [ $((k % 2)) = 0 ]; then "$CLI" paths >/dev/null; else "$CLI" groups list >/dev/null; fi
+  now=$(fingerprint)
+  if [ "$now" = "${fp[$current]}" ]; then
+    kept=$((kept + 1))
+  elif [ "$now" = "${fp[$target]}" ]; then
+    switched=$((switched + 1)); current=$target
+  else
+    failure "kill $k after ${delay} ms: the group folder holds neither whole set"
+    ls "$G" | head -5
+    break
+  fi
+  if compgen -G "$G.*" >/dev/null; then
+    failure "kill $k after ${delay} ms: leftovers $(compgen -G "$G.*")"
+    break
+  fi
+done
+
+echo "one open of $COUNT groups: ${whole} ms; $KILLS kills, $interrupted in the middle of a switch;" \
+     "the old set stood $kept times, the new one $switched times"
+[ "$interrupted" -gt 0 ] || failure "no kill landed in the middle of a switch"
+[ "$failures" = 0 ] && echo "all kill checks passed"
+exit "$failures"
