@@ -8,8 +8,9 @@
 // Files: every change reaches the group file at once. Additions are appended; every other change
 // rewrites the whole file through writeFileAtomic (temporary file, fsync, rename), never in place.
 // A rewrite changes every line that reads as the changed recipient, so line order is kept and
-// identical duplicate lines change together, as the text replacement of the original design did
-// (but a line is never matched inside another line, which that replacement could do).
+// identical duplicate lines change together, as replacing the line's text would (but a line is
+// never matched inside a longer line, as a plain text replacement could do with "a@x.com" inside
+// "ba@x.com").
 // Each read-modify-write holds the group's GroupLock; under it the store first compares the file
 // with what it loaded and, when another writer changed it, reloads the group so that nothing that
 // writer did is lost and the duplicate check and the limit see the file as it is.

@@ -134,6 +134,21 @@ TEST_F(Store, RewritesChangeEveryIdenticalLineInPlaceOfTheFile) {
     }
 }
 
+TEST_F(Store, CopyCutAndCopyAllGiveClipboardText) {
+    const std::string stored = "a@x.com,Ann,,1%2A Main,,,,,,,,,,D\r\n" + line("b@x.com");
+    writeGroup("G", stored);
+    ASSERT_TRUE(store.load("G").ok());
+    std::string clip;
+    ASSERT_TRUE(store.copyRecipient("a@x.com", clip).ok());
+    EXPECT_EQ(clip, "a@x.com,Ann,,1, Main,,,,,,,,,,D\r\n");  // plain form
+    ASSERT_TRUE(store.copyAllRecipients(clip).ok());
+    EXPECT_EQ(clip, stored);  // the file as stored
+    ASSERT_TRUE(store.cutRecipient("a@x.com", clip).ok());
+    EXPECT_EQ(clip, "a@x.com,Ann,,1, Main,,,,,,,,,,D\r\n");
+    EXPECT_EQ(group("G"), line("b@x.com"));
+    EXPECT_EQ(store.copyRecipient("a@x.com", clip).status, StoreStatus::RecipientNotFound);
+}
+
 TEST_F(Store, ModifyOfDisabledRecipientEnablesIt) {
     writeGroup("G", line("a@x.com", "Ann", 'D'));
     ASSERT_TRUE(store.load("G").ok());
