@@ -28,6 +28,8 @@ void settleGroupFolderAtStart();
 
 void addAppCommands(CLI::App& app, int& exitCode);
 void addGroupCommands(CLI::App& app, int& exitCode);
+// The commands that change groups and recipients, on the "groups" subcommand.
+void addGroupStoreCommands(CLI::App& groups, int& exitCode);
 void addDeliveryCommands(CLI::App& app, int& exitCode);
 void addMessageCommands(CLI::App& app, int& exitCode);
 void addSendCommands(CLI::App& app, int& exitCode);

@@ -43,6 +43,7 @@ void settleGroupFolderAtStart() {
 void addGroupCommands(CLI::App& app, int& exitCode) {
     auto* groups = app.add_subcommand("groups", "Recipient groups and group-list files");
     groups->require_subcommand(1);
+    addGroupStoreCommands(*groups, exitCode);
 
     groups->add_subcommand("list", "Print the group names, sorted")->callback([&exitCode] {
         auto p = readyPaths();

@@ -1,5 +1,7 @@
 #include "groups/recipient.h"
 
+#include "common/charset.h"
+
 namespace qm {
 
 namespace {
@@ -28,7 +30,8 @@ std::string formatLine(const Recipient& r, bool plain) {
             // Escaped addresses can hold no comma; the plain form shows them as typed.
             out += plain ? unescapeAddress(f) : f;
         } else {
-            for (char c : f) out += (c == ',') ? kCommaStandIn : c;
+            // A line break would split the line; only the addresses are meant to hold one.
+            for (char c : f) out += (c == ',') ? kCommaStandIn : (c == '\r' || c == '\n') ? ' ' : c;
         }
         out += ',';
     }
@@ -77,14 +80,49 @@ std::string escapeAddress(std::string_view plain) {
     std::string out(plain);
     replaceAll(out, "%", "%2B");
     replaceAll(out, ",", "%2A");
+    // Every "%" typed is "%2B" by now, so these codes cannot be mistaken for typed text and older
+    // files (which never hold them) read as before.
+    replaceAll(out, "\r", "%0D");
+    replaceAll(out, "\n", "%0A");
     return out;
 }
 
 std::string unescapeAddress(std::string_view escaped) {
     std::string out(escaped);
     replaceAll(out, "%2A", ",");
+    replaceAll(out, "%0D", "\r");
+    replaceAll(out, "%0A", "\n");
     replaceAll(out, "%2B", "%");
     return out;
+}
+
+std::string restoreCommas(std::string_view field) {
+    std::string out;
+    out.reserve(field.size());
+    size_t i = 0;
+    while (i < field.size()) {
+        size_t len = utf8SequenceLength(field.substr(i));
+        if (len > 1) {
+            out.append(field.substr(i, len));  // 0xB8 inside "ø" (C3 B8) is a letter, not a comma
+            i += len;
+            continue;
+        }
+        out += field[i] == kCommaStandIn ? ',' : field[i];
+        ++i;
+    }
+    return out;
+}
+
+std::string displayField(const Recipient& r, RecipientField field) {
+    switch (field) {
+        case RecipientField::Address1:
+            return restoreCommas(unescapeAddress(r.address1));
+        case RecipientField::Address2:
+            return restoreCommas(unescapeAddress(r.address2));
+        default:
+            break;
+    }
+    return restoreCommas(*lineFields(r)[static_cast<int>(field)]);
 }
 
 Recipient parseGroupLine(std::string_view line) {

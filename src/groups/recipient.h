@@ -10,7 +10,8 @@
 // well-formed line: a comma in any field that has no escape of its own (a Company typed as
 // "Smith, Jones" for instance) is written as the byte 0xB8, the same stand-in that recipient import
 // uses for commas inside fields, so the line keeps its thirteen separators and old files read as
-// before.
+// before; a line break there is written as a space. Whatever shows or exports a field turns the
+// stand-in back into a comma (restoreCommas, displayField).
 #pragma once
 
 #include <array>
@@ -57,8 +58,32 @@ inline constexpr int kGroupLineFields = 13;
 std::array<const std::string*, kGroupLineFields> lineFields(const Recipient& r);
 std::array<std::string*, kGroupLineFields> lineFields(Recipient& r);
 
+// "%" -> "%2B", "," -> "%2A", CR -> "%0D", LF -> "%0A" (a typed address may span lines).
 std::string escapeAddress(std::string_view plain);
 std::string unescapeAddress(std::string_view escaped);
+
+// A stored field as shown or exported: every 0xB8 that stands alone (not part of a UTF-8 letter
+// such as "ø") turns back into the comma it stands for.
+std::string restoreCommas(std::string_view field);
+
+// The fields by their group-line position.
+enum class RecipientField {
+    Email,
+    Name,
+    Telephone,
+    Address1,
+    Title,
+    Company,
+    Mobile,
+    Fax,
+    Address2,
+    City,
+    State,
+    Zip,
+    Country
+};
+// One field as a user sees it: addresses unescaped, commas restored.
+std::string displayField(const Recipient& r, RecipientField field);
 
 // Takes the line with or without its CR LF.
 Recipient parseGroupLine(std::string_view line);

@@ -67,6 +67,8 @@ TEST(AddressEscape, RoundTripsAndEscapesPercentFirst) {
         {"12, 10% off", "12%2A 10%2B off"},
         {"%2A", "%2B2A"},
         {"a,%,b", "a%2A%2B%2Ab"},
+        {"Flat 2\r\n1 Main St\nTown", "Flat 2%0D%0A1 Main St%0ATown"},
+        {"%0A typed", "%2B0A typed"},
         {"", ""},
     };
     for (const auto& c : cases) {
@@ -99,6 +101,37 @@ TEST(GroupLine, CommaInUnescapedFieldKeepsTheLineWellFormed) {
     EXPECT_EQ(back.company, "Smith\xB8 Jones");
     EXPECT_EQ(back.country, "Korea\xB8 Republic of");
     EXPECT_EQ(back.status, RecipientStatus::Disabled);
+}
+
+TEST(GroupLine, LineBreaksNeverSplitTheStoredLine) {
+    Recipient r;
+    r.email = "a@x.com";
+    r.company = "Smith\r\nJones";
+    r.address1 = escapeAddress("Flat 2\n1 Main St");
+    std::string line = formatStoredLine(r);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    EXPECT_EQ(displayField(parseGroupLine(line), RecipientField::Address1), "Flat 2\n1 Main St");
+}
+
+TEST(DisplayField, CommaStandInTurnsBackButUtf8LettersStay) {
+    struct Case {
+        const char* name;
+        std::string stored, shown;
+    } cases[] = {
+        {"stand-in alone", "Smith\xB8 Jones", "Smith, Jones"},
+        {"o with stroke in UTF-8 (C3 B8)", "S\xC3\xB8ren", "S\xC3\xB8ren"},
+        {"both in one field", "S\xC3\xB8ren\xB8 Jr", "S\xC3\xB8ren, Jr"},
+        {"Windows-1252 letter next to it", "Caf\xE9\xB8 Bar", "Caf\xE9, Bar"},
+        {"no stand-in", "Plain", "Plain"},
+    };
+    for (const auto& c : cases) {
+        Recipient r;
+        r.company = c.stored;
+        EXPECT_EQ(displayField(r, RecipientField::Company), c.shown) << c.name;
+    }
+    Recipient r;
+    r.address2 = escapeAddress("1, Rue") + "\xB8";
+    EXPECT_EQ(displayField(r, RecipientField::Address2), "1, Rue,");
 }
 
 TEST(Recipient, SetStatusReturnsPreviousLetter) {
