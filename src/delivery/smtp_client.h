@@ -16,9 +16,11 @@
 // never an exception; callers decide on the kind, never on the text. A reply with the wrong code
 // is Refused, "%d:%s" with the row text ("550:SMTP server error"); a wrong greeting gives "Server
 // didn't respond."; a failed AUTH LOGIN "Authentication Failed". A time-out, a lost connection or
-// a garbled reply names its stage ("Timed out while sending RCPT TO"). Every protocol failure
-// (anything but a well-formed refusal of MAIL, RCPT, DATA or the end of data) closes the
-// session, with QUIT first when the connection still carries replies. A message is never sent
+// a garbled reply names its stage ("Timed out while sending RCPT TO"). Every protocol failure (a
+// garbled reply, a time-out, a lost connection, a failed connect, a refused RSET) closes the
+// session, with QUIT first when the connection still carries replies; a well-formed refusal of
+// MAIL, RCPT, DATA or the end of data leaves it open for RSET and another try, and an address
+// with a line break is refused before anything is sent. A message is never sent
 // twice: once the end of its data has gone out, only a well-formed 4xx or 5xx reply allows another
 // try (canRetry()); a garbled or odd reply, a time-out or a lost connection there leaves
 // deliveryUncertain() true and a text saying the message may have been delivered. Every server

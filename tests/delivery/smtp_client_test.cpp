@@ -193,7 +193,8 @@ std::vector<Row> protocolRows() {
         {"wrong password gives Authentication Failed",
          greetAndHelo() + kAuthPrelude +
              Script{send("334 VXNlcm5hbWU6\r\n"), expect(user), send("334 UGFzc3dvcmQ6\r\n"),
-                    expect(pass), send("535 5.7.8 bad credentials\r\n")},
+                    expect(pass), send("535 5.7.8 bad credentials\r\n")} +
+             kQuit,
          auth, false, false, "Authentication Failed", SmtpFailure::AuthFailed},
         {"refused recipient stops the list",
          greetAndHelo() +
