@@ -189,7 +189,7 @@ TEST_F(GroupFolder, SettleWaitsForASwitchUnderWay) {
 // The fallback swap, killed at random moments: after each kill the next start leaves exactly the
 // old set or exactly the new one. (The exchange is killed through quillmark-cli in tests/cli.)
 TEST_F(GroupFolder, FallbackSwitchKilledAnywhereLeavesOneWholeSet) {
-    const auto sets = std::array{groupsNamed("Old", 50), groupsNamed("New", 50)};
+    const auto sets = std::array{groupsNamed("Old", 30), groupsNamed("New", 30)};
     const std::array<Tree, 2> trees{treeOfGroups(sets[0], others), treeOfGroups(sets[1], others)};
     plant(folder, trees[0]);
     int current = 0;
