@@ -1,13 +1,15 @@
 // Base64 (RFC 4648 alphabet, "=" padding).
 //
-// base64Encode() writes one unbroken line: the SMTP client uses it for AUTH LOGIN. The MIME builder
-// uses the line form (RFC 2045: 76 characters, each line ending CR LF), either in one call
+// Entry points: base64Encode() writes one unbroken line: the SMTP client uses it for AUTH LOGIN.
+// The MIME builder uses the line form (76 characters, each line ending CR LF), either in one call
 // (appendBase64Lines) or fed piece by piece through Base64LineEncoder, which gives the same bytes
 // however the input is cut, so a file can be encoded while it is read in blocks.
-//
-// None of these fail; output sizes are exact and reserved up front. The inner loop turns 12 input
-// bits into two output characters through one table look-up, which is what makes it faster than
-// OpenSSL's EVP_EncodeBlock (see bench/micro_message.cpp).
+// Failure: none.
+// Limits: output sizes are exact and reserved up front. The inner loop turns 12 input bits into
+// two output characters through one table look-up, which is what makes it faster than OpenSSL's
+// EVP_EncodeBlock (see bench/micro_message.cpp).
+// Threads: pure functions; one Base64LineEncoder per stream.
+// Standard: RFC 4648 (alphabet), RFC 2045 (line form).
 #pragma once
 
 #include <cstddef>

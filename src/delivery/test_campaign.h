@@ -1,11 +1,15 @@
 // The test campaign: the current message sent at once to at most five typed addresses, with the
 // chosen groups and the launch settings ignored.
 //
-// checkTestAddresses() is the rule of the "Test Campaign" screen's Send button: ";", "," and blank
-// end an address; at most 4 separators that end an address (5 when the text ends in ","), so at
-// most five addresses; every non-empty address must pass isEmailAddress(). It returns the fixed
-// text to show, or nothing when the text is accepted. The accepted text then becomes the run's
-// typed list through parseAddressList(), like the main window's recipients field.
+// Entry points: checkTestAddresses() is the rule of the "Test Campaign" screen's Send button: ";",
+// "," and blank end an address; at most 4 separators that end an address (5 when the text ends in
+// ","), so at most five addresses; every non-empty address must pass isEmailAddress(). The
+// accepted text then becomes the run's typed list through parseAddressList(), like the main
+// window's recipients field.
+// Failure: the fixed text to show, or nothing when the text is accepted.
+// Limits: five addresses.
+// Threads: pure function.
+// Standard: none.
 #pragma once
 
 #include <optional>

@@ -1,16 +1,19 @@
 // The one address rule of the system, the search for addresses in free text, the character rules
 // of the recipient fields, and the parse of the typed recipient box.
 //
-// isEmailAddress() is a whole-text match of kAddressPattern (Boost.Regex, Perl syntax, case
-// sensitive). findEmailAddresses() returns what repeated left-to-right regex searches return, but
-// runs the regex only around each "@": every address holds exactly one "@", so text without one is
-// skipped at memchr speed and hostile input (megabytes of letters and dots) stays linear. A regex
-// complexity error is caught and counts as "no match"; it never escapes.
-//
+// Entry points: isEmailAddress() is a whole-text match of kAddressPattern (Boost.Regex, Perl
+// syntax, case sensitive). findEmailAddresses() and forEachEmailAddress() return what repeated
+// left-to-right regex searches return, but run the regex only around each "@": every address holds
+// exactly one "@", so text without one is skipped at memchr speed and hostile input (megabytes of
+// letters and dots) stays linear. violatesRule() checks a field against its character rule.
 // parseAddressList() rebuilds the main window's address list from the box text: ";" and ","
 // separate entries, invalid tokens are dropped silently, duplicates are dropped ignoring letter
-// case, the list holds at most 100,000 addresses and shows them newest first. Its message, when
-// not empty, is a fixed text for the caller to show.
+// case, and the list shows them newest first.
+// Failure: a regex complexity error is caught and counts as "no match"; it never escapes.
+// parseAddressList()'s message, when not empty, is a fixed text for the caller to show.
+// Limits: at most 100,000 typed addresses.
+// Threads: pure functions.
+// Standard: the system's own address pattern, not RFC 5322.
 #pragma once
 
 #include <cstddef>

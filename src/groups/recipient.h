@@ -5,13 +5,17 @@
 // Country/Region), each followed by a comma, then one status letter ("E", "D", "U").
 // Address 1 and 2 are held escaped ("%" -> "%2B", then "," -> "%2A") in memory and on disk.
 //
-// parseGroupLine() never fails: whatever text it gets, it returns a record (missing fields are
-// empty, an unknown or missing status letter reads as Enabled). formatStoredLine() always writes a
-// well-formed line: a comma in any field that has no escape of its own (a Company typed as
-// "Smith, Jones" for instance) is written as the byte 0xB8, the same stand-in that recipient import
-// uses for commas inside fields, so the line keeps its thirteen separators and old files read as
-// before; a line break there is written as a space. Whatever shows or exports a field turns the
-// stand-in back into a comma (restoreCommas, displayField).
+// Entry points: parseGroupLine(), formatStoredLine(), restoreCommas(), displayField().
+// Failure: parseGroupLine() never fails: whatever text it gets, it returns a record (missing fields
+// are empty, an unknown or missing status letter reads as Enabled). formatStoredLine() always
+// writes a well-formed line: a comma in any field that has no escape of its own (a Company typed
+// as "Smith, Jones" for instance) is written as the byte 0xB8, the same stand-in that recipient
+// import uses for commas inside fields, so the line keeps its thirteen separators and old files
+// read as before; a line break there is written as a space. Whatever shows or exports a field
+// turns the stand-in back into a comma (restoreCommas, displayField).
+// Limits: none beyond the line's length.
+// Threads: pure functions.
+// Standard: none (the system's own line format).
 #pragma once
 
 #include <array>

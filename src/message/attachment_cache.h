@@ -1,15 +1,16 @@
 // Base64 text of attachment files, encoded once per run and shared by every recipient's message.
 //
-// encodedLines() gives a file's content in MIME base64 lines (76 characters, each line ending
-// CR LF), or null when the file cannot be opened, is not a regular file, or is larger than
-// kMaxEncodedFileBytes. An entry is keyed by path and remembers the size and modification time it
-// was made from: a file changed since is encoded afresh and replaces the old entry, so the cache
-// holds at most one text per path. The file is read in blocks and never held whole beside its
+// Entry points: encodedLines() gives a file's content in MIME base64 lines (76 characters, each
+// line ending CR LF). An entry is keyed by path and remembers the size and modification time it
+// was made from: a file changed since is encoded afresh and replaces the old entry.
+// Failure: null when the file cannot be opened, is not a regular file, or is larger than
+// kMaxEncodedFileBytes.
+// Limits: at most one text per path; the file is read in blocks and never held whole beside its
 // encoding.
-//
-// Thread-safe: the lock covers only the look-up and the insertion. Two threads that miss on the
-// same file at the same moment may both encode it; the first insertion wins and both get equal
-// text.
+// Threads: thread-safe; the lock covers only the look-up and the insertion. Two threads that miss
+// on the same file at the same moment may both encode it; the first insertion wins and both get
+// equal text.
+// Standard: RFC 2045 base64 lines.
 #pragma once
 
 #include <atomic>

@@ -1,14 +1,16 @@
 // Dynamic variables: the thirteen tokens ("[**USER**]" ...) that a campaign body may hold, and
 // personalise(), which replaces them for one recipient.
 //
-// Tokens are replaced in table order (0 to 12), each step working on the result of the step before,
-// so a value holding a later token has that token replaced too. The values come from a Recipient
-// (addresses unescaped) or, for a bare address, only "[**EMAIL**]" has one and every other token is
-// removed. Matching is exact (upper case, no blanks inside).
-//
-// Limit: because values may hold later tokens, a hostile group file could make each step multiply
+// Entry points: personalise(). Tokens are replaced in table order (0 to 12), each step working on
+// the result of the step before, so a value holding a later token has that token replaced too. The
+// values come from a Recipient (addresses unescaped) or, for a bare address, only "[**EMAIL**]" has
+// one and every other token is removed. Matching is exact (upper case, no blanks inside).
+// Failure: none.
+// Limits: because values may hold later tokens, a hostile group file could make each step multiply
 // the text; a step whose result would pass kMaxPersonalisedBytes removes its token instead of
-// inserting the value. Never fails.
+// inserting the value.
+// Threads: pure functions.
+// Standard: none.
 #pragma once
 
 #include <array>

@@ -1,8 +1,8 @@
 // The MIME message of one recipient: header block and body, the text that follows SMTP DATA.
 //
-// Fill a MimeMessage (sender, subject, recipients, parts; fillMimeMessage() in
-// message/fill_message.h does it the way the send engine needs), then build(). headerBlock and body
-// are then the results; the SMTP client sends headerBlock unchanged and body after its
+// Entry points: fill a MimeMessage (sender, subject, recipients, parts; fillMimeMessage() in
+// message/fill_message.h does it the way the send engine needs), then build(). headerBlock and
+// body are then the results; the SMTP client sends headerBlock unchanged and body after its
 // transparency step (common/smtp_transparency.h).
 //
 // Three shapes come out: plain text alone; plain text first under a multipart/mixed with one part
@@ -15,10 +15,13 @@
 // bytes and a run encodes each attachment once. Unset, build() reads the system clock, makes a
 // random Message-ID on the sender's domain, and encodes files itself.
 //
-// Concurrency: filling needs no lock. The send engine calls build() holding mimeBuildLock(), the
+// Failure: none; the builder reports no errors.
+// Limits: header lines stay within 998 octets (Content-IDs included, mime_part.h).
+// Threads: filling needs no lock. The send engine calls build() holding mimeBuildLock(), the
 // process-wide build lock; nothing in build() depends on it (the boundary depth is passed down the
 // recursion, the handler table is constant), and with a warm cache a build is a few copies of
-// already-encoded text. The builder reports no errors.
+// already-encoded text.
+// Standard: RFC 5322, RFC 2045-2047, RFC 2387 (related), RFC 2392 (cid:).
 #pragma once
 
 #include <functional>
