@@ -1,5 +1,7 @@
 // quillmark-cli: the core of Quillmark from a terminal, for scripts, cron and servers.
 //
+// Entry points: main(), which registers every subsystem's commands (cli/commands.h).
+//
 // Failure: every command but "address" works on this user's settings and folders; without a home
 // folder to put them in, the command stops before it starts, with the reason and exit code 1.
 #include <cstdio>
