@@ -2,16 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <optional>
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
@@ -141,12 +140,14 @@ Loaded load(const std::string& path) {
         return failed(std::strerror(errno));
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         int err = errno;
         ::close(fd);
-        return failed(S_ISDIR(st.st_mode) ? "it is a folder"
-                      : err != 0          ? std::strerror(err)
-                                          : "it is not a regular file");
+        return failed(std::strerror(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return failed(S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
     }
     std::string text;
     text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(st.st_size, kMaxSettingsFile)));

@@ -1,13 +1,16 @@
-// Quillmark, the desktop program. Start-up runs in a fixed order: command line, program name,
-// folders, the running-copy marker, the dialog colours, the tutorial reminder, the core objects
-// (app/desktop_core.h), then the main window, shown maximised and painted at once.
+// Quillmark, the desktop program.
 //
-// Without a home folder for the settings and the program folder, start-up shows the reason in the
-// program's message box and ends with exit code 1 before any file is touched.
+// Entry points: main(). Start-up runs in a fixed order: command line, program name, folders (a
+// group-list open killed half way is settled first), the running-copy marker, the dialog colours,
+// the tutorial reminder, the core objects (app/desktop_core.h), then the main window, shown
+// maximised and painted at once. QUILLMARK_BENCH_EXIT_AFTER_PAINT=1 makes the program print "first
+// paint: N ms" (N counted from main()) when the main window is first painted, then close the window
+// as File > Exit does; the start-up benchmark (bench/startup.cpp) and a smoke test use it.
 //
-// QUILLMARK_BENCH_EXIT_AFTER_PAINT=1 makes the program print "first paint: N ms" (N counted from
-// main()) when the main window is first painted, then close the window as File > Exit does; the
-// start-up benchmark (bench/startup.cpp) and a smoke test use it.
+// Failure: without a home folder for the settings and the program folder, start-up shows the
+// reason in the program's message box and ends with exit code 1 before any file is touched.
+//
+// Threads: the window's thread only; the core's threads are started by the screens.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
