@@ -10,7 +10,10 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <optional>
 #include <string_view>
+
+#include "config/paths.h"
 
 namespace qm::cli {
 
@@ -20,6 +23,8 @@ inline constexpr int kExitUsage = 2;
 
 // Prints `message` on stderr and returns kExitFailure.
 int fail(std::string_view message);
+// The folders in use with every one in place, or nullopt after printing why not.
+std::optional<Paths> readyPaths();
 
 // Finishes or undoes a group-list open that a killed process left half done
 // (groups/group_folder.h), before any command looks at the groups; a sibling folder it cannot clear

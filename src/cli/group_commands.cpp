@@ -19,9 +19,6 @@
 
 namespace qm::cli {
 
-namespace {
-
-// Paths with every folder in place, or nullopt after printing why not.
 std::optional<Paths> readyPaths() {
     Paths p = Paths::current(SettingsStore::open());
     std::string error;
@@ -31,8 +28,6 @@ std::optional<Paths> readyPaths() {
     }
     return p;
 }
-
-}  // namespace
 
 void settleGroupFolderAtStart() {
     std::string error;

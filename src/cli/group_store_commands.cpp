@@ -19,13 +19,9 @@ namespace {
 
 // A store over the program folder in use, or nullopt after printing why there is none.
 std::optional<GroupStore> openStore() {
-    Paths paths = Paths::current(SettingsStore::open());
-    std::string error;
-    if (!paths.ensureFolders(&error)) {
-        fail(error);
-        return std::nullopt;
-    }
-    return GroupStore(std::move(paths));
+    auto paths = readyPaths();
+    if (!paths) return std::nullopt;
+    return GroupStore(std::move(*paths));
 }
 
 // Prints the notices of `r` on stderr and turns it into an exit code.
