@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (lines != 7) std::abort();  // From, To, Date, Message-ID, Subject, X-Mailer, MIME-Version
     if (html) {
-        std::size_t at = msg.body.find("\r\nContent-ID: <");
+        // The inline part is the last one; the HTML text before it may spell the header too.
+        std::size_t at = msg.body.rfind("\r\nContent-ID: <");
         if (at == std::string::npos) std::abort();
         at += 15;
         std::size_t end = msg.body.find(">\r\n", at);
