@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/file_util.h"
+#include "common/text.h"
 
 namespace qm {
 
@@ -64,19 +65,6 @@ int lookupName(const NamedNumber* table, std::size_t count, std::string_view nam
     for (std::size_t i = 0; i < count; ++i)
         if (table[i].name == name) return table[i].number;
     return -1;
-}
-
-std::string trim(std::string_view s) {
-    std::size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    std::size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 // "a.b.c.d" with four decimal octets, nothing else.
@@ -278,7 +266,7 @@ std::vector<std::string> splitDnsList(std::string_view text) {
     while (pos <= text.size()) {
         std::size_t end = text.find(sep, pos);
         if (end == std::string_view::npos) end = text.size();
-        std::string piece = trim(text.substr(pos, end - pos));
+        std::string piece(trimWhite(text.substr(pos, end - pos)));
         if (!piece.empty()) out.push_back(std::move(piece));
         pos = end + 1;
     }
@@ -333,7 +321,7 @@ const std::vector<std::string>& DnsResolver::searchDomains() {
 }
 
 void DnsResolver::addSearchDomain(std::string domain) {
-    domain = lower(trim(domain));
+    domain = lowerAscii(trimWhite(domain));
     while (!domain.empty() && domain.back() == '.') domain.pop_back();
     if (domain.empty()) return;
     bool known = false;
