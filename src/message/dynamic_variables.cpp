@@ -1,5 +1,7 @@
 #include "message/dynamic_variables.h"
 
+#include <iterator>
+
 namespace qm {
 
 namespace {
@@ -37,36 +39,17 @@ std::string substitute(std::string_view body, ValueOf valueOf) {
 }  // namespace
 
 std::string variableValue(std::size_t index, const Recipient& r) {
-    switch (index) {
-        case 0:
-            return r.name;
-        case 1:
-            return r.title;
-        case 2:
-            return r.company;
-        case 3:
-            return unescapeAddress(r.address1);
-        case 4:
-            return unescapeAddress(r.address2);
-        case 5:
-            return r.city;
-        case 6:
-            return r.state;
-        case 7:
-            return r.zip;
-        case 8:
-            return r.country;
-        case 9:
-            return r.email;
-        case 10:
-            return r.telephone;
-        case 11:
-            return r.mobile;
-        case 12:
-            return r.fax;
-        default:
-            return {};
-    }
+    // Values read as a user typed them: addresses unescaped and the comma stand-in of Company,
+    // City, State and Country turned back into a comma, so no message carries the stand-in byte.
+    // The address is used as stored: it is where the message goes.
+    using F = RecipientField;
+    static constexpr F kFields[] = {F::Name,      F::Title,  F::Company, F::Address1, F::Address2,
+                                    F::City,      F::State,  F::Zip,     F::Country,  F::Email,
+                                    F::Telephone, F::Mobile, F::Fax};
+    static_assert(std::size(kFields) == kDynamicVariables.size());
+    if (index >= std::size(kFields)) return {};
+    if (kFields[index] == F::Email) return r.email;
+    return displayField(r, kFields[index]);
 }
 
 std::string personalise(std::string_view body, const Recipient& r) {

@@ -192,6 +192,9 @@ TEST(Personalise, Cases) {
     r.city = "Oslo";
     r.state = "[**USER**]";
     r.address1 = escapeAddress("12, Main St 10%");
+    r.country = "Korea\xB8 Republic of";
+    r.zip = "0150";
+    r.fax = "Bj\xC3\xB8rn";
     struct {
         const char* name;
         std::string body, want;
@@ -203,6 +206,9 @@ TEST(Personalise, Cases) {
         {"addresses unescaped", "[**ADDRESS1**]", "12, Main St 10%"},
         {"a later token inside a value is replaced", "[**COMPANY**]", "Acme Oslo"},
         {"an earlier token inside a value stays", "[**STATE**]", "[**USER**]"},
+        {"the comma stand-in is sent as a comma", "[**COUNTRY**]|[**ZIPCODE**]",
+         "Korea, Republic of|0150"},
+        {"a UTF-8 letter holding the stand-in byte stays", "[**FAX**]", "Bj\xC3\xB8rn"},
     };
     for (const auto& c : cases) EXPECT_EQ(personalise(c.body, r), c.want) << c.name;
     EXPECT_EQ(personalise("Hi [**USER**] <[**EMAIL**]>", "carol@x.com"), "Hi  <carol@x.com>");
