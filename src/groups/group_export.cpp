@@ -103,6 +103,13 @@ std::string_view separatorText(ExportSeparator separator) {
     return "^";
 }
 
+std::string exportFileName(std::string_view typed, bool csv) {
+    const std::string_view extension = csv ? ".csv" : ".txt";
+    std::string name(typed);
+    if (!endsWith(name, extension)) name += extension;
+    return name;
+}
+
 std::string buildExportText(const std::vector<Recipient>& rows, ExportMode mode,
                             ExportSeparator separator, bool csvHeader) {
     const std::string_view sep = separatorText(separator);

@@ -35,6 +35,10 @@ inline constexpr std::string_view kMsgExportedVCard =
 inline constexpr std::string_view kMsgExportNoFile = "Please enter a filename to save data.";
 
 std::string_view separatorText(ExportSeparator separator);
+// The name a save dialog gives: ".csv" (csv) or ".txt" appended unless the typed name already
+// ends in it (exact case), so "list.csv" chosen as a text file becomes "list.csv.txt".
+std::string exportFileName(std::string_view typed, bool csv);
+
 // The header is written when `csvHeader` (the output path ends in "csv", exact case).
 std::string buildExportText(const std::vector<Recipient>& rows, ExportMode mode,
                             ExportSeparator separator, bool csvHeader);

@@ -435,11 +435,28 @@ StoreResult GroupStore::rewriteMatching(const Recipient& old, const Recipient* r
     return {};
 }
 
-StoreResult GroupStore::addRecipient(const Recipient& record) {
+StoreResult GroupStore::checkAdd() const {
     if (!name_)
         return fail(StoreStatus::NoGroupSelected, "Please select a group to add recipient.");
     if (!fullyLoaded_)
         return fail(StoreStatus::NotFullyLoaded, "Sorry, cannot add as group is not fully loaded.");
+    if (rows_.size() >= kMaxGroupRecipients)
+        return fail(StoreStatus::LimitReached,
+                    "You cannot add more than 32,000 emails to a group.");
+    return {};
+}
+
+StoreResult GroupStore::checkExport() const {
+    if (!name_) return fail(StoreStatus::NoGroupSelected, "Please select a group to export.");
+    if (!fullyLoaded_)
+        return fail(StoreStatus::NotFullyLoaded,
+                    "Sorry, cannot export as group is not fully loaded.");
+    return {};
+}
+
+StoreResult GroupStore::addRecipient(const Recipient& record) {
+    if (auto check = checkAdd(); !check.ok() && check.status != StoreStatus::LimitReached)
+        return check;
     GroupLock lock(paths_, *name_);
     if (!lock.held()) return fail(StoreStatus::WriteFailed, kMsgLockFailed);
     if (auto s = syncWithFile(); !s.ok()) return s;
@@ -517,18 +534,24 @@ StoreResult GroupStore::removeAllRecipients() {
     return {};
 }
 
-StoreResult GroupStore::copyRecipient(std::string_view email, std::string& clipboard) const {
+StoreResult GroupStore::copyRecipient(std::string_view email, std::string& clipboard,
+                                      std::string* stored) const {
     const Recipient* r = recipient(email);
     if (!r) return fail(StoreStatus::RecipientNotFound, kMsgNotFound);
     clipboard = recipientClipboardText(*r);
+    if (stored) *stored = formatStoredLine(*r) + "\r\n";
     return {};
 }
 
-StoreResult GroupStore::cutRecipient(std::string_view email, std::string& clipboard) {
-    std::string text;
-    if (auto r = copyRecipient(email, text); !r.ok()) return r;
+StoreResult GroupStore::cutRecipient(std::string_view email, std::string& clipboard,
+                                     std::string* stored) {
+    std::string text, storedText;
+    if (auto r = copyRecipient(email, text, &storedText); !r.ok()) return r;
     StoreResult r = deleteRecipient(email);
-    if (r.ok()) clipboard = std::move(text);
+    if (r.ok()) {
+        clipboard = std::move(text);
+        if (stored) *stored = std::move(storedText);
+    }
     return r;
 }
 

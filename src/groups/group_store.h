@@ -135,14 +135,21 @@ class GroupStore {
     std::uint64_t revision() const { return revision_; }
 
     // ---- Recipients of the loaded group, found by e-mail (exact case).
+    // Whether add may start (group chosen, fully loaded, below the limit): the window asks before
+    // it opens the entry dialog, so a full or partly loaded group refuses at once.
+    StoreResult checkAdd() const;
     StoreResult addRecipient(const Recipient& record);
     StoreResult modifyRecipient(std::string_view email, const Recipient& record);
     StoreResult setRecipientStatus(std::string_view email, RecipientStatus status);
     StoreResult deleteRecipient(std::string_view email);
     StoreResult removeAllRecipients();
-    // Plain line and CR LF of one recipient.
-    StoreResult copyRecipient(std::string_view email, std::string& clipboard) const;
-    StoreResult cutRecipient(std::string_view email, std::string& clipboard);
+    // Plain line and CR LF of one recipient; `stored` (if given) gets its stored line and CR LF,
+    // which pastes back field for field even when an address holds a comma (the plain line would
+    // split there).
+    StoreResult copyRecipient(std::string_view email, std::string& clipboard,
+                              std::string* stored = nullptr) const;
+    StoreResult cutRecipient(std::string_view email, std::string& clipboard,
+                             std::string* stored = nullptr);
     // The group file as stored.
     StoreResult copyAllRecipients(std::string& clipboard) const;
     struct PasteCounts {
@@ -150,6 +157,9 @@ class GroupStore {
         std::size_t dropped = 0;
     };
     StoreResult paste(std::string_view clipboard, PasteCounts* counts = nullptr);
+
+    // Whether the loaded rows are the whole group, so that an export writes all of it.
+    StoreResult checkExport() const;
 
     // Row indices of the matches, in row order.
     StoreResult find(FindField field, FindOperator op, std::string_view expression,

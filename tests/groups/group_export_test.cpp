@@ -74,6 +74,20 @@ TEST(Export, HeaderOnlyForCsvInExactCase) {
     }
 }
 
+TEST(Export, SaveDialogNamesGetTheFiltersExtensionOnce) {
+    struct Case {
+        const char* typed;
+        bool csv;
+        const char* want;
+    } cases[] = {
+        {"list", false, "list.txt"},         {"list.txt", false, "list.txt"},
+        {"list.csv", false, "list.csv.txt"},  // no header then
+        {"list", true, "list.csv"},          {"list.csv", true, "list.csv"},
+        {"list.CSV", true, "list.CSV.csv"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(exportFileName(c.typed, c.csv), c.want) << c.typed;
+}
+
 TEST(Export, FailuresAreReportedNeverAnnounced) {
     test::TempDir dir;
     struct Case {

@@ -143,10 +143,14 @@ TEST_F(Store, CopyCutAndCopyAllGiveClipboardText) {
     EXPECT_EQ(clip, "a@x.com,Ann,,1, Main,,,,,,,,,,D\r\n");  // plain form
     ASSERT_TRUE(store.copyAllRecipients(clip).ok());
     EXPECT_EQ(clip, stored);  // the file as stored
-    ASSERT_TRUE(store.cutRecipient("a@x.com", clip).ok());
+    std::string storedLine;
+    ASSERT_TRUE(store.cutRecipient("a@x.com", clip, &storedLine).ok());
     EXPECT_EQ(clip, "a@x.com,Ann,,1, Main,,,,,,,,,,D\r\n");
+    EXPECT_EQ(storedLine, "a@x.com,Ann,,1%2A Main,,,,,,,,,,D\r\n") << "pastes back whole";
     EXPECT_EQ(group("G"), line("b@x.com"));
     EXPECT_EQ(store.copyRecipient("a@x.com", clip).status, StoreStatus::RecipientNotFound);
+    ASSERT_TRUE(store.paste(storedLine).ok());
+    EXPECT_EQ(group("G"), line("b@x.com") + "a@x.com,Ann,,1%2A Main,,,,,,,,,,D\r\n");
 }
 
 TEST_F(Store, ModifyOfDisabledRecipientEnablesIt) {
@@ -223,6 +227,7 @@ TEST_F(Store, LimitOf32000OnLoadAddAndPaste) {
     ASSERT_TRUE(r.ok());
     EXPECT_TRUE(r.notices.empty()) << "exactly 32,000 lines are no overflow";
     EXPECT_EQ(store.rows().size(), kMaxGroupRecipients);
+    EXPECT_EQ(store.checkAdd().status, StoreStatus::LimitReached) << "refused before the dialog";
     EXPECT_EQ(store.addRecipient(entry("new@x.com")).message,
               "You cannot add more than 32,000 emails to a group.");
     GroupStore::PasteCounts counts;
@@ -287,6 +292,8 @@ TEST_F(Store, StoppedLoadRefusesAddModifyPaste) {
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, 2000u);
     EXPECT_EQ(store.statusLine(), "\tLoading stopped for group: Big");
+    EXPECT_EQ(store.checkAdd().status, StoreStatus::NotFullyLoaded);
+    EXPECT_EQ(store.checkExport().status, StoreStatus::NotFullyLoaded) << "a part is no export";
     EXPECT_EQ(store.addRecipient(entry("n@x.com")).message,
               "Sorry, cannot add as group is not fully loaded.");
     EXPECT_EQ(store.modifyRecipient("u0@x.com", entry("n@x.com")).message,
@@ -301,6 +308,8 @@ TEST_F(Store, StoppedLoadRefusesAddModifyPaste) {
     EXPECT_EQ(std::count(big.begin(), big.end(), '\n'), 2000);
 
     ASSERT_TRUE(store.load("Big").ok());  // a full load lifts the refusals
+    EXPECT_TRUE(store.checkAdd().ok());
+    EXPECT_TRUE(store.checkExport().ok());
     EXPECT_TRUE(store.addRecipient(entry("n@x.com")).ok());
 }
 
