@@ -102,8 +102,7 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     test::FreshProfile profile;
     DesktopCore core;
     ui::MainWindow window(core);
-    for (Command c : {Command::ImportAddresses, Command::SpamCheck, Command::GroupManagement,
-                      Command::SchedulerStatus, Command::TemplateWizard, Command::GetUnsubscribers,
+    for (Command c : {Command::ImportAddresses, Command::SpamCheck, Command::SchedulerStatus, Command::TemplateWizard, Command::GetUnsubscribers,
                       Command::GetSubscribers}) {
         QAction* a = window.action(c);
         ASSERT_TRUE(a) << static_cast<int>(c);

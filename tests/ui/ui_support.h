@@ -25,9 +25,17 @@ class RecordedBoxes : public ui::MessageBoxes {
         if (!answers.empty()) answers.pop_front();
         return yes;
     }
+    // Three-way questions are recorded with the others; unanswered ones are cancelled.
+    ui::Answer askYesNoCancel(QWidget*, const QString& text) override {
+        asked.append(text);
+        ui::Answer a = choices.empty() ? ui::Answer::Cancel : choices.front();
+        if (!choices.empty()) choices.pop_front();
+        return a;
+    }
     QStringList shown;
     QStringList asked;
     std::deque<bool> answers;
+    std::deque<ui::Answer> choices;
 };
 
 // Points QUILLMARK_HOME and QUILLMARK_CONFIG into a fresh folder for the life of the object.

@@ -38,6 +38,7 @@
 #include "delivery/ui/stopping_threads_dialog.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/address.h"
+#include "groups/ui/group_window.h"
 #include "message/html_tools.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_page_dialog.h"
@@ -113,7 +114,7 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
         {C::SpamCheck, Menu::Tools, "Spam Check", "", "Check Mail for Spam",
          S::SP_MessageBoxWarning, nullptr},
         {C::GroupManagement, Menu::Tools, "Group Management", "Ctrl+G", "Launch Group Manager",
-         S::SP_DirHomeIcon, nullptr},
+         S::SP_DirHomeIcon, &W::groupManagement},
         {C::TestCampaign, Menu::Tools, "Test Campaign", "", "", none, &W::testCampaign},
         {C::DeliveryReport, Menu::Tools, "Mail Delivery Report...", "Ctrl+D",
          "Mail Delivery Report", S::SP_FileDialogDetailedView, &W::showDeliveryReport},
@@ -441,6 +442,11 @@ void MainWindow::testCampaign() {
         return;
     }
     prepareRun(addresses);
+}
+
+void MainWindow::groupManagement() {
+    GroupWindow window(core_.paths, this);
+    window.exec();
 }
 
 void MainWindow::showDeliveryReport() {

@@ -98,6 +98,7 @@ class MainWindow : public QMainWindow, public RunHost {
     void chooseAttachments();
     void testCampaign();
     void showDeliveryReport();
+    void groupManagement();
     void insertWebpage();
     void createHtmlPage();
     void removeWebPage();

@@ -6,6 +6,18 @@
 
 namespace qm::ui {
 
+Answer MessageBoxes::askYesNoCancel(QWidget* parent, const QString& text) {
+    switch (QMessageBox::question(parent, "Quillmark", text,
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        default:
+            return Answer::Cancel;
+    }
+}
+
 namespace {
 
 class RealBoxes : public MessageBoxes {
@@ -42,6 +54,10 @@ void inform(QWidget* parent, std::string_view coreText) {
 
 bool ask(QWidget* parent, const QString& text) {
     return messageBoxes().ask(parent, text);
+}
+
+Answer askYesNoCancel(QWidget* parent, const QString& text) {
+    return messageBoxes().askYesNoCancel(parent, text);
 }
 
 }  // namespace qm::ui

@@ -10,12 +10,16 @@ class QWidget;
 
 namespace qm::ui {
 
+enum class Answer { Yes, No, Cancel };
+
 class MessageBoxes {
   public:
     virtual ~MessageBoxes() = default;
     virtual void inform(QWidget* parent, const QString& text) = 0;
     // True for "Yes".
     virtual bool ask(QWidget* parent, const QString& text) = 0;
+    // "Yes", "No" and "Cancel"; the real box unless overridden.
+    virtual Answer askYesNoCancel(QWidget* parent, const QString& text);
 };
 
 MessageBoxes& messageBoxes();
@@ -25,5 +29,6 @@ void setMessageBoxes(MessageBoxes* boxes);
 void inform(QWidget* parent, const QString& text);
 void inform(QWidget* parent, std::string_view coreText);
 bool ask(QWidget* parent, const QString& text);
+Answer askYesNoCancel(QWidget* parent, const QString& text);
 
 }  // namespace qm::ui

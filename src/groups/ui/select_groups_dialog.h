@@ -1,16 +1,16 @@
 // "Select Groups": every group with a check box; the selection is the text of the chosen names,
-// each followed by ";", as the main window's groups field holds it.
+// each followed by ";", as the main window's groups field holds it. "Group Management" opens the
+// group window; when it closes, the selection is emptied (its groups may be gone or renamed) and
+// the list read again.
 #pragma once
 
 #include <QDialog>
 #include <string>
 
+#include "config/paths.h"
+
 class QListWidget;
 class QPushButton;
-
-namespace qm {
-class Paths;
-}
 
 namespace qm::ui {
 
@@ -24,6 +24,10 @@ class SelectGroupsDialog : public QDialog {
     QPushButton* groupManagementButton() const { return manage_; }
 
   private:
+    void fillList();
+    void openGroupManagement();
+
+    Paths paths_;
     QListWidget* list_;
     QPushButton* manage_;
     std::string selection_;
