@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/file_util.h"
@@ -57,10 +57,9 @@ bool writeFileAtomic(const std::string& path, std::string_view content, std::str
         ::unlink(tmp.c_str());
         return fail(error, "cannot close", path, err);
     }
-    const int renamed =
-        options.noReplace
-            ? ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE)
-            : ::rename(tmp.c_str(), path.c_str());
+    const int renamed = options.noReplace ? ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD,
+                                                        path.c_str(), RENAME_NOREPLACE)
+                                          : ::rename(tmp.c_str(), path.c_str());
     if (renamed != 0) {
         int err = errno;
         ::unlink(tmp.c_str());

@@ -57,8 +57,7 @@ bool writeNewGroup(const Paths& paths, GroupNamer& namer, std::string_view conte
     for (int tries = 0; tries < kMaxNameTries; ++tries) {
         std::unordered_set<std::string> existing;
         for (const auto& g : listGroups(paths)) existing.insert(lowerAscii(g));
-        name = namer.next(
-            [&](std::string_view n) { return existing.count(lowerAscii(n)) != 0; });
+        name = namer.next([&](std::string_view n) { return existing.count(lowerAscii(n)) != 0; });
         if (name.empty()) break;
         GroupLock lock(paths, name);
         if (!lock.held()) return failWith("Failed to write group " + name + ": cannot lock it.");

@@ -96,8 +96,7 @@ bool RecipientImport::flushGroup(const std::string& source) {
     if (!writeNewGroup(paths_, namer_, groupText_, name, &error)) {
         result_.status = ImportStatus::Failed;
         result_.message = error;
-        if (!result_.groups.empty())
-            result_.message += "\nThe groups made before it were written.";
+        if (!result_.groups.empty()) result_.message += "\nThe groups made before it were written.";
         return false;
     }
     result_.groups.push_back(ImportedGroup{name, groupCount_, source});
@@ -173,8 +172,9 @@ RecipientImport::Step RecipientImport::walk(const std::string& folder,
         result_.unreadFiles.push_back(folder + ": " + ec.message());
         return Step::Next;
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename() < b.path().filename();
+    });
     for (const auto& entry : entries) {
         if (!running.load(std::memory_order_relaxed)) return Step::Stop;
         std::string name = entry.path().filename().string();

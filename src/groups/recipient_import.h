@@ -68,7 +68,8 @@ struct ImportItem {
 // Calls `each(item)` for every candidate of `text` (a file at `path`, whose suffix chooses the
 // delimiter for CSV), in order, until it returns false. Returns false when stopped that way.
 bool splitImportItems(std::string_view text, std::string_view path, ImportContent content,
-                      ImportDelimiter delimiter, const std::function<bool(const ImportItem&)>& each);
+                      ImportDelimiter delimiter,
+                      const std::function<bool(const ImportItem&)>& each);
 
 struct ImportedGroup {
     std::string name;

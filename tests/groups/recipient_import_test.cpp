@@ -31,7 +31,8 @@ class Import : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(paths.ensureFolders()); }
 
     ImportResult run(ImportOptions options) {
-        RecipientImport import(paths, std::move(options), [] { return kNow; }, 7);
+        RecipientImport import(
+            paths, std::move(options), [] { return kNow; }, 7);
         return import.run(running);
     }
     ImportResult runFile(std::string_view name, std::string_view content,
@@ -72,19 +73,42 @@ TEST(ImportItems, DelimiterRules) {
     using C = ImportContent;
     using D = ImportDelimiter;
     const Case cases[] = {
-        {"lines, CR LF and bare LF", "a.txt", C::EmailsOnly, D::Enter, "a@x.com\r\n b@x.com \nc",
+        {"lines, CR LF and bare LF",
+         "a.txt",
+         C::EmailsOnly,
+         D::Enter,
+         "a@x.com\r\n b@x.com \nc",
          {{"a@x.com", ""}, {"b@x.com", ""}, {"c", ""}}},
-        {"comma keeps line breaks inside an item", "a.txt", C::EmailsOnly, D::Comma,
-         "a@x.com,b@x.com\r\nc@x.com", {{"a@x.com", ""}, {"b@x.com\r\nc@x.com", ""}}},
-        {"a csv splits at line breaks whatever the delimiter", "a.csv", C::EmailsOnly,
-         D::Semicolon, "a@x.com;b@x.com\r\nc@x.com", {{"a@x.com;b@x.com", ""}, {"c@x.com", ""}}},
-        {"names: second field, quotes gone, rest of the line ignored", "a.txt",
-         C::EmailsAndName, D::Comma, "Ann,\"ann@x.com\",ignored\r\nno delimiter\r\nBob ,bob@x.com",
+        {"comma keeps line breaks inside an item",
+         "a.txt",
+         C::EmailsOnly,
+         D::Comma,
+         "a@x.com,b@x.com\r\nc@x.com",
+         {{"a@x.com", ""}, {"b@x.com\r\nc@x.com", ""}}},
+        {"a csv splits at line breaks whatever the delimiter",
+         "a.csv",
+         C::EmailsOnly,
+         D::Semicolon,
+         "a@x.com;b@x.com\r\nc@x.com",
+         {{"a@x.com;b@x.com", ""}, {"c@x.com", ""}}},
+        {"names: second field, quotes gone, rest of the line ignored",
+         "a.txt",
+         C::EmailsAndName,
+         D::Comma,
+         "Ann,\"ann@x.com\",ignored\r\nno delimiter\r\nBob ,bob@x.com",
          {{"ann@x.com", "Ann"}, {"bob@x.com", "Bob"}}},
-        {"names with semicolons keep a comma as the stand-in", "a.txt", C::EmailsAndName,
-         D::Semicolon, "Doe, Jane;jane@x.com\r\n", {{"jane@x.com", "Doe\xB8 Jane"}}},
-        {"names in a csv are split at commas", "a.csv", C::EmailsAndName, D::Semicolon,
-         "Name,Email\r\nAnn;x,ann@x.com", {{"Email", "Name"}, {"ann@x.com", "Ann;x"}}},
+        {"names with semicolons keep a comma as the stand-in",
+         "a.txt",
+         C::EmailsAndName,
+         D::Semicolon,
+         "Doe, Jane;jane@x.com\r\n",
+         {{"jane@x.com", "Doe\xB8 Jane"}}},
+        {"names in a csv are split at commas",
+         "a.csv",
+         C::EmailsAndName,
+         D::Semicolon,
+         "Name,Email\r\nAnn;x,ann@x.com",
+         {{"Email", "Name"}, {"ann@x.com", "Ann;x"}}},
     };
     for (const Case& c : cases) {
         std::vector<std::pair<std::string, std::string>> got;
@@ -205,7 +229,8 @@ TEST_F(Import, StopKeepsWrittenGroupsAndDropsThePartlyFilledOne) {
     dir.write("s.txt", addresses(40000));
     ImportOptions o;
     o.path = dir.file("s.txt");
-    RecipientImport import(paths, o, [] { return kNow; }, 7);
+    RecipientImport import(
+        paths, o, [] { return kNow; }, 7);
     ImportResult r = import.run(running, &observer);
     EXPECT_EQ(r.status, ImportStatus::Stopped);
     EXPECT_TRUE(r.message.empty());
