@@ -12,11 +12,6 @@ namespace qm {
 
 namespace {
 
-bool endsWithLower(std::string_view path, std::string_view suffix) {
-    std::string lower = lowerAscii(path);
-    return lower.size() >= suffix.size() && lower.substr(lower.size() - suffix.size()) == suffix;
-}
-
 class BoxText {
   public:
     explicit BoxText(std::string text) : text_(std::move(text)) {
@@ -57,6 +52,14 @@ std::optional<std::string> extractionRefusal(std::string_view boxText) {
     return std::nullopt;
 }
 
+std::optional<std::string> checkSheetName(std::string_view typed, std::string& name) {
+    name = trimWhite(typed);
+    if (name.empty()) return std::string(kMsgEnterSheetName);
+    if (name.find_first_of(kSheetNameForbidden) != std::string::npos)
+        return "Invalid charaters(" + std::string(kSheetNameForbidden) + ") detected.";
+    return std::nullopt;
+}
+
 bool needsSheetName(std::string_view path) {
     return sheetFormatOf(path) != SheetFormat::Text;
 }
@@ -80,7 +83,7 @@ ExtractionResult extractAddresses(const ExtractionRequest& request,
     };
 
     const bool sheet = needsSheetName(request.path);
-    if (sheet || endsWithLower(request.path, ".csv")) {
+    if (sheet || lowerAscii(request.path).ends_with(".csv")) {
         std::string name = request.sheet;
         if (sheet && name.empty()) {
             std::vector<std::string> names;

@@ -42,6 +42,12 @@ inline constexpr std::string_view kMsgEmailsExtracted = "Emails extracted: ";
 // kMsgTooManyAddresses when the box already holds 100,000 addresses, else nothing.
 std::optional<std::string> extractionRefusal(std::string_view boxText);
 
+inline constexpr std::string_view kSheetNameForbidden = "\\/?*[]:";
+inline constexpr std::string_view kMsgEnterSheetName = "You must enter sheet name.";
+// The sheet name as typed, trimmed into `name`; the message to show when it cannot be a sheet's
+// name (empty, or one of kSheetNameForbidden), else nothing.
+std::optional<std::string> checkSheetName(std::string_view typed, std::string& name);
+
 // Whether `path` is read as a sheet whose name the user chooses.
 bool needsSheetName(std::string_view path);
 // "Sheet1" when the file has it, else its first sheet, else "Sheet1".

@@ -18,10 +18,6 @@ namespace qm {
 
 namespace {
 
-bool endsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 char delimiterChar(ImportDelimiter d) {
     switch (d) {
         case ImportDelimiter::Comma:
@@ -67,7 +63,7 @@ bool splitImportItems(std::string_view text, std::string_view path, ImportConten
                       ImportDelimiter delimiter,
                       const std::function<bool(const ImportItem&)>& each) {
     if (content == ImportContent::EmailsOnly) {
-        const char sep = endsWith(path, "csv") ? '\n' : delimiterChar(delimiter);
+        const char sep = path.ends_with("csv") ? '\n' : delimiterChar(delimiter);
         std::size_t start = 0;
         while (start <= text.size()) {
             std::size_t end = text.find(sep, start);
@@ -79,7 +75,7 @@ bool splitImportItems(std::string_view text, std::string_view path, ImportConten
         return true;
     }
     // With names a record is a line; the field delimiter is never a line break.
-    const char sep = endsWith(path, ".csv") || delimiter == ImportDelimiter::Enter
+    const char sep = path.ends_with(".csv") || delimiter == ImportDelimiter::Enter
                          ? ','
                          : delimiterChar(delimiter);
     std::size_t start = 0;
@@ -212,7 +208,7 @@ RecipientImport::Step RecipientImport::walk(const std::string& folder,
         if (entry.is_directory(typeError)) {
             if (!options_.includeSubdirectories) continue;
             if (Step s = walk(path, running); s != Step::Next) return s;
-        } else if (endsWith(name, ".txt") || endsWith(name, ".csv")) {
+        } else if (name.ends_with(".txt") || name.ends_with(".csv")) {
             if (Step s = importFile(path, running); s != Step::Next) return s;
         }
     }

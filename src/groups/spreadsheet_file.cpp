@@ -16,10 +16,6 @@ namespace {
 
 constexpr zip_uint64_t kMaxZipEntry = 256u << 20;
 
-bool endsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 struct ZipCloser {
     void operator()(zip_t* z) const { zip_discard(z); }
 };
@@ -191,9 +187,9 @@ bool readXls(const std::string& path, std::string_view sheet, SheetRows& rows, s
 
 SheetFormat sheetFormatOf(std::string_view path) {
     std::string lower = lowerAscii(path);
-    if (endsWith(lower, ".xls")) return SheetFormat::Xls;
-    if (endsWith(lower, ".xlsx")) return SheetFormat::Xlsx;
-    if (endsWith(lower, ".ods")) return SheetFormat::Ods;
+    if (lower.ends_with(".xls")) return SheetFormat::Xls;
+    if (lower.ends_with(".xlsx")) return SheetFormat::Xlsx;
+    if (lower.ends_with(".ods")) return SheetFormat::Ods;
     return SheetFormat::Text;
 }
 

@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string line = qm::formatStoredLine(r);
         if (std::count(line.begin(), line.end(), ',') != 13) std::abort();
         if (line.find_first_of("\r\n") != std::string::npos) std::abort();
-        if (qm::parseGroupLine(line).email != r.email) std::abort();
+        // Read back and written again, the line is the same (a comma in a value was stored as its
+        // stand-in, so the record itself need not come back byte for byte).
+        if (qm::formatStoredLine(qm::parseGroupLine(line)) != line) std::abort();
     }
     return 0;
 }

@@ -181,6 +181,16 @@ TEST(Extraction, SheetsAndTextIntoTheBox) {
     EXPECT_TRUE(halted.message.empty());
 }
 
+TEST(Extraction, SheetNameRules) {
+    std::string name;
+    EXPECT_EQ(checkSheetName("  ", name), std::string(kMsgEnterSheetName));
+    EXPECT_EQ(checkSheetName("a[1]", name), std::string("Invalid charaters(\\/?*[]:) detected."));
+    EXPECT_FALSE(checkSheetName(" 2024 totals ", name));
+    EXPECT_EQ(name, "2024 totals");
+    EXPECT_EQ(defaultSheet({"People", "Sheet1"}), "Sheet1");
+    EXPECT_EQ(defaultSheet({"People"}), "People");
+}
+
 TEST(Extraction, RefusedAtOneHundredThousand) {
     std::string box;
     for (int i = 0; i < 99999; ++i) box += "u" + std::to_string(i) + "@x.com;";
