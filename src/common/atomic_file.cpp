@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/file_util.h"
@@ -22,6 +23,7 @@ std::string folderOf(const std::string& path) {
 
 bool fail(std::string* error, const std::string& what, const std::string& path, int err) {
     if (error) *error = what + " " + path + ": " + std::strerror(err);
+    errno = err;
     return false;
 }
 
@@ -55,7 +57,10 @@ bool writeFileAtomic(const std::string& path, std::string_view content, std::str
         ::unlink(tmp.c_str());
         return fail(error, "cannot close", path, err);
     }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int renamed = options.noReplace ? ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD,
+                                                        path.c_str(), RENAME_NOREPLACE)
+                                          : ::rename(tmp.c_str(), path.c_str());
+    if (renamed != 0) {
         int err = errno;
         ::unlink(tmp.c_str());
         return fail(error, "cannot replace", path, err);

@@ -21,6 +21,9 @@ struct AtomicWriteOptions {
     unsigned mode = 0644;
     // fsync the file and its folder. Off only for bulk scratch files where speed matters more.
     bool durable = true;
+    // Never replace: the rename fails with EEXIST (errno) when the target exists, so a new file
+    // cannot overwrite one that another writer made since the caller looked.
+    bool noReplace = false;
 };
 
 bool writeFileAtomic(const std::string& path, std::string_view content,

@@ -1,5 +1,6 @@
 #include "common/charset.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -97,6 +98,23 @@ std::string_view charsetFor(std::string_view text) {
         if (b >= 0x80 && b <= 0x9F) return "windows-1252";
     }
     return "iso-8859-1";
+}
+
+std::size_t userLength(std::string_view text) {
+    if (!isValidUtf8(text)) return text.size();
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string firstChars(std::string_view text, std::size_t n) {
+    if (!isValidUtf8(text)) return std::string(text.substr(0, n));
+    std::size_t i = 0;
+    while (i < text.size() && n > 0) {
+        i += utf8SequenceLength(text.substr(i));
+        --n;
+    }
+    return std::string(text.substr(0, i));
 }
 
 }  // namespace qm

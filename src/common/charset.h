@@ -19,6 +19,10 @@ bool isValidUtf8(std::string_view text);
 std::string_view charsetFor(std::string_view text);
 // Length of the valid UTF-8 sequence that starts `text` (1 for ASCII), or 0 when none starts there.
 std::size_t utf8SequenceLength(std::string_view text);
+// Characters as a user counts them: code points of valid UTF-8 text, bytes of anything else.
+std::size_t userLength(std::string_view text);
+// The first `n` characters, counted as userLength() counts them.
+std::string firstChars(std::string_view text, std::size_t n);
 // Stored text as UTF-8: valid UTF-8 as it is, anything else read as Windows-1252.
 std::string storedToUtf8(std::string_view text);
 

@@ -40,6 +40,35 @@ bool isEmailAddress(std::string_view text) {
     }
 }
 
+bool isEmailAddressQuick(std::string_view text) {
+    // Local part: runs joined by single "." or "_"; "@"; domain: at least two runs joined by
+    // single ".", "_" or "-", the last joined by "." and 2 to 10 long.
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    auto run = [&](std::size_t& at) {
+        std::size_t from = at;
+        while (at < n && isAlnum(static_cast<unsigned char>(text[at]))) ++at;
+        return at - from;
+    };
+    if (run(i) == 0) return false;
+    while (i < n && (text[i] == '.' || text[i] == '_')) {
+        ++i;
+        if (run(i) == 0) return false;
+    }
+    if (i >= n || text[i] != '@') return false;
+    ++i;
+    if (run(i) == 0) return false;
+    std::size_t runs = 1, last = 0;
+    char lastSep = 0;
+    while (i < n && (text[i] == '.' || text[i] == '_' || text[i] == '-')) {
+        lastSep = text[i++];
+        last = run(i);
+        if (last == 0) return false;
+        ++runs;
+    }
+    return i == n && runs >= 2 && lastSep == '.' && last >= 2 && last <= 10;
+}
+
 namespace detail {
 
 // Every match holds exactly one "@"; its local part is made of letters, digits, "." and "_"

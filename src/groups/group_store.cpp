@@ -39,24 +39,6 @@ StoreResult writeFailed(const std::string& error) {
     return fail(StoreStatus::WriteFailed, std::string(kMsgFailedToSave) + " (" + error + ")");
 }
 
-// Characters as a user counts them: code points of UTF-8 text, bytes of anything else.
-std::size_t userLength(std::string_view text) {
-    if (!isValidUtf8(text)) return text.size();
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
-std::string firstChars(std::string_view text, std::size_t n) {
-    if (!isValidUtf8(text)) return std::string(text.substr(0, n));
-    std::size_t i = 0;
-    while (i < text.size() && n > 0) {
-        i += utf8SequenceLength(text.substr(i));
-        --n;
-    }
-    return std::string(text.substr(0, i));
-}
-
 bool sameNameIgnoringCase(const std::string& a, std::string_view b) {
     return ::strcasecmp(a.c_str(), std::string(b).c_str()) == 0;
 }

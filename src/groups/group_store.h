@@ -167,6 +167,8 @@ class GroupStore {
 
     // ---- The group set.
     bool saved() const { return saved_; }
+    // Another writer (an import) added groups to the folder: the set differs from its saved list.
+    void groupsAddedElsewhere() { saved_ = false; }
     const std::string& currentListFile() const { return listFile_; }
     // The question to ask before New or Open (and the window's close), when one is due.
     std::optional<std::string> saveQuestion() const;

@@ -34,8 +34,15 @@ TEST(IsEmailAddress, AcceptAndReject) {
         {"jos\xC3\xA9@example.com", false},
         {"a@b@c.com", false},
         {"", false},
+        {"a@b-c_d.ef", true},  // any separator inside the domain
+        {"a@b.cd-ef", false},  // but a dot before the last label
+        {"a@bc", false},       // one label only
+        {"a_b.c@d.e.fg", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(isEmailAddress(c.text), c.want) << c.text;
+    for (const auto& c : cases) {
+        EXPECT_EQ(isEmailAddress(c.text), c.want) << c.text;
+        EXPECT_EQ(isEmailAddressQuick(c.text), c.want) << "quick: " << c.text;
+    }
 }
 
 TEST(FindEmailAddresses, InOrderWithDuplicatesAndAdjacentText) {

@@ -103,7 +103,7 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     DesktopCore core;
     ui::MainWindow window(core);
     for (Command c :
-         {Command::ImportAddresses, Command::SpamCheck, Command::SchedulerStatus,
+         {Command::SpamCheck, Command::SchedulerStatus,
           Command::TemplateWizard, Command::GetUnsubscribers, Command::GetSubscribers}) {
         QAction* a = window.action(c);
         ASSERT_TRUE(a) << static_cast<int>(c);

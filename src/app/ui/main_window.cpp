@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
@@ -39,6 +40,10 @@
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/address.h"
 #include "groups/ui/group_window.h"
+#include "groups/address_extraction.h"
+#include "groups/spreadsheet_file.h"
+#include "groups/ui/address_extraction_runner.h"
+#include "groups/ui/sheet_name_dialog.h"
 #include "message/html_tools.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_page_dialog.h"
@@ -108,9 +113,9 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
         {C::RemoveAllAttachments, Menu::RemoveAttachments, "Remove All", "Ctrl+L",
          "Remove all attachments", S::SP_TrashIcon, &W::removeAllAttachments},
         {C::ImportAddresses, Menu::Tools, "&Import Email Address...", "Ctrl+I",
-         "Import Email Addresses", S::SP_DialogOpenButton, nullptr, true},
+         "Import Email Addresses", S::SP_DialogOpenButton, &W::importEmailAddresses, true},
         {C::StopImporting, Menu::Tools, "Stop Importing", "", "Stop Importing Email Addresses",
-         S::SP_BrowserStop, nullptr},
+         S::SP_BrowserStop, &W::stopImporting},
         {C::SpamCheck, Menu::Tools, "Spam Check", "", "Check Mail for Spam",
          S::SP_MessageBoxWarning, nullptr},
         {C::GroupManagement, Menu::Tools, "Group Management", "Ctrl+G", "Launch Group Manager",
@@ -306,6 +311,53 @@ void MainWindow::setSending(bool sending) {
 void MainWindow::setImporting(bool importing) {
     state_.importing = importing;
     updateCommands();
+}
+
+void MainWindow::importEmailAddresses() {
+    if (auto refusal = extractionRefusal(fromScreen(form_->recipients()->toPlainText()))) {
+        inform(this, *refusal);
+        return;
+    }
+    QString path =
+        QFileDialog::getOpenFileName(this, "Import Address", QString(),
+                                     "Text Files(*.txt);;Excel Files(*.xls;*.xlsx;*.ods;*.csv)");
+    if (!path.isEmpty()) importFrom(path);
+}
+
+void MainWindow::importFrom(const QString& path, std::optional<std::string> sheet) {
+    if (state_.importing) return;
+    ExtractionRequest request;
+    request.path = fromScreen(path);
+    if (needsSheetName(request.path) && !sheet) {
+        std::vector<std::string> names;
+        std::string error;
+        if (!sheetNames(request.path, names, &error)) {
+            inform(this, toScreen(error));
+            return;
+        }
+        sheet = askSheetName(names, this);
+        if (!sheet) return;
+    }
+    request.sheet = sheet.value_or(std::string());
+    request.boxText = fromScreen(form_->recipients()->toPlainText());
+    if (!extraction_) {
+        extraction_ = new AddressExtractionRunner(this);
+        connect(extraction_, &AddressExtractionRunner::progressText, this,
+                [this](const QString& text) { statusBar()->showMessage(text); });
+        connect(extraction_, &AddressExtractionRunner::finished, this,
+                [this](const ExtractionResult& r) {
+                    if (r.status != ExtractionStatus::Failed)
+                        form_->recipients()->setPlainText(toScreen(r.boxText));
+                    setImporting(false);
+                    if (!r.message.empty()) inform(this, toScreen(r.message));
+                });
+    }
+    setImporting(true);
+    extraction_->start(std::move(request));
+}
+
+void MainWindow::stopImporting() {
+    if (extraction_) extraction_->stop();
 }
 
 void MainWindow::runFinished(const RunSummary& summary) {

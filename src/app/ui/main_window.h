@@ -39,6 +39,7 @@ struct RunSummary;
 
 namespace qm::ui {
 
+class AddressExtractionRunner;
 class CampaignForm;
 class Composer;
 class StoppingThreadsDialog;
@@ -62,6 +63,12 @@ class MainWindow : public QMainWindow, public RunHost {
     // Send Email (Ctrl+R) and Stop Sending (Ctrl+F).
     void sendEmail();
     void stopSending();
+    // Import Email Address (Ctrl+I): addresses from a text file or a sheet into the recipients
+    // box, on a worker thread; Stop Importing ends it. importFrom() is the run after the file
+    // chooser (and the sheet name dialog, unless `sheet` is given).
+    void importEmailAddresses();
+    void importFrom(const QString& path, std::optional<std::string> sheet = std::nullopt);
+    void stopImporting();
     // The attachment commands; addAttachments() is what the file chooser's answer goes to.
     void addAttachments(const QStringList& paths);
     void removeSelectedAttachment();
@@ -133,6 +140,7 @@ class MainWindow : public QMainWindow, public RunHost {
     CampaignMessage message_;
     RunForwarder* forwarder_ = nullptr;
     StoppingThreadsDialog* stopping_ = nullptr;
+    AddressExtractionRunner* extraction_ = nullptr;
     bool preparing_ = false;  // the editor's text is on its way for a run
     bool settingsSaved_ = false;
 };

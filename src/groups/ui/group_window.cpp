@@ -26,6 +26,7 @@
 #include "groups/ui/export_dialog.h"
 #include "groups/ui/find_dialog.h"
 #include "groups/ui/group_grid.h"
+#include "groups/ui/import_recipients_dialog.h"
 #include "groups/ui/name_entry_dialog.h"
 #include "groups/ui/recipient_dialog.h"
 #include "groups/ui/recipient_table_model.h"
@@ -201,8 +202,8 @@ void GroupWindow::buildMenus(QMenuBar* bar) {
         {C::RemoveSelected, "&Groups", "Remove &Recipient(s)", "&Selected", ""},
         {C::RemoveAllRecipients, "&Groups", "Remove &Recipient(s)", "&All", ""},
         {C::Find, "&Groups", "", "&Find...", "Ctrl+F", true, true},
-        {C::ImportText, "&Tools", "Import Addresses", "Text And Excel Files...", "", false},
-        {C::ImportAddressBook, "&Tools", "Import Addresses", "Address Book (vCard)...", "", false},
+        {C::ImportText, "&Tools", "Import Addresses", "Text And Excel Files...", ""},
+        {C::ImportAddressBook, "&Tools", "Import Addresses", "Address Book (vCard)...", ""},
         {C::ExportText, "&Tools", "Export Addresses", "Text And Excel Files...", ""},
         {C::ExportAddressBook, "&Tools", "Export Addresses", "Address Book (vCard)...", ""},
         {C::GetUnsubscribers, "&Unsubscribers", "", "Get Unsubscribers List...", "Ctrl+U", false},
@@ -345,6 +346,13 @@ void GroupWindow::afterChange() {
     updateStatus();
     updateCommands();
     if (find_) find_->refresh();
+}
+
+void GroupWindow::groupsImported() {
+    store_.groupsAddedElsewhere();
+    fillTree(currentTreeGroup());
+    updateStatus();
+    updateCommands();
 }
 
 void GroupWindow::updateStatus() {
@@ -536,8 +544,16 @@ void GroupWindow::runCommand(GroupCommand c) {
         case C::ExportAddressBook:
             exportAddressBook();
             return;
-        case C::ImportText:
+        case C::ImportText: {
+            ImportRecipientsDialog dialog(store_.paths(), this);
+            connect(&dialog, &ImportRecipientsDialog::groupsChanged, this,
+                    &GroupWindow::groupsImported);
+            dialog.exec();
+            return;
+        }
         case C::ImportAddressBook:
+            if (importAddressBook(store_.paths(), this)) groupsImported();
+            return;
         case C::GetUnsubscribers:
         case C::FilterUnsubscribers:
         case C::SaveUnsubscribed:

@@ -108,6 +108,7 @@ class GroupWindow : public QDialog {
     struct MenuRow;
     void buildMenus(QMenuBar* bar);
     void fillTree(const std::optional<std::string>& current);
+    void groupsImported();  // list the groups again after an import added some
     std::optional<std::string> currentTreeGroup() const;
     void treeSelectionChanged();
     void continueLoad(std::uint64_t generation);
