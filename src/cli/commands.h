@@ -38,5 +38,7 @@ void addGroupStoreCommands(CLI::App& groups, int& exitCode);
 void addDeliveryCommands(CLI::App& app, int& exitCode);
 void addMessageCommands(CLI::App& app, int& exitCode);
 void addSendCommands(CLI::App& app, int& exitCode);
+// unsubscribers fetch/filter/save, and "settings auto-unsubscribe" (after addAppCommands).
+void addSubscriptionCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

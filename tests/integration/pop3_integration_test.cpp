@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "cli_run.h"
 #include "config/paths.h"
 #include "peer_env.h"
 #include "subscriptions/pop3_client.h"
@@ -120,6 +121,55 @@ TEST(Pop3DovecotTest, RetrievalFilesRequestsAndLeavesTheMailbox) {
         EXPECT_TRUE(quiet.notices.empty());
         EXPECT_EQ(filesIn(maildir + "/new") + filesIn(maildir + "/cur"), kMessages);
     }
+}
+
+TEST(Pop3DovecotTest, CommandLineFetchFilterAndSave) {
+    test::TempDir dir;
+    const std::string env = "QUILLMARK_CONFIG=" + dir.file("settings.ini") +
+                            " QUILLMARK_HOME=" + dir.file("home") + " QM_PW=s3cret";
+    const std::string server = "--server 127.0.0.1 --port " + test::peerEnv("QM_POP3S_PORT") +
+                               " --security tls --ca-file " + test::peerEnv("QM_POP3_CERT") +
+                               " --user alice --password-env QM_PW";
+    test::CliRun fetched =
+        test::runCli("unsubscribers fetch " + server + " --out " + dir.file("out.txt"), env);
+    ASSERT_EQ(fetched.status, 0) << fetched.output;
+    EXPECT_EQ(fetched.output.find("s3cret"), std::string::npos);
+    EXPECT_EQ(dir.read("home/GroupUnsubscribers/_News.sbz"), "bob@example.com\r\n");
+    EXPECT_EQ(dir.read("out.txt"),
+              "jane.doe@example.org\r\nbob@example.com\r\ncarol@example.net\r\n"
+              "dots@example.org\r\n");
+
+    test::CliRun wrong = test::runCli(
+        "unsubscribers fetch " + server + " --out " + dir.file("x.txt"), env + " QM_PW=nope");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.output.find("Invalid username/password."), std::string::npos) << wrong.output;
+
+    // Subscribe mode into a group that knows one sender already.
+    dir.write("home/GroupRecipients/_Club.sbz", "bob@example.com,Bob,,,,,,,,,,,,E\r\n");
+    test::CliRun subscribed =
+        test::runCli("unsubscribers fetch " + server + " --out " + dir.file("subs.txt") +
+                         " --subscribe --groups Club\\;",
+                     env);
+    ASSERT_EQ(subscribed.status, 0) << subscribed.output;
+    EXPECT_EQ(dir.read("home/GroupRecipients/_Club.sbz"),
+              "bob@example.com,Bob,,,,,,,,,,,,E\r\n"
+              "jane.doe@example.org,,,,,,,,,,,,,E\r\n"
+              "carol@example.net,,,,,,,,,,,,,E\r\n"
+              "dots@example.org,,,,,,,,,,,,,E\r\n");
+
+    test::CliRun filtered =
+        test::runCli("unsubscribers filter --groups Club\\; --file " + dir.file("out.txt"), env);
+    ASSERT_EQ(filtered.status, 0) << filtered.output;
+    test::CliRun saved =
+        test::runCli("unsubscribers save --groups Club\\; --out " + dir.file("saved.txt"), env);
+    ASSERT_EQ(saved.status, 0) << saved.output;
+    EXPECT_EQ(dir.read("saved.txt"),
+              "bob@example.com\r\njane.doe@example.org\r\ncarol@example.net\r\n"
+              "dots@example.org\r\n");
+
+    EXPECT_EQ(test::runCli("settings auto-unsubscribe on", env).status, 0);
+    EXPECT_EQ(test::runCli("settings auto-unsubscribe", env).output, "on\n");
+    EXPECT_EQ(test::runCli("settings get Info\\\\Test Test", env).output, "y\n");
 }
 
 }  // namespace
