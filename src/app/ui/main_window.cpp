@@ -43,6 +43,8 @@
 #include "message/ui/html_page_dialog.h"
 #include "message/ui/preview_view.h"
 #include "message/ui/unsubscribe_dialog.h"
+#include "subscriptions/ui/filter_dialog.h"
+#include "subscriptions/ui/retrieval_dialog.h"
 
 namespace qm::ui {
 
@@ -130,14 +132,15 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
         {C::AddUnsubscribeLink, Menu::Subscribers, "Add Unsubscribe Link...", "", "", none,
          &W::addUnsubscribeLink},
         {C::GetUnsubscribers, Menu::Subscribers, "Get Unsubscribers List...", "Ctrl+U",
-         "Get Unsubscribers List", S::SP_ArrowDown, nullptr},
+         "Get Unsubscribers List", S::SP_ArrowDown, &W::getUnsubscribers},
         {C::FilterUnsubscribers, Menu::Subscribers, "Filter Unsubscribers...", "", "", none,
-         nullptr},
+         &W::filterUnsubscribers},
         {C::SaveUnsubscribed, Menu::Subscribers, "Save Unsubscribed Users...", "", "", none,
-         nullptr},
+         &W::saveUnsubscribed},
         {C::AutoUnsubscribe, Menu::Subscribers, "Auto Unsubscribe", "", "", none,
          &W::toggleAutoUnsubscribe, false, &keys::kAutoUnsubscribe},
-        {C::GetSubscribers, Menu::Subscribers, "Get Subscribers List...", "", "", none, nullptr},
+        {C::GetSubscribers, Menu::Subscribers, "Get Subscribers List...", "", "", none,
+         &W::getSubscribers},
 
         {C::HelpContents, Menu::Help, "Contents", "F1", "", none, &W::openHelp},
         {C::QuickTour, Menu::Help, "Quick Tour", "", "See Online Tutorial", S::SP_DialogHelpButton,
@@ -552,6 +555,26 @@ void MainWindow::toggleAutoUnsubscribe() {
         return;
     }
     core_.store.writeFlag(keys::kAutoUnsubscribe, on);
+}
+
+void MainWindow::getUnsubscribers() {
+    RetrievalDialog dialog(core_.store, core_.paths, RetrievalMode::Unsubscribe, this);
+    dialog.exec();
+    // The screen may have turned AutoUnsubscribe on or off: the check mark follows it.
+    action(Command::AutoUnsubscribe)->setChecked(dialog.autoUnsubscribe());
+}
+
+void MainWindow::getSubscribers() {
+    RetrievalDialog dialog(core_.store, core_.paths, RetrievalMode::Subscribe, this);
+    dialog.exec();
+}
+
+void MainWindow::filterUnsubscribers() {
+    openUnsubscriberFilter(core_.paths, FilterMode::Filter, this);
+}
+
+void MainWindow::saveUnsubscribed() {
+    openUnsubscriberFilter(core_.paths, FilterMode::Save, this);
 }
 
 void MainWindow::toggleReminder() {

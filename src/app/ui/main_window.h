@@ -103,6 +103,10 @@ class MainWindow : public QMainWindow, public RunHost {
     void removeWebPage();
     void addUnsubscribeLink();
     void toggleAutoUnsubscribe();
+    void getUnsubscribers();
+    void getSubscribers();
+    void filterUnsubscribers();
+    void saveUnsubscribed();
     void toggleReminder();
     void openHelp();
     void openTutorial();
