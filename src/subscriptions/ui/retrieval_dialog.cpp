@@ -18,6 +18,7 @@
 #include "common/ui/message_boxes.h"
 #include "common/ui/text.h"
 #include "config/settings.h"
+#include "groups/group_selection.h"
 #include "groups/ui/select_groups_dialog.h"
 #include "subscriptions/mailbox_settings.h"
 #include "subscriptions/ui/change_password_dialog.h"
@@ -276,8 +277,7 @@ bool RetrievalDialog::startRetrieval() {
     req.password = s.password;
     req.outputFile = output;
     req.mode = mode_;
-    for (const QString& g : groups_->text().split(';', Qt::SkipEmptyParts))
-        if (!g.trimmed().isEmpty()) req.groups.push_back(fromScreen(g.trimmed()));
+    req.groups = splitGroupSelection(fromScreen(groups_->text()));
     if (worker_.joinable()) worker_.join();
     run_ = std::make_unique<RetrievalRun>(paths_, std::move(req), harvested_);
     setRunning(true);
