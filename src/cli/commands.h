@@ -40,5 +40,7 @@ void addMessageCommands(CLI::App& app, int& exitCode);
 void addSendCommands(CLI::App& app, int& exitCode);
 // import, import-contacts, extract.
 void addImportCommands(CLI::App& app, int& exitCode);
+// unsubscribers fetch/filter/save, and "settings auto-unsubscribe" (after addAppCommands).
+void addSubscriptionCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

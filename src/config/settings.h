@@ -66,20 +66,25 @@ inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"}
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
 // Opportunistic STARTTLS towards mail exchangers in MX mode.
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
-// POP3 mailbox that receives unsubscribe requests.
-inline constexpr SettingKey kInfoId{"Info", "ID", 100, ""};
-inline constexpr SettingKey kInfoPass{"Info", "Pass", 100, ""};
-inline constexpr SettingKey kInfoMailServer{"Info", "MailServer", 100, ""};
+// POP3 mailbox that receives unsubscribe requests. The retrieval screen takes 50 characters for
+// each; the scrambled password spends up to five bytes on each byte of the password.
+inline constexpr SettingKey kInfoId{"Info", "ID", screenBuffer(50), ""};
+inline constexpr SettingKey kInfoPass{"Info", "Pass", 5 * (screenBuffer(50) - 1) + 1, ""};
+inline constexpr SettingKey kInfoMailServer{"Info", "MailServer", screenBuffer(50), ""};
 inline constexpr SettingKey kInfoRemember{"Info", "Rem", 2, "n"};
+// Port, "none", "stls" or "tls", and certificate verification of that mailbox.
+inline constexpr SettingKey kInfoPort{"Info", "Port", 100, "110"};
+inline constexpr SettingKey kInfoSecurity{"Info", "Security", 100, "none"};
+inline constexpr SettingKey kInfoVerifyCert{"Info", "VerifyCert", 2, "y"};
 // "Auto Unsubscribe".
 inline constexpr SettingKey kAutoUnsubscribe{"Info\\Test", "Test", 2, "n"};
 // "Show Reminder For Quick Tour".
 inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
 
 inline constexpr SettingKey kAll[] = {
-    kAppPath,      kSmtpServer,     kSmtpPort,       kSmtpAuth,        kSmtpUser,
-    kSmtpPassword, kSmtpSecurity,   kSmtpVerifyCert, kMxStartTls,      kInfoId,
-    kInfoPass,     kInfoMailServer, kInfoRemember,   kAutoUnsubscribe, kShowReminder};
+    kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
+    kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
+    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert};
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name

@@ -5,29 +5,15 @@
 
 #include <cstdio>
 
+#include "cli_run.h"
 #include "peer_env.h"
 #include "support/temp_dir.h"
 
 namespace qm {
 namespace {
 
-struct CliRun {
-    int status;
-    std::string output;  // stdout and stderr
-};
-
-CliRun runCli(const std::string& args, const std::string& env = {}) {
-    std::string cmd = env + " " + test::peerEnv("QM_CLI") + " " + args + " 2>&1";
-    CliRun r{-1, {}};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using test::CliRun;
+using test::runCli;
 
 TEST(CliTest, SmtpTestPrintsRepliesAndNeverThePassword) {
     test::TempDir dir;

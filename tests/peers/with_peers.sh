@@ -7,6 +7,9 @@
 #         QM_AIO_PORT, QM_AIO_TLS_PORT, QM_AIO_DIR (N.eml/N.env per message), QM_AIO_CERT
 #         (self-signed, subjectAltName DNS:localhost only, so 127.0.0.1 does not match it)
 #   dns   dnsmasq with the records of dnsmasq-test.conf.in: QM_DNS_PORT (UDP and TCP, 127.0.0.1)
+#   pop3  Dovecot POP3 with STLS, and POP3S, mailbox of pop3-mailbox.sh (alice/s3cret): QM_POP3_PORT,
+#         QM_POP3S_PORT, QM_POP3_CERT (self-signed, subjectAltName DNS:localhost and IP:127.0.0.1),
+#         QM_POP3_MAILDIR
 # Ports are free ones picked at run time, so parallel runs do not collide. Each server is a direct
 # child of this script and is stopped with SIGTERM on exit. A server that does not come up makes
 # the script fail (exit 1): a test that needs it must not pass without it.
@@ -60,6 +63,21 @@ for peer in "${peers[@]}"; do
       sed "s/@PORT@/$QM_DNS_PORT/" "$HERE/dnsmasq-test.conf.in" > "$W/dnsmasq.conf"
       dnsmasq --keep-in-foreground --conf-file="$W/dnsmasq.conf" > "$W/dns.log" 2>&1 & PIDS+=($!)
       wait_udp "$QM_DNS_PORT"; alive "${PIDS[-1]}" dnsmasq "$W/dns.log" ;;
+    pop3)
+      D="$W/pop"; mkdir -p "$D"; chmod 755 "$D"
+      MU=nobody; [ "$(id -u)" = 0 ] || MU=$(id -un); MG=$(id -gn "$MU")
+      export QM_POP3_PORT=$(free_port) QM_POP3S_PORT=$(free_port) QM_POP3_CERT="$D/cert.pem"
+      openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=localhost \
+        -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout "$D/key.pem" -out "$QM_POP3_CERT" 2>/dev/null
+      export QM_POP3_MAILDIR="$D/home/alice/Maildir"; mkdir -p "$QM_POP3_MAILDIR"/{new,cur,tmp}
+      bash "$HERE/pop3-mailbox.sh" "$QM_POP3_MAILDIR"
+      chown -R "$MU:$MG" "$D/home"
+      echo "alice:{PLAIN}s3cret::::$D/home/alice" > "$D/passwd"
+      sed -e "s|@DIR@|$D|g" -e "s|@USER@|$MU|g" -e "s|@GROUP@|$MG|g" \
+          -e "s|@PORT@|$QM_POP3_PORT|g" -e "s|@TLSPORT@|$QM_POP3S_PORT|g" \
+          "$HERE/dovecot-test.conf.in" > "$D/dovecot.conf"
+      dovecot -F -c "$D/dovecot.conf" > "$D/log" 2>&1 & PIDS+=($!)
+      wait_tcp "$QM_POP3_PORT"; wait_tcp "$QM_POP3S_PORT"; alive "${PIDS[-1]}" dovecot "$D/log" ;;
     *) echo "unknown peer $peer" >&2; exit 2 ;;
   esac
 done

@@ -477,6 +477,17 @@ TEST_F(Window, OpenedFromMainWindowAndSelectGroups) {
         bool opened = false;
         onNextModal<GroupWindow>([&](GroupWindow* gw) {
             opened = gw->windowTitle() == "Group Management";
+            // The unsubscriber screens come from the main window while it lives.
+            for (GroupCommand c : {GroupCommand::GetUnsubscribers,
+                                   GroupCommand::FilterUnsubscribers,
+                                   GroupCommand::SaveUnsubscribed, GroupCommand::AutoUnsubscribe})
+                EXPECT_TRUE(gw->command(c)->isEnabled()) << gw->command(c)->text().toStdString();
+            QAction* toggle = gw->command(GroupCommand::AutoUnsubscribe);
+            const bool was = toggle->isChecked();
+            boxes.choices = {ui::Answer::Yes};  // turning it off asks first
+            toggle->trigger();
+            EXPECT_EQ(toggle->isChecked(), !was);
+            EXPECT_EQ(main.action(Command::AutoUnsubscribe)->isChecked(), !was);
             boxes.choices = {ui::Answer::No};
             gw->close();
         });
@@ -487,6 +498,8 @@ TEST_F(Window, OpenedFromMainWindowAndSelectGroups) {
     select.show();
     ASSERT_TRUE(select.groupManagementButton()->isEnabled());
     onNextModal<GroupWindow>([&](GroupWindow* gw) {
+        EXPECT_FALSE(gw->command(GroupCommand::GetUnsubscribers)->isEnabled())
+            << "offered only while the main window lives";
         ASSERT_TRUE(gw->store().deleteGroup("Friends").ok());
         boxes.choices = {ui::Answer::No};
         gw->close();

@@ -49,6 +49,8 @@
 #include "message/ui/html_page_dialog.h"
 #include "message/ui/preview_view.h"
 #include "message/ui/unsubscribe_dialog.h"
+#include "subscriptions/ui/filter_dialog.h"
+#include "subscriptions/ui/retrieval_dialog.h"
 
 namespace qm::ui {
 
@@ -136,14 +138,15 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
         {C::AddUnsubscribeLink, Menu::Subscribers, "Add Unsubscribe Link...", "", "", none,
          &W::addUnsubscribeLink},
         {C::GetUnsubscribers, Menu::Subscribers, "Get Unsubscribers List...", "Ctrl+U",
-         "Get Unsubscribers List", S::SP_ArrowDown, nullptr},
+         "Get Unsubscribers List", S::SP_ArrowDown, &W::getUnsubscribers},
         {C::FilterUnsubscribers, Menu::Subscribers, "Filter Unsubscribers...", "", "", none,
-         nullptr},
+         &W::filterUnsubscribers},
         {C::SaveUnsubscribed, Menu::Subscribers, "Save Unsubscribed Users...", "", "", none,
-         nullptr},
+         &W::saveUnsubscribed},
         {C::AutoUnsubscribe, Menu::Subscribers, "Auto Unsubscribe", "", "", none,
          &W::toggleAutoUnsubscribe, false, &keys::kAutoUnsubscribe},
-        {C::GetSubscribers, Menu::Subscribers, "Get Subscribers List...", "", "", none, nullptr},
+        {C::GetSubscribers, Menu::Subscribers, "Get Subscribers List...", "", "", none,
+         &W::getSubscribers},
 
         {C::HelpContents, Menu::Help, "Contents", "F1", "", none, &W::openHelp},
         {C::QuickTour, Menu::Help, "Quick Tour", "", "See Online Tutorial", S::SP_DialogHelpButton,
@@ -202,9 +205,11 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
     updateCommands();
     resize(800, 580);
     form_->senderName()->setFocus();
+    offerSubscriptionCommands();
 }
 
 MainWindow::~MainWindow() {
+    GroupWindow::provideSubscriptionCommands({});
     // A sending thread may be waiting for this window to take a relay failure; it must not hold up
     // the wait for the run's threads.
     forwarder_->detach();
@@ -602,14 +607,64 @@ void MainWindow::addUnsubscribeLink() {
 
 void MainWindow::toggleAutoUnsubscribe() {
     QAction* toggle = action(Command::AutoUnsubscribe);
-    const bool on = toggle->isChecked();
-    if (!on && !ask(this,
+    toggle->setChecked(setAutoUnsubscribe(toggle->isChecked(), this));
+}
+
+bool MainWindow::setAutoUnsubscribe(bool on, QWidget* parent) {
+    if (!on && !ask(parent,
                     "Turning off this option won't allow you to unsubscribe the users while "
-                    "sending the mails. Would you like to continue?")) {
-        toggle->setChecked(true);
-        return;
-    }
+                    "sending the mails. Would you like to continue?"))
+        return true;
     core_.store.writeFlag(keys::kAutoUnsubscribe, on);
+    return on;
+}
+
+void MainWindow::offerSubscriptionCommands() {
+    GroupWindow::provideSubscriptionCommands(
+        {[this](GroupCommand c, bool checked, QWidget* parent) {
+             switch (c) {
+                 case GroupCommand::GetUnsubscribers: {
+                     RetrievalDialog dialog(core_.store, core_.paths, RetrievalMode::Unsubscribe,
+                                            parent);
+                     dialog.exec();
+                     break;
+                 }
+                 case GroupCommand::FilterUnsubscribers:
+                     openUnsubscriberFilter(core_.paths, FilterMode::Filter, parent);
+                     break;
+                 case GroupCommand::SaveUnsubscribed:
+                     openUnsubscriberFilter(core_.paths, FilterMode::Save, parent);
+                     break;
+                 case GroupCommand::AutoUnsubscribe:
+                     setAutoUnsubscribe(checked, parent);
+                     break;
+                 default:
+                     break;
+             }
+             action(Command::AutoUnsubscribe)
+                 ->setChecked(core_.store.readFlag(keys::kAutoUnsubscribe));
+         },
+         [this] { return core_.store.readFlag(keys::kAutoUnsubscribe); }});
+}
+
+void MainWindow::getUnsubscribers() {
+    RetrievalDialog dialog(core_.store, core_.paths, RetrievalMode::Unsubscribe, this);
+    dialog.exec();
+    // The screen may have turned AutoUnsubscribe on or off: the check mark follows it.
+    action(Command::AutoUnsubscribe)->setChecked(dialog.autoUnsubscribe());
+}
+
+void MainWindow::getSubscribers() {
+    RetrievalDialog dialog(core_.store, core_.paths, RetrievalMode::Subscribe, this);
+    dialog.exec();
+}
+
+void MainWindow::filterUnsubscribers() {
+    openUnsubscriberFilter(core_.paths, FilterMode::Filter, this);
+}
+
+void MainWindow::saveUnsubscribed() {
+    openUnsubscriberFilter(core_.paths, FilterMode::Save, this);
 }
 
 void MainWindow::toggleReminder() {

@@ -111,6 +111,13 @@ class MainWindow : public QMainWindow, public RunHost {
     void removeWebPage();
     void addUnsubscribeLink();
     void toggleAutoUnsubscribe();
+    // Stores the switch after the question that turning it off asks; returns the stored state.
+    bool setAutoUnsubscribe(bool on, QWidget* parent);
+    void offerSubscriptionCommands();  // to the group windows opened while this window lives
+    void getUnsubscribers();
+    void getSubscribers();
+    void filterUnsubscribers();
+    void saveUnsubscribed();
     void toggleReminder();
     void openHelp();
     void openTutorial();

@@ -79,6 +79,15 @@ struct GroupWindow::MenuRow {
     bool separatorBefore = false;
 };
 
+static SubscriptionCommands& subscriptionCommands() {
+    static SubscriptionCommands commands;
+    return commands;
+}
+
+void GroupWindow::provideSubscriptionCommands(SubscriptionCommands commands) {
+    subscriptionCommands() = std::move(commands);
+}
+
 GroupWindow::GroupWindow(const Paths& paths, QWidget* parent)
     : QDialog(parent), store_(paths), files_(FileChoice::dialogs()) {
     setWindowTitle("Group Management");
@@ -238,6 +247,19 @@ void GroupWindow::buildMenus(QMenuBar* bar) {
             markNotAvailable(act);
         }
         actions_[row.command] = act;
+    }
+    if (subscriptionCommands().run) {
+        for (GroupCommand c : {GroupCommand::GetUnsubscribers, GroupCommand::FilterUnsubscribers,
+                               GroupCommand::SaveUnsubscribed, GroupCommand::AutoUnsubscribe}) {
+            QAction* act = actions_[c];
+            act->setEnabled(true);
+            act->setToolTip(QString());
+            act->setStatusTip(QString());
+            act->setProperty("qmNotAvailable", QVariant());
+            connect(act, &QAction::triggered, this, [this, c] { runCommand(c); });
+        }
+        actions_[GroupCommand::AutoUnsubscribe]->setCheckable(true);
+        actions_[GroupCommand::AutoUnsubscribe]->setChecked(subscriptionCommands().autoUnsubscribe());
     }
     // Only in the tree's menu, yet a command like the others.
     auto* removeAll = new QAction("Remove All Groups", this);
@@ -557,8 +579,16 @@ void GroupWindow::runCommand(GroupCommand c) {
         case C::GetUnsubscribers:
         case C::FilterUnsubscribers:
         case C::SaveUnsubscribed:
-        case C::AutoUnsubscribe:
+        case C::AutoUnsubscribe: {
+            const SubscriptionCommands& commands = subscriptionCommands();
+            if (!commands.run) return;
+            QAction* toggle = actions_[C::AutoUnsubscribe];
+            commands.run(c, toggle->isChecked(), this);
+            toggle->setChecked(commands.autoUnsubscribe());
+            // The filter rewrites group files: show the current group as it is now.
+            if (c == C::FilterUnsubscribers) selectGroup(currentTreeGroup());
             return;
+        }
     }
     if (!r.ok()) inform(this, r.message);
 }

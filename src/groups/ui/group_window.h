@@ -14,6 +14,8 @@
 // Threads: the GUI thread.
 #pragma once
 
+#include <functional>
+
 #include <QDialog>
 #include <QPointer>
 #include <map>
@@ -71,11 +73,23 @@ enum class GroupCommand {
 // The commands of one recipient row (its context menu).
 enum class RecipientCommand { Disable, Enable, Modify, Copy, Cut, Delete };
 
+// The unsubscriber screens sit in a layer above this window: the desktop program hands them in
+// while its main window lives, and every group window opened meanwhile offers them.
+struct SubscriptionCommands {
+    // Runs GetUnsubscribers, FilterUnsubscribers, SaveUnsubscribed or the AutoUnsubscribe toggle
+    // (`checked` is the check mark the user just set).
+    std::function<void(GroupCommand, bool checked, QWidget* parent)> run;
+    std::function<bool()> autoUnsubscribe;  // the stored switch, for the check mark
+};
+
 class GroupWindow : public QDialog {
     Q_OBJECT
   public:
     explicit GroupWindow(const Paths& paths, QWidget* parent = nullptr);
     ~GroupWindow() override;
+
+    // Empty commands take the offer back (the main window does so when it closes).
+    static void provideSubscriptionCommands(SubscriptionCommands commands);
 
     GroupStore& store() { return store_; }
     QTreeWidget* tree() const { return tree_; }
