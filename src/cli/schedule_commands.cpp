@@ -91,13 +91,14 @@ int scheduleAdd(const AddOptions& o) {
     if (!built.unfinishedGroup.empty())
         std::cerr << "Not a group (each name ends in ';'): " << built.unfinishedGroup << '\n';
     if (!built.check.ok) return fail(built.check.message);
-    StoreResult stored = storeCampaign(*paths, built.request, at, parseRepeat(o.repeat), now);
+    ScheduleStoreResult stored =
+        storeCampaign(*paths, built.request, at, parseRepeat(o.repeat), now);
     switch (stored.status) {
-        case StoreStatus::Full:
+        case ScheduleStoreStatus::Full:
             return fail(kMsgScheduleFull);
-        case StoreStatus::Unwritable:
+        case ScheduleStoreStatus::Unwritable:
             return fail("The schedule file cannot be written: " + paths->schedulerFile());
-        case StoreStatus::Saved:
+        case ScheduleStoreStatus::Saved:
             break;
     }
     if (stored.entry.outboxPath == "error")

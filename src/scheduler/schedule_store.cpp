@@ -16,14 +16,14 @@ bool sameEntry(const ScheduleEntry& a, const ScheduleEntry& b) {
 
 }  // namespace
 
-StoreResult storeCampaign(const Paths& paths, const RunRequest& request, std::time_t startAt,
-                          Repetition repetition, std::time_t now) {
-    StoreResult out;
+ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
+                                  std::time_t startAt, Repetition repetition, std::time_t now) {
+    ScheduleStoreResult out;
     ScheduleLock lock(paths, ScheduleLock::Kind::File);
     ScheduleList list;
     list.load(paths.schedulerFile());
     if (list.count() >= kMaxScheduleEntries) {
-        out.status = StoreStatus::Full;
+        out.status = ScheduleStoreStatus::Full;
         return out;
     }
 
@@ -52,7 +52,7 @@ StoreResult storeCampaign(const Paths& paths, const RunRequest& request, std::ti
     list.add(e, true);
     if (!list.save(paths.schedulerFile())) {
         endEntry(e);
-        out.status = StoreStatus::Unwritable;
+        out.status = ScheduleStoreStatus::Unwritable;
     }
     return out;
 }

@@ -26,17 +26,17 @@ namespace qm {
 
 class Paths;
 
-enum class StoreStatus { Saved, Full, Unwritable };
+enum class ScheduleStoreStatus { Saved, Full, Unwritable };
 
-struct StoreResult {
-    StoreStatus status = StoreStatus::Saved;
+struct ScheduleStoreResult {
+    ScheduleStoreStatus status = ScheduleStoreStatus::Saved;
     ScheduleEntry entry;
 };
 
 // `request` as buildRunRequest() made it (message checked, inline pictures marked). The recipient
 // list is the typed addresses, then the Enabled members of each chosen group not yet listed.
-StoreResult storeCampaign(const Paths& paths, const RunRequest& request, std::time_t startAt,
-                          Repetition repetition, std::time_t now);
+ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
+                                  std::time_t startAt, Repetition repetition, std::time_t now);
 
 // Ends the file's entry that matches `which` (subject, both dates and outbox path): its line
 // goes, then its outbox file.

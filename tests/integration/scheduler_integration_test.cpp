@@ -3,7 +3,9 @@
 // what the sink received: every message exactly once.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -132,7 +134,7 @@ TEST_F(SchedulerTest, DueEntriesRunInOrderThenEndOrAdvance) {
     EXPECT_NE(sendLog.find("Recipient : daily1@x.test"), std::string::npos);
 
     // A day later the Daily entry runs again, and Later with it.
-    s = runner.runDue(options(now + 86400));
+    s = runner.runDue(options(nextDue(entry("Daily", now - 60, Repetition::Daily, daily)) + 1));
     EXPECT_EQ(s.entriesRun, 2);
     EXPECT_EQ(delivered("daily1@x.test", 2), 2);
     EXPECT_EQ(delivered("later1@x.test", 1), 1);
@@ -182,12 +184,13 @@ TEST_F(SchedulerTest, TwoRunnersAtOnceSendEachMessageOnce) {
     EXPECT_EQ(readStatusFile(paths.schedulerStatusFile()).size(), 3u);
 
     // The weekly entry a week on, with the desktop program's runner beside a command-line one.
+    const std::time_t weekLater = nextDue(entry("Second", at, Repetition::Weekly, ""));
     Started c{::popen(cli("scheduler run-due --server 127.0.0.1 --port " + peerEnv("QM_SINK_PORT") +
-                          " --now \"" + moment(at + 7 * 86400 + 60) + "\"")
+                          " --now \"" + moment(weekLater + 60) + "\"")
                           .c_str(),
                       "r")};
     DueRunner window(paths, log);
-    DueRunSummary s = window.runDue(options(at + 7 * 86400 + 60));
+    DueRunSummary s = window.runDue(options(weekLater + 60));
     int sc = 0;
     std::string oc = c.finish(&sc);
     EXPECT_EQ(sc, 0) << oc;
@@ -199,6 +202,59 @@ TEST_F(SchedulerTest, TwoRunnersAtOnceSendEachMessageOnce) {
     EXPECT_EQ(out.find("First"), std::string::npos) << out;
     out = Started{::popen(cli("schedule status").c_str(), "r")}.finish(&status);
     EXPECT_NE(out.find("Thread#1\tSent\tp2@x.test\tFirst\t"), std::string::npos) << out;
+}
+
+TEST_F(SchedulerTest, RunKilledHalfWayIsReportedAndNothingIsSentTwice) {
+    dir.write("body.txt", "Hello");
+    const std::time_t at = now + 3600;
+    int status = 0;
+    std::string out =
+        Started{::popen(cli("schedule add --from-name Ann --from ann@example.test --text " +
+                            dir.file("body.txt") +
+                            " --subject Killed --to \"k3@x.test;k2@x.test;"
+                            "k1@x.test\" --repeat weekly --at \"" +
+                            moment(at) + "\"")
+                            .c_str(),
+                        "r")}
+            .finish(&status);
+    ASSERT_EQ(status, 0) << out;
+
+    // The runner is killed in its pause after the first recipient (the list is newest first).
+    const std::string runDue = cli("scheduler run-due --server 127.0.0.1 --port " +
+                                   peerEnv("QM_SINK_PORT") + " --now \"" + moment(at + 60) + "\"");
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", ("exec env " + runDue + " >/dev/null").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    bool first = false;
+    for (int i = 0; i < 500 && !first; ++i) {
+        first = readStatusFile(paths.schedulerStatusFile()).size() == 1;
+        if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(first);
+
+    out = Started{::popen(runDue.c_str(), "r")}.finish(&status);
+    EXPECT_EQ(status, 1) << out;  // recipients left unsent: cron tells the user
+    EXPECT_NE(out.find("interrupted"), std::string::npos) << out;
+    std::vector<std::string> got;
+    for (const auto& r : readStatusFile(paths.schedulerStatusFile()))
+        got.push_back(r.status + "," + r.address);
+    EXPECT_EQ(got,
+              (std::vector<std::string>{"Sent,k1@x.test", "Not Sent (run interrupted),k2@x.test",
+                                        "Not Sent (run interrupted),k3@x.test"}));
+    EXPECT_EQ(delivered("k1@x.test", 1), 1);
+    EXPECT_EQ(delivered("k2@x.test", 0), 0);
+    // Closed like a finished run: the weekly entry moved on a week and keeps its message.
+    ScheduleList list;
+    list.load(paths.schedulerFile());
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.at(0).dueAt, nextDue(entry("Killed", at, Repetition::Weekly, "")));
+    EXPECT_TRUE(fileExists(list.at(0).outboxPath));
 }
 
 }  // namespace

@@ -265,9 +265,9 @@ TEST_F(ScheduleTest, StoringWritesTheOutboxAndRefusesTheSixteenth) {
     ASSERT_TRUE(paths.ensureFolders());
     std::time_t now = local(2026, 12, 10, 7, 0, 0);
     for (int i = 0; i < 15; ++i) {
-        StoreResult r =
+        ScheduleStoreResult r =
             storeCampaign(paths, storedRequest(), now + 3600 * (15 - i), Repetition::Daily, now);
-        ASSERT_EQ(r.status, StoreStatus::Saved);
+        ASSERT_EQ(r.status, ScheduleStoreStatus::Saved);
         OutboxRun back;
         ASSERT_TRUE(readOutbox(r.entry.outboxPath, back));
         EXPECT_EQ(back.recipients, "a@x.test;b@x.test");
@@ -280,7 +280,7 @@ TEST_F(ScheduleTest, StoringWritesTheOutboxAndRefusesTheSixteenth) {
     EXPECT_EQ(list.at(0).subject, "Later ~!~ on");
     const std::size_t outboxFiles = listFiles(paths.outbox(), ".ml").size();
     EXPECT_EQ(storeCampaign(paths, storedRequest(), now + 60, Repetition::None, now).status,
-              StoreStatus::Full);
+              ScheduleStoreStatus::Full);
     EXPECT_EQ(listFiles(paths.outbox(), ".ml").size(), outboxFiles);  // no orphan outbox file
 
     // Delete: the line and the outbox file go; the rest stays in order.

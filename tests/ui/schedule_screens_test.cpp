@@ -112,6 +112,8 @@ TEST(ScheduleScreens, SendWithStartAtStoresTheCampaignUpToFifteen) {
     w.window.form()->recipients()->setPlainText("bob@example.com; carol@example.com");
     w.startAt(QDateTime::currentDateTime().addSecs(-120), 3);
     EXPECT_EQ(w.send(), "Please enter a valid time to start sending of mails.");
+    EXPECT_EQ(w.window.tabs()->currentIndex(), ui::MainWindow::SettingsTab);
+    EXPECT_TRUE(w.window.settingsTab()->timeField()->hasFocus());
     EXPECT_EQ(w.grid()->rowCount(), 0);
 
     const QDateTime when = QDateTime::currentDateTime().addSecs(3600);

@@ -16,6 +16,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimeEdit>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -450,17 +451,17 @@ void MainWindow::startRun(const QString& html, const std::optional<QString>& tes
 }
 
 void MainWindow::storeForLater(const RunRequest& request) {
-    StoreResult stored =
+    ScheduleStoreResult stored =
         storeCampaign(core_.paths, request, settingsTab_->launchMoment(),
                       repetitionFromNumber(settingsTab_->repetitionChoice()), std::time(nullptr));
-    if (stored.status == StoreStatus::Full) {
+    if (stored.status == ScheduleStoreStatus::Full) {
         inform(this, kMsgScheduleFull);
         return;
     }
     // The groups went into the outbox file's recipient list.
     form_->groupsField()->clear();
     refreshSchedule();
-    if (stored.status == StoreStatus::Unwritable)
+    if (stored.status == ScheduleStoreStatus::Unwritable)
         inform(this, "The schedule file cannot be written: " + core_.paths.schedulerFile());
     else
         inform(this, kMsgScheduleSaved);
@@ -489,9 +490,12 @@ void MainWindow::focusField(MessageField field) {
             tabs_->setCurrentIndex(MessageTab);
             break;
         case MessageField::DeliverySettings:
-        case MessageField::StartTime:
             tabs_->setCurrentIndex(SettingsTab);
             settingsTab_->serverField()->setFocus();
+            break;
+        case MessageField::StartTime:
+            tabs_->setCurrentIndex(SettingsTab);
+            settingsTab_->timeField()->setFocus();
             break;
         default:
             break;
