@@ -22,6 +22,7 @@
 #include "common/file_util.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "delivery/send_log_buffer.h"
 #include "delivery/ui/smtp_settings_tab.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_editor.h"
@@ -202,6 +203,33 @@ TEST(ScheduleScreens, TimerSendsTheDueEntryAndTheStatusScreenShowsIt) {
     dialog.show();
     test::screenshot(&dialog, "dialog-scheduler-sent-status");
     EXPECT_TRUE(w.window.action(Command::SchedulerStatus)->isEnabled());
+}
+
+TEST(ScheduleScreens, ATickDuringTheSettingsMessageDoesNotAskAgain) {
+    // The settings check's message box runs an event loop, in which the timer fires again.
+    test::TempDir dir;
+    Paths paths(dir.path());
+    ASSERT_TRUE(paths.ensureFolders());
+    ScheduleList list;
+    ScheduleEntry due;
+    due.subject = "Due";
+    due.dueAt = 1000;
+    due.outboxPath = "error";
+    list.add(due, false);
+    ASSERT_TRUE(list.save(paths.schedulerFile()));
+    SendLogBuffer log;
+    int asked = 0;
+    ui::SchedulerTimer* timer = nullptr;
+    ui::SchedulerTimer scheduler(paths, log, [&]() -> std::optional<DueRunOptions> {
+        ++asked;
+        timer->tick();
+        return std::nullopt;
+    });
+    timer = &scheduler;
+    scheduler.tick();
+    EXPECT_EQ(asked, 1);
+    scheduler.tick();
+    EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

@@ -17,10 +17,13 @@ SchedulerTimer::~SchedulerTimer() {
 }
 
 void SchedulerTimer::tick() {
-    if (running_) return;
+    // `prepare` may show a message box, whose event loop runs this timer again: one at a time.
+    if (running_ || preparing_) return;
     const std::time_t now = now_ ? now_() : std::time(nullptr);
     if (!DueRunner::firstDue(paths_, now)) return;
+    preparing_ = true;
     std::optional<DueRunOptions> options = prepare_ ? prepare_() : std::nullopt;
+    preparing_ = false;
     if (!options) return;
     if (now_ && !options->now) options->now = now_;
     running_ = true;

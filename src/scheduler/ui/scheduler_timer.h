@@ -59,6 +59,7 @@ class SchedulerTimer : public QObject {
     std::function<std::time_t()> now_;
     QTimer timer_;
     bool running_ = false;
+    bool preparing_ = false;
     std::thread worker_;
 };
 
