@@ -42,5 +42,6 @@ void addSendCommands(CLI::App& app, int& exitCode);
 void addImportCommands(CLI::App& app, int& exitCode);
 // unsubscribers fetch/filter/save, and "settings auto-unsubscribe" (after addAppCommands).
 void addSubscriptionCommands(CLI::App& app, int& exitCode);
+void addScheduleCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     addSendCommands(app, exitCode);
     addImportCommands(app, exitCode);
     addSubscriptionCommands(app, exitCode);
+    addScheduleCommands(app, exitCode);
     app.parse_complete_callback([&app] {
         if (app.got_subcommand("address")) return;
         std::string error;

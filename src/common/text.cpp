@@ -9,6 +9,13 @@ std::string lowerAscii(std::string_view s) {
     return out;
 }
 
+std::string lineEndsToBlanks(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c == '\r' || c == '\n') c = ' ';
+    return out;
+}
+
 std::string_view trimWhite(std::string_view s) {
     auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!s.empty() && white(s.front())) s.remove_prefix(1);

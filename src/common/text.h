@@ -1,7 +1,7 @@
 // Byte-level text helpers shared by every subsystem: trimming and ASCII case folding. They work on
 // bytes, never on a locale, so a file made anywhere reads the same here.
 //
-// Entry points: trimWhite(), lowerAscii().
+// Entry points: trimWhite(), lowerAscii(), lineEndsToBlanks().
 // Failure: none.
 // Threads: pure functions.
 #pragma once
@@ -15,5 +15,7 @@ namespace qm {
 std::string_view trimWhite(std::string_view s);
 // ASCII letters lowered, every other byte kept: how addresses are compared ignoring letter case.
 std::string lowerAscii(std::string_view s);
+// Every CR and LF made a blank: a field of a line-based file cannot hold a line end.
+std::string lineEndsToBlanks(std::string_view s);
 
 }  // namespace qm

@@ -26,7 +26,7 @@ RunBuild buildRunRequest(RunFields fields, const SettingsStore& settings,
     MessageCheckHooks check;
     check.confirm = hooks.confirm;
     check.checkDelivery = [&r] { return checkDeliverySettings(r.delivery); };
-    // No start-time hook: every run built here starts at once.
+    check.startTimeValid = hooks.startTimeValid;
     out.check = checkMessage(r.message, false, check);
     if (!out.check.ok) return out;
 

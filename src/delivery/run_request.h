@@ -46,6 +46,9 @@ struct RunRequestHooks {
     std::function<bool(std::string_view question)> confirm;
     // A text to show that does not stop the run; dropped when unset.
     std::function<void(std::string_view text)> note;
+    // A run stored for later: false when its start moment is not after the present one. Unset for
+    // a run that starts at once.
+    std::function<bool()> startTimeValid;
 };
 
 struct RunBuild {

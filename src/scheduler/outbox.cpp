@@ -9,6 +9,7 @@
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "common/text.h"
 #include "config/paths.h"
 
 namespace qm {
@@ -55,13 +56,6 @@ std::string unescapeBody(std::string_view stored) {
     return out;
 }
 
-std::string oneLine(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c == '\r' || c == '\n') c = ' ';
-    return out;
-}
-
 // Takes the text up to the next CR LF; false when there is none.
 bool takeLine(std::string_view text, std::size_t& pos, std::string_view& line) {
     std::size_t end = text.find("\r\n", pos);
@@ -93,12 +87,12 @@ std::string buildOutbox(const OutboxRun& run) {
         out += "\r\n";
     };
     line(kSenderMark);
-    line(oneLine(run.senderName));
-    line(std::string(kFieldMark) + oneLine(run.senderAddress));
+    line(lineEndsToBlanks(run.senderName));
+    line(std::string(kFieldMark) + lineEndsToBlanks(run.senderAddress));
     line(kReceiversMark);
-    line(oneLine(run.recipients));
+    line(lineEndsToBlanks(run.recipients));
     line(kContentMark);
-    line(oneLine(run.subject));
+    line(lineEndsToBlanks(run.subject));
     out += escapeBody(run.body);
     out += kBodyEnd;
     std::string joined;
@@ -106,9 +100,9 @@ std::string buildOutbox(const OutboxRun& run) {
         if (i) joined += ';';
         joined += run.attachments[i];
     }
-    line(oneLine(joined));
+    line(lineEndsToBlanks(joined));
     line(run.html ? "true" : "false");
-    out += oneLine(run.embeddedFlags);
+    out += lineEndsToBlanks(run.embeddedFlags);
     return out;
 }
 

@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimeEdit>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -49,6 +50,10 @@
 #include "message/ui/html_page_dialog.h"
 #include "message/ui/preview_view.h"
 #include "message/ui/unsubscribe_dialog.h"
+#include "scheduler/schedule_store.h"
+#include "scheduler/ui/schedule_grid.h"
+#include "scheduler/ui/scheduler_timer.h"
+#include "scheduler/ui/sent_status_dialog.h"
 #include "subscriptions/ui/filter_dialog.h"
 #include "subscriptions/ui/retrieval_dialog.h"
 
@@ -125,7 +130,8 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
         {C::TestCampaign, Menu::Tools, "Test Campaign", "", "", none, &W::testCampaign},
         {C::DeliveryReport, Menu::Tools, "Mail Delivery Report...", "Ctrl+D",
          "Mail Delivery Report", S::SP_FileDialogDetailedView, &W::showDeliveryReport},
-        {C::SchedulerStatus, Menu::Tools, "Scheduler Sent Status", "", "", none, nullptr},
+        {C::SchedulerStatus, Menu::Tools, "Scheduler Sent Status", "", "", none,
+         &W::showSchedulerStatus},
 
         {C::InsertWebpage, Menu::Html, "Insert Webpage...", "",
          "Insert Webpage(*.htm;*.html;*.shtml)", S::SP_DirOpenIcon, &W::insertWebpage},
@@ -197,6 +203,32 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
     buildCommands();
 
     settingsTab_->load(loadDeliverySettings(core_.store));
+
+    scheduleGrid_ = new ScheduleGrid;
+    settingsTab_->setScheduleView(scheduleGrid_);
+    connect(scheduleGrid_, &ScheduleGrid::deleteRequested, this, &MainWindow::deleteScheduled);
+    refreshSchedule();
+    // A due entry goes out with the delivery settings the tab shows at that moment; their check
+    // speaks at every tick while it fails.
+    scheduler_ = new SchedulerTimer(
+        core_.paths, core_.log,
+        [this]() -> std::optional<DueRunOptions> {
+            DueRunOptions o;
+            o.target.settings = settingsTab_->settings();
+            CheckResult check = checkDeliverySettings(o.target.settings);
+            if (!check.ok) {
+                inform(this, check.message);
+                focusField(check.focus);
+                return std::nullopt;
+            }
+            o.target.mxStartTls = core_.store.readFlag(keys::kMxStartTls);
+            o.unsubscribeAddress = message_.unsubscribeAddress;
+            o.unsubscribeScope = message_.unsubscribeScope;
+            return o;
+        },
+        this);
+    connect(scheduler_, &SchedulerTimer::scheduleChanged, this, &MainWindow::refreshSchedule);
+    scheduler_->start();
 
     setTabOrder(form_->lastField(), tabs_);
     auto* f6 = new QShortcut(QKeySequence(Qt::Key_F6), this);
@@ -456,6 +488,9 @@ void MainWindow::startRun(const QString& html, const std::optional<QString>& tes
     RunRequestHooks hooks;
     hooks.confirm = [this](std::string_view question) { return ask(this, toScreen(question)); };
     hooks.note = [this](std::string_view text) { inform(this, text); };
+    const bool later = !testAddresses && !fields.delivery.startNow;
+    if (later)
+        hooks.startTimeValid = [this] { return settingsTab_->launchMoment() > std::time(nullptr); };
     RunBuild built = buildRunRequest(std::move(fields), core_.store, hooks);
     // The check keeps the trimmed values.
     message_ = built.request.message;
@@ -465,8 +500,45 @@ void MainWindow::startRun(const QString& html, const std::optional<QString>& tes
         focusField(built.check.focus);
         return;
     }
+    if (later) {
+        storeForLater(built.request);
+        return;
+    }
     // The run's observer resets the grid and switches to the "Send Status" tab.
     if (!core_.run.start(std::move(built.request))) inform(this, kMsgNoValidAddress);
+}
+
+void MainWindow::storeForLater(const RunRequest& request) {
+    ScheduleStoreResult stored =
+        storeCampaign(core_.paths, request, settingsTab_->launchMoment(),
+                      repetitionFromNumber(settingsTab_->repetitionChoice()), std::time(nullptr));
+    if (stored.status == ScheduleStoreStatus::Full) {
+        inform(this, kMsgScheduleFull);
+        return;
+    }
+    // The groups went into the outbox file's recipient list.
+    form_->groupsField()->clear();
+    refreshSchedule();
+    if (stored.status == ScheduleStoreStatus::Unwritable)
+        inform(this, "The schedule file cannot be written: " + core_.paths.schedulerFile());
+    else
+        inform(this, kMsgScheduleSaved);
+}
+
+void MainWindow::deleteScheduled(const ScheduleEntry& entry) {
+    qm::deleteScheduled(core_.paths, entry);
+    refreshSchedule();
+}
+
+void MainWindow::refreshSchedule() {
+    ScheduleList list;
+    list.load(core_.paths.schedulerFile());
+    scheduleGrid_->showEntries(list);
+}
+
+void MainWindow::showSchedulerStatus() {
+    SentStatusDialog dialog(core_.paths, this);
+    dialog.exec();
 }
 
 void MainWindow::focusField(MessageField field) {
@@ -476,9 +548,12 @@ void MainWindow::focusField(MessageField field) {
             tabs_->setCurrentIndex(MessageTab);
             break;
         case MessageField::DeliverySettings:
-        case MessageField::StartTime:
             tabs_->setCurrentIndex(SettingsTab);
             settingsTab_->serverField()->setFocus();
+            break;
+        case MessageField::StartTime:
+            tabs_->setCurrentIndex(SettingsTab);
+            settingsTab_->timeField()->setFocus();
             break;
         default:
             break;

@@ -34,7 +34,9 @@ class QTabWidget;
 namespace qm {
 class CampaignRun;
 struct DesktopCore;
+struct RunRequest;
 struct RunSummary;
+struct ScheduleEntry;
 }  // namespace qm
 
 namespace qm::ui {
@@ -44,6 +46,8 @@ class CampaignForm;
 class Composer;
 class StoppingThreadsDialog;
 class PreviewView;
+class ScheduleGrid;
+class SchedulerTimer;
 class SendStatusTab;
 class SmtpSettingsTab;
 
@@ -87,6 +91,13 @@ class MainWindow : public QMainWindow, public RunHost {
     SmtpSettingsTab* settingsTab() const { return settingsTab_; }
     SendStatusTab* statusTab() const override { return statusTab_; }
     const CampaignMessage& message() const { return message_; }
+    // The "Scheduled Mails" grid and the 5-second scheduler timer (scheduler/ui).
+    ScheduleGrid* scheduleGrid() const { return scheduleGrid_; }
+    SchedulerTimer* schedulerTimer() const { return scheduler_; }
+    // Reads the schedule file again and rebuilds the grid.
+    void refreshSchedule();
+    // Tools > Scheduler Sent Status.
+    void showSchedulerStatus();
     CampaignRun& run() const;
     // The "Stopping Threads..." window while it is shown, else nullptr.
     StoppingThreadsDialog* stoppingWindow() const { return stopping_; }
@@ -132,6 +143,9 @@ class MainWindow : public QMainWindow, public RunHost {
     void prepareRun(std::optional<QString> testAddresses);
     void startRun(const QString& html, const std::optional<QString>& testAddresses);
     void focusField(MessageField field);
+    // Send with "Start At": the outbox file and the schedule entry, then "Message Saved.".
+    void storeForLater(const RunRequest& request);
+    void deleteScheduled(const ScheduleEntry& entry);
     void showStopping();
     void closeStopping();
 
@@ -148,6 +162,8 @@ class MainWindow : public QMainWindow, public RunHost {
     RunForwarder* forwarder_ = nullptr;
     StoppingThreadsDialog* stopping_ = nullptr;
     AddressExtractionRunner* extraction_ = nullptr;
+    ScheduleGrid* scheduleGrid_ = nullptr;
+    SchedulerTimer* scheduler_ = nullptr;
     bool preparing_ = false;  // the editor's text is on its way for a run
     bool settingsSaved_ = false;
 };

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -13,6 +12,7 @@
 
 #include "common/ui/message_boxes.h"
 #include "common/ui/text.h"
+#include "common/ui/text_grid.h"
 
 namespace qm::ui {
 
@@ -63,17 +63,7 @@ DeliveryReportDialog::DeliveryReportDialog(const Paths& paths, Failures failures
 
     rows_ = new ReportRowsModel(this);
     grid_ = new QTableView;
-    grid_->setModel(rows_);
-    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setWordWrap(false);
-    grid_->verticalHeader()->hide();
-    grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
-    // 3000 and 8000 twips.
-    grid_->horizontalHeader()->resizeSection(0, 200);
-    grid_->horizontalHeader()->resizeSection(1, 533);
-    grid_->horizontalHeader()->setStretchLastSection(true);
+    setUpTextGrid(grid_, rows_, {3000, 8000});
 
     auto* saveButton = new QPushButton("&Save list of undelivered emails");
     saveButton->setToolTip("Save the addresses that could not be sent to, with the reasons");

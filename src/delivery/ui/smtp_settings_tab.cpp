@@ -15,10 +15,10 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "common/ui/message_boxes.h"
-#include "common/ui/not_available.h"
 #include "common/ui/text.h"
 
 namespace qm::ui {
@@ -34,6 +34,37 @@ QSpinBox* countBox(int value) {
     box->setFixedWidth(70);
     return box;
 }
+
+// The repetition list: its placeholder line shows only while the list is closed and nothing was
+// chosen. The choice arrives after hidePopup(), so the check for it waits one event-loop turn.
+class RepetitionBox : public QComboBox {
+  public:
+    RepetitionBox() {
+        addPlaceholder();
+        for (int i = 0; i < 4; ++i) addItem(kChoices[i], i);
+        setCurrentIndex(0);
+        connect(this, &QComboBox::activated, this, [this] { chosen_ = true; });
+    }
+    void showPopup() override {
+        chosen_ = false;
+        if (hasPlaceholder()) removeItem(0);
+        QComboBox::showPopup();
+    }
+    void hidePopup() override {
+        QComboBox::hidePopup();
+        QTimer::singleShot(0, this, [this] {
+            if (chosen_ || hasPlaceholder()) return;
+            addPlaceholder();
+            setCurrentIndex(0);
+        });
+    }
+
+  private:
+    static constexpr const char* kChoices[] = {"None", "Daily", "Weekly", "Monthly"};
+    bool hasPlaceholder() const { return count() > 4; }
+    void addPlaceholder() { insertItem(0, "Repetition", 0); }
+    bool chosen_ = false;
+};
 
 }  // namespace
 
@@ -116,15 +147,15 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     launchGroup->addButton(startNow_);
     launchGroup->addButton(startAt_);
     startNow_->setChecked(true);
-    // Storing a run for later belongs to the scheduler, which is not built yet.
-    markNotAvailable(startAt_);
-    date_ = new QDateEdit(QDate::currentDate());
+    const QDateTime opened = QDateTime::currentDateTime();
+    date_ = new QDateEdit(opened.date());
     date_->setCalendarPopup(true);
     date_->setDisplayFormat("dd/MM/yyyy");
-    time_ = new QTimeEdit(QTime::currentTime());
+    // From now to the same day and time a month on (December reaches into January).
+    date_->setDateRange(opened.date(), opened.date().addMonths(1));
+    time_ = new QTimeEdit(opened.time());
     time_->setDisplayFormat("HH:mm:ss");
-    repetition_ = new QComboBox;
-    repetition_->addItems({"Repetition", "None", "Daily", "Weekly", "Monthly"});
+    repetition_ = new RepetitionBox;
     auto* launchLayout = new QGridLayout(launchBox);
     launchLayout->addWidget(startNow_, 0, 0, 1, 2);
     launchLayout->addWidget(startAt_, 0, 2, 1, 2);
@@ -133,9 +164,13 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     launchLayout->addWidget(new QLabel("Time:"), 1, 2);
     launchLayout->addWidget(time_, 1, 3);
     launchLayout->addWidget(repetition_, 2, 1);
-    launchLayout->setColumnStretch(4, 1);
+    // Tight rows: the "Scheduled Mails" grid below needs the height at 800x580.
+    launchLayout->setVerticalSpacing(2);
+    launchLayout->setContentsMargins(9, 2, 9, 2);
+    launchLayout->setColumnStretch(5, 1);
 
     auto* grid = new QGridLayout(this);
+    grid_ = grid;
     grid->addWidget(modeBox, 0, 0);
     grid->addWidget(authBox, 0, 1);
     grid->addWidget(runBox, 1, 0);
@@ -207,6 +242,25 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.waitSeconds = wait_->value();
     s.startNow = startNow_->isChecked();
     return s;
+}
+
+std::int64_t SmtpSettingsTab::launchMoment() const {
+    return QDateTime(date_->date(), time_->time()).toSecsSinceEpoch();
+}
+
+int SmtpSettingsTab::repetitionChoice() const {
+    return repetition_->currentData().toInt();
+}
+
+void SmtpSettingsTab::setScheduleView(QWidget* view) {
+    // No box around it: its header names it, and the window must still fit 800x580 with the
+    // header and one row at the least; it grows with the window.
+    view->setAccessibleName("Scheduled Mails");
+    view->setMinimumHeight(2 * (view->fontMetrics().height() + 6) + 4);
+    grid_->setContentsMargins(4, 4, 4, 4);
+    grid_->setVerticalSpacing(4);
+    grid_->addWidget(view, 2, 0, 1, 2);
+    grid_->setRowStretch(2, 1);
 }
 
 void SmtpSettingsTab::updateEnabled() {

@@ -1,9 +1,16 @@
 // The "SMTP Settings" tab: delivery mode, relay, connection security, thread and wait counts and
 // the launch fields. It only shows a DeliverySettings record; loading, saving, the range check,
 // the port rule and the enabling rules are the core's (app/delivery_settings.h).
+//
+// Launch fields: "Start At" enables the date (from the moment the tab opened to one month later),
+// the time and the repetition list. The list shows the placeholder "Repetition" until it is
+// opened; opening it leaves the four choices alone, and closing it without a choice brings the
+// placeholder back. The placeholder counts as "None". The "Scheduled Mails" grid belongs to the
+// scheduler, one layer up: the window puts it in with setScheduleView().
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 
 #include "delivery/delivery_settings.h"
 
@@ -11,6 +18,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QGridLayout;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
@@ -35,6 +43,17 @@ class SmtpSettingsTab : public QWidget {
     QRadioButton* smtpModeButton() const { return smtp_; }
     QRadioButton* authRequiredButton() const { return authYes_; }
     QComboBox* securityField() const { return security_; }
+    QRadioButton* startAtButton() const { return startAt_; }
+    QDateEdit* dateField() const { return date_; }
+    QTimeEdit* timeField() const { return time_; }
+    QComboBox* repetitionField() const { return repetition_; }
+
+    // The start moment of "Start At" (date and time fields, local time, seconds since 1970).
+    std::int64_t launchMoment() const;
+    // 0 "None" (and the placeholder), 1 "Daily", 2 "Weekly", 3 "Monthly".
+    int repetitionChoice() const;
+    // Puts the "Scheduled Mails" grid below the other fields.
+    void setScheduleView(QWidget* view);
 
   private:
     void updateEnabled();
@@ -60,6 +79,7 @@ class SmtpSettingsTab : public QWidget {
     QComboBox* repetition_;
     QWidget* serverBox_;
     QWidget* authBox_;
+    QGridLayout* grid_;
     ConnectionSecurity shownSecurity_ = ConnectionSecurity::None;
     bool checking_ = false;
 };

@@ -1,0 +1,185 @@
+#include "scheduler/due_runner.h"
+
+#include <set>
+
+#include "common/atomic_file.h"
+#include "common/file_util.h"
+#include "config/paths.h"
+#include "delivery/send_log_buffer.h"
+#include "scheduler/outbox.h"
+#include "scheduler/scheduled_run.h"
+
+namespace qm {
+
+namespace {
+
+std::time_t systemNow() {
+    return std::time(nullptr);
+}
+
+}  // namespace
+
+DueRunner::DueRunner(const Paths& paths, SendLogBuffer& log) : paths_(paths), log_(log) {}
+
+DueRunner::~DueRunner() = default;
+
+std::string DueRunner::markerPath(const Paths& paths) {
+    return paths.dataRoot() + "/Scheduler_Running.txt";
+}
+
+std::optional<ScheduleEntry> DueRunner::firstDue(const Paths& paths, std::time_t now) {
+    ScheduleList list;
+    list.load(paths.schedulerFile());
+    const ScheduleEntry* first = nullptr;
+    for (const ScheduleEntry& e : list.entries())
+        if (!first || e.dueAt < first->dueAt) first = &e;
+    if (!first || now < first->dueAt) return std::nullopt;
+    return *first;
+}
+
+void DueRunner::cancel() {
+    cancelled_ = true;
+    std::lock_guard guard(current_lock_);
+    if (current_) current_->cancel();
+}
+
+void DueRunner::record(const DueRunOptions& o, const ScheduleEntry& e, std::string_view status,
+                       const std::string& address) {
+    std::string line = formatStatusLine(kScheduledThreadLabel, status, address, e.subject, e.dueAt);
+    appendStatusLine(paths_.schedulerStatusFile(), line);
+    if (o.onResult) {
+        StatusRow row{std::string(kScheduledThreadLabel), std::string(status), address, e.subject,
+                      formatScheduleDate(e.dueAt)};
+        o.onResult(row);
+    }
+}
+
+bool DueRunner::complete(const ScheduleEntry& ran, std::time_t now) {
+    ScheduleLock lock(paths_, ScheduleLock::Kind::File);
+    ScheduleList list;
+    list.load(paths_.schedulerFile());
+    std::optional<ScheduleEntry> ended;
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        ScheduleEntry& e = list.at(i);
+        // dueAt too: a completion recovered after its own save must not move the entry twice.
+        if (e.outboxPath != ran.outboxPath || e.dueAt != ran.dueAt) continue;
+        if (e.repetition != Repetition::None && !e.done) {
+            // Missed dates are not made up one after the other.
+            for (int n = 0; n < 100000 && e.dueAt <= now; ++n) {
+                std::time_t before = e.dueAt;
+                advance(e);
+                if (e.dueAt <= before) break;
+            }
+            list.sortByDue();
+        } else {
+            ended = e;
+            e.done = true;
+        }
+        break;
+    }
+    if (!list.save(paths_.schedulerFile())) return false;
+    // The outbox file goes after the line, so no saved line ever names a deleted file.
+    if (ended) endEntry(*ended);
+    return true;
+}
+
+bool DueRunner::recover(const DueRunOptions& o) {
+    std::string marker;
+    if (!readFile(markerPath(paths_), marker)) return true;
+    ScheduleList one;
+    one.parse(marker.substr(0, marker.find('\n')));
+    if (one.count() == 1) {
+        const ScheduleEntry& e = one.at(0);
+        std::set<std::string> recorded;
+        std::size_t pos = marker.find('\n');
+        while (pos != std::string::npos && pos + 1 < marker.size()) {
+            std::size_t end = marker.find("\r\n", pos + 1);
+            if (end == std::string::npos) break;
+            recorded.insert(marker.substr(pos + 1, end - pos - 1));
+            pos = end + 1;
+        }
+        OutboxRun stored;
+        if (!e.done && readOutbox(e.outboxPath, stored)) {
+            for (const std::string& address : outboxRecipientList(stored.recipients))
+                if (!recorded.count(address)) record(o, e, kScheduledInterrupted, address);
+        }
+        if (!complete(e, o.now ? o.now() : systemNow())) return false;
+    }
+    removeFile(markerPath(paths_));
+    return true;
+}
+
+DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
+    DueRunSummary summary;
+    cancelled_ = false;
+    ScheduleLock runner(paths_, ScheduleLock::Kind::Runner, true);
+    if (!runner.held()) {
+        summary.status = DueRunStatus::Busy;
+        return summary;
+    }
+    const std::string marker = markerPath(paths_);
+    if (fileExists(marker)) {
+        if (!recover(o)) {
+            summary.status = DueRunStatus::Failed;
+            return summary;
+        }
+        ++summary.recovered;
+    }
+    std::set<std::pair<std::string, std::time_t>> ran;
+    for (;;) {
+        if (cancelled_.load()) {
+            summary.status = DueRunStatus::Cancelled;
+            break;
+        }
+        const std::time_t now = o.now ? o.now() : systemNow();
+        std::optional<ScheduleEntry> due = firstDue(paths_, now);
+        // An entry whose completion did not move it (the file changed under us) runs once only.
+        if (!due || !ran.insert({due->outboxPath, due->dueAt}).second) break;
+        const ScheduleEntry entry = *due;
+        if (!writeFileAtomic(marker, formatScheduleLine(entry) + "\r\n")) {
+            summary.status = DueRunStatus::Failed;
+            break;
+        }
+        if (o.onEntry) o.onEntry(entry);
+
+        ScheduledRun run(log_);
+        ScheduledRunRequest r;
+        r.outboxPath = entry.outboxPath;
+        r.done = entry.done;
+        r.target = o.target;
+        r.unsubscribeAddress = o.unsubscribeAddress;
+        r.unsubscribeScope = o.unsubscribeScope;
+        r.pause = o.pause;
+        r.sources = o.sources;
+        r.record = [&](std::string_view, std::string_view status, const std::string& address) {
+            record(o, entry, status, address);
+            appendFile(marker, address + "\r\n");
+        };
+        {
+            std::lock_guard guard(current_lock_);
+            current_ = &run;
+            run.start(std::move(r));
+            if (cancelled_.load()) run.cancel();
+        }
+        run.wait();
+        {
+            std::lock_guard guard(current_lock_);
+            current_ = nullptr;
+        }
+        log_.write(paths_.sendLog());
+        if (cancelled_.load()) {
+            // Left for the next start: the marker says which recipients have no result.
+            summary.status = DueRunStatus::Cancelled;
+            break;
+        }
+        if (!complete(entry, o.now ? o.now() : systemNow())) {
+            summary.status = DueRunStatus::Failed;
+            break;
+        }
+        removeFile(marker);
+        ++summary.entriesRun;
+    }
+    return summary;
+}
+
+}  // namespace qm

@@ -1,0 +1,261 @@
+// Scheduled campaigns against smtp-sink: the runner with an injectable clock, and the command
+// line's run-due started twice at once and beside the desktop program's runner. What counts is
+// what the sink received: every message exactly once.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "common/file_util.h"
+#include "config/paths.h"
+#include "delivery/send_log_buffer.h"
+#include "peer_env.h"
+#include "scheduler/due_runner.h"
+#include "scheduler/outbox.h"
+#include "scheduler/schedule.h"
+#include "scheduler/scheduler_status.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+using test::peerEnv;
+using test::peerPort;
+
+// How many messages the sink holds for `address`; waits a little for the sink's last write.
+int delivered(const std::string& address, int want) {
+    const std::string dir = peerEnv("QM_SINK_DUMP");
+    const std::string mark = "X-Rcpt-Args: <" + address + ">";
+    int count = 0;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        count = 0;
+        for (const std::string& name : listFiles(dir, "")) {
+            std::string dump;
+            if (readFile(dir + "/" + name, dump) && dump.find(mark) != std::string::npos) ++count;
+        }
+        if (count >= want) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return count;
+}
+
+std::string moment(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+struct SchedulerTest : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(paths.ensureFolders()); }
+
+    std::string outbox(const std::string& subject, const std::string& recipients) {
+        OutboxRun run;
+        run.senderName = "Ann";
+        run.senderAddress = "ann@example.test";
+        run.recipients = recipients;
+        run.subject = subject;
+        run.body = "Hello [**EMAIL**]";
+        std::string path = writeOutbox(paths, run, now);
+        EXPECT_NE(path, kOutboxError);
+        return path;
+    }
+    static ScheduleEntry entry(const std::string& subject, std::time_t due, Repetition rep,
+                               const std::string& outboxPath) {
+        ScheduleEntry e;
+        e.subject = subject;
+        e.savedAt = due - 7200;
+        e.dueAt = due;
+        e.repetition = rep;
+        e.outboxPath = outboxPath;
+        return e;
+    }
+    DueRunOptions options(std::time_t at) {
+        DueRunOptions o;
+        o.now = [at] { return at; };
+        o.target.settings.mxMode = false;
+        o.target.settings.server = "127.0.0.1";
+        o.target.settings.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
+        o.pause = std::chrono::milliseconds(0);
+        return o;
+    }
+    std::string cli(const std::string& args) {
+        return "QUILLMARK_CONFIG=" + dir.file("settings.ini") + " QUILLMARK_HOME=" + dir.path() +
+               " " + peerEnv("QM_CLI") + " " + args + " 2>&1";
+    }
+
+    test::TempDir dir;
+    Paths paths{dir.path()};
+    SendLogBuffer log;
+    const std::time_t now = std::time(nullptr);
+};
+
+TEST_F(SchedulerTest, DueEntriesRunInOrderThenEndOrAdvance) {
+    std::string once = outbox("Once", "once1@x.test;once2@x.test");
+    std::string daily = outbox("Daily", "daily1@x.test");
+    std::string later = outbox("Later", "later1@x.test");
+    ScheduleList list;
+    // Due in the past, as after days with the program closed: run at the first look.
+    list.add(entry("Daily", now - 60, Repetition::Daily, daily), true);
+    list.add(entry("Once", now - 3 * 86400, Repetition::None, once), true);
+    list.add(entry("Later", now + 3600, Repetition::None, later), true);
+    ASSERT_TRUE(list.save(paths.schedulerFile()));
+
+    DueRunner runner(paths, log);
+    DueRunSummary s = runner.runDue(options(now));
+    EXPECT_EQ(s.status, DueRunStatus::Done);
+    EXPECT_EQ(s.entriesRun, 2);
+    auto rows = readStatusFile(paths.schedulerStatusFile());
+    std::vector<std::string> got;
+    for (const auto& r : rows) got.push_back(r.status + "," + r.address + "," + r.subject);
+    EXPECT_EQ(got, (std::vector<std::string>{"Sent,once1@x.test,Once", "Sent,once2@x.test,Once",
+                                             "Sent,daily1@x.test,Daily"}));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].scheduledDate, formatScheduleDate(now - 60));  // dueAt at the start
+    EXPECT_EQ(delivered("once1@x.test", 1), 1);
+    EXPECT_EQ(delivered("daily1@x.test", 1), 1);
+    EXPECT_EQ(delivered("later1@x.test", 0), 0);
+
+    list.load(paths.schedulerFile());
+    ASSERT_EQ(list.count(), 2u);
+    EXPECT_EQ(list.at(0).subject, "Later");
+    EXPECT_EQ(list.at(1).subject, "Daily");
+    EXPECT_EQ(list.at(1).dueAt, nextDue(entry("Daily", now - 60, Repetition::Daily, daily)));
+    EXPECT_FALSE(fileExists(once));  // a None entry and its outbox file are gone
+    EXPECT_TRUE(fileExists(daily));
+    std::string sendLog;
+    ASSERT_TRUE(readFile(paths.sendLog(), sendLog));
+    EXPECT_NE(sendLog.find("Recipient : daily1@x.test"), std::string::npos);
+
+    // A day later the Daily entry runs again, and Later with it.
+    s = runner.runDue(options(nextDue(entry("Daily", now - 60, Repetition::Daily, daily)) + 1));
+    EXPECT_EQ(s.entriesRun, 2);
+    EXPECT_EQ(delivered("daily1@x.test", 2), 2);
+    EXPECT_EQ(delivered("later1@x.test", 1), 1);
+}
+
+// Starts the command without waiting for it.
+struct Started {
+    FILE* pipe;
+    std::string finish(int* status) {
+        std::string out;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+        int st = ::pclose(pipe);
+        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return out;
+    }
+};
+
+TEST_F(SchedulerTest, TwoRunnersAtOnceSendEachMessageOnce) {
+    dir.write("body.txt", "Hello [**EMAIL**]");
+    const std::time_t at = now + 3600;
+    const std::string add = "schedule add --from-name Ann --from ann@example.test --text " +
+                            dir.file("body.txt") + " --at \"" + moment(at) + "\"";
+    int status = 0;
+    std::string out =
+        Started{::popen(cli(add + " --subject First --to \"p1@x.test;p2@x.test\"").c_str(), "r")}
+            .finish(&status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_EQ(out, "Message Saved.\n");
+    out =
+        Started{::popen(cli(add + " --subject Second --to q1@x.test --repeat weekly").c_str(), "r")}
+            .finish(&status);
+    ASSERT_EQ(status, 0) << out;
+
+    const std::string runDue = "scheduler run-due --server 127.0.0.1 --port " +
+                               peerEnv("QM_SINK_PORT") + " --now \"" + moment(at + 60) + "\"";
+    // Two command-line runners started together.
+    Started a{::popen(cli(runDue).c_str(), "r")};
+    Started b{::popen(cli(runDue).c_str(), "r")};
+    int sa = 0, sb = 0;
+    std::string oa = a.finish(&sa), ob = b.finish(&sb);
+    EXPECT_EQ(sa, 0) << oa;
+    EXPECT_EQ(sb, 0) << ob;
+    for (const char* address : {"p1@x.test", "p2@x.test", "q1@x.test"})
+        EXPECT_EQ(delivered(address, 1), 1) << address << "\n" << oa << "\n" << ob;
+    EXPECT_EQ(readStatusFile(paths.schedulerStatusFile()).size(), 3u);
+
+    // The weekly entry a week on, with the desktop program's runner beside a command-line one.
+    const std::time_t weekLater = nextDue(entry("Second", at, Repetition::Weekly, ""));
+    Started c{::popen(cli("scheduler run-due --server 127.0.0.1 --port " + peerEnv("QM_SINK_PORT") +
+                          " --now \"" + moment(weekLater + 60) + "\"")
+                          .c_str(),
+                      "r")};
+    DueRunner window(paths, log);
+    DueRunSummary s = window.runDue(options(weekLater + 60));
+    int sc = 0;
+    std::string oc = c.finish(&sc);
+    EXPECT_EQ(sc, 0) << oc;
+    EXPECT_TRUE(s.status == DueRunStatus::Done || s.status == DueRunStatus::Busy);
+    EXPECT_EQ(delivered("q1@x.test", 2), 2) << oc;
+
+    out = Started{::popen(cli("schedule list").c_str(), "r")}.finish(&status);
+    EXPECT_NE(out.find("\tSecond\t"), std::string::npos) << out;
+    EXPECT_EQ(out.find("First"), std::string::npos) << out;
+    out = Started{::popen(cli("schedule status").c_str(), "r")}.finish(&status);
+    EXPECT_NE(out.find("Thread#1\tSent\tp2@x.test\tFirst\t"), std::string::npos) << out;
+}
+
+TEST_F(SchedulerTest, RunKilledHalfWayIsReportedAndNothingIsSentTwice) {
+    dir.write("body.txt", "Hello");
+    const std::time_t at = now + 3600;
+    int status = 0;
+    std::string out =
+        Started{::popen(cli("schedule add --from-name Ann --from ann@example.test --text " +
+                            dir.file("body.txt") +
+                            " --subject Killed --to \"k3@x.test;k2@x.test;"
+                            "k1@x.test\" --repeat weekly --at \"" +
+                            moment(at) + "\"")
+                            .c_str(),
+                        "r")}
+            .finish(&status);
+    ASSERT_EQ(status, 0) << out;
+
+    // The runner is killed in its pause after the first recipient (the list is newest first).
+    const std::string runDue = cli("scheduler run-due --server 127.0.0.1 --port " +
+                                   peerEnv("QM_SINK_PORT") + " --now \"" + moment(at + 60) + "\"");
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", ("exec env " + runDue + " >/dev/null").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    bool first = false;
+    for (int i = 0; i < 500 && !first; ++i) {
+        first = readStatusFile(paths.schedulerStatusFile()).size() == 1;
+        if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(first);
+
+    out = Started{::popen(runDue.c_str(), "r")}.finish(&status);
+    EXPECT_EQ(status, 1) << out;  // recipients left unsent: cron tells the user
+    EXPECT_NE(out.find("interrupted"), std::string::npos) << out;
+    std::vector<std::string> got;
+    for (const auto& r : readStatusFile(paths.schedulerStatusFile()))
+        got.push_back(r.status + "," + r.address);
+    EXPECT_EQ(got,
+              (std::vector<std::string>{"Sent,k1@x.test", "Not Sent (run interrupted),k2@x.test",
+                                        "Not Sent (run interrupted),k3@x.test"}));
+    EXPECT_EQ(delivered("k1@x.test", 1), 1);
+    EXPECT_EQ(delivered("k2@x.test", 0), 0);
+    // Closed like a finished run: the weekly entry moved on a week and keeps its message.
+    ScheduleList list;
+    list.load(paths.schedulerFile());
+    ASSERT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.at(0).dueAt, nextDue(entry("Killed", at, Repetition::Weekly, "")));
+    EXPECT_TRUE(fileExists(list.at(0).outboxPath));
+}
+
+}  // namespace
+}  // namespace qm
