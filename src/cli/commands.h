@@ -38,5 +38,6 @@ void addGroupStoreCommands(CLI::App& groups, int& exitCode);
 void addDeliveryCommands(CLI::App& app, int& exitCode);
 void addMessageCommands(CLI::App& app, int& exitCode);
 void addSendCommands(CLI::App& app, int& exitCode);
+void addSpamCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     addDeliveryCommands(app, exitCode);
     addMessageCommands(app, exitCode);
     addSendCommands(app, exitCode);
+    addSpamCommands(app, exitCode);
     app.parse_complete_callback([&app] {
         if (app.got_subcommand("address")) return;
         std::string error;
