@@ -39,5 +39,6 @@ void addDeliveryCommands(CLI::App& app, int& exitCode);
 void addMessageCommands(CLI::App& app, int& exitCode);
 void addSendCommands(CLI::App& app, int& exitCode);
 void addSpamCommands(CLI::App& app, int& exitCode);
+void addEmlCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     addMessageCommands(app, exitCode);
     addSendCommands(app, exitCode);
     addSpamCommands(app, exitCode);
+    addEmlCommands(app, exitCode);
     app.parse_complete_callback([&app] {
         if (app.got_subcommand("address")) return;
         std::string error;
