@@ -333,4 +333,20 @@ EmlExtract extractEml(const std::string& emlPath, const std::string& outFolder,
     return out;
 }
 
+std::vector<std::string> takeEmlImport(CampaignMessage& m, const EmlImportResult* result,
+                                       const std::string& emlFolder) {
+    std::vector<std::string> messages;
+    if (result) {
+        m.format = result->bodyIsHtml ? MessageFormat::Html : MessageFormat::PlainText;
+        (result->bodyIsHtml ? m.htmlText : m.plainText) = result->body;
+    }
+    m.attachments.clear();
+    if (!result) return messages;
+    for (const std::string& name : result->names)
+        if (m.attachments.addImportedFile(emlFolder + "/" + name) ==
+            AttachmentList::PictureResult::TooLarge)
+            messages.emplace_back(kMsgAttachmentsTooLarge);
+    return messages;
+}
+
 }  // namespace qm

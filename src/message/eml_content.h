@@ -33,6 +33,8 @@
 #include <string_view>
 #include <vector>
 
+#include "message/campaign_message.h"
+
 namespace qm {
 
 inline constexpr std::size_t kMaxEmlParts = 1000;
@@ -75,5 +77,25 @@ struct EmlExtract {
 // missing), and writes the message's files there.
 EmlExtract extractEml(const std::string& emlPath, const std::string& outFolder,
                       const EmlOptions& options = {});
+
+// What the import dialog hands back on "Add".
+struct EmlImportResult {
+    std::string body;
+    bool bodyIsHtml = false;
+    std::vector<std::string> names;  // files in `emlFolder`
+};
+
+inline constexpr std::string_view kMsgEmlTooLarge =
+    "Please select a file with less than 500kb size.";
+inline constexpr std::string_view kMsgNothingToAdd = "Nothing to add to message.";
+inline constexpr std::uint64_t kMaxEmlSourceBytes = 512000;
+
+// The main window's step after the dialog closed. With a result the body becomes the message's
+// text (the editor's document when HTML, else the plain text) and the format follows the flag.
+// Either way (Add or Cancel) the attachment list is emptied; then each named file is listed in
+// order unless it would take the total past 2 MB, which gives kMsgAttachmentsTooLarge once per
+// file left out. Returns the texts to show, in order.
+std::vector<std::string> takeEmlImport(CampaignMessage& m, const EmlImportResult* result,
+                                       const std::string& emlFolder);
 
 }  // namespace qm

@@ -228,3 +228,44 @@ TEST(EmlContent, ReservedNamesAndNoBody) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(EmlImport, AfterTheDialog) {
+    test::TempDir dir;
+    const std::string mb(1000000, 'x');
+    dir.write("a.bin", mb);
+    dir.write("b.bin", mb);
+    dir.write("c.bin", mb);
+    dir.write("small.png", "png");
+
+    CampaignMessage m;
+    m.plainText = "kept";
+    m.htmlText = "<p>old</p>";
+    m.attachments.addFiles({dir.file("small.png")});
+    // Cancel: the text stays, the attachments go.
+    EXPECT_TRUE(takeEmlImport(m, nullptr, dir.path()).empty());
+    EXPECT_EQ(m.plainText, "kept");
+    EXPECT_EQ(m.attachments.size(), 0u);
+
+    // Three files of 1 MB: the third is refused, the small one after it still fits; a missing
+    // file counts 0 bytes and is listed.
+    EmlImportResult r{"<p>new</p>", true, {"a.bin", "b.bin", "c.bin", "small.png", "gone.gif"}};
+    std::vector<std::string> shown = takeEmlImport(m, &r, dir.path());
+    EXPECT_EQ(shown, std::vector<std::string>{std::string(kMsgAttachmentsTooLarge)});
+    EXPECT_EQ(m.attachments.names(),
+              (std::vector<std::string>{"a.bin", "b.bin", "small.png", "gone.gif"}));
+    EXPECT_EQ(m.attachments.paths()[0], dir.file("a.bin"));
+    EXPECT_EQ(m.format, MessageFormat::Html);
+    EXPECT_EQ(m.htmlText, "<p>new</p>");
+    EXPECT_EQ(m.plainText, "kept");
+
+    EmlImportResult text{"plain body", false, {}};
+    takeEmlImport(m, &text, dir.path());
+    EXPECT_EQ(m.format, MessageFormat::PlainText);
+    EXPECT_EQ(m.plainText, "plain body");
+}
+
+}  // namespace
+}  // namespace qm
