@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """Writes the .eml fixtures of eml_content_test with Python's email package into the folder given."""
+import struct
 import sys
+import zlib
 from email.message import EmailMessage
 from email.mime.multipart import MIMEMultipart
 from email.mime.text import MIMEText
@@ -8,9 +10,19 @@ from email.mime.message import MIMEMessage
 from email import policy
 
 out = sys.argv[1]
-PNG = bytes.fromhex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
-                    "1f15c4890000000d49444154789c6360f8cfc0f01f0005000201e221bc33"
-                    "0000000049454e44ae426082")
+
+
+def png(width, height, rgb):
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    rows = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+PNG = png(40, 20, (200, 30, 30))
 PDF = b"%PDF-1.4\n" + bytes(range(256)) + b"\n%%EOF\n"
 
 

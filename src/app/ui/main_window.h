@@ -110,6 +110,8 @@ class MainWindow : public QMainWindow, public RunHost {
     void showAbout();
     void insertVariable();
     void nextPane();
+    void spamCheck();
+    void importEml();
 
     void showAttachments();
     // Takes the editor's text (asynchronously) and then starts a run: to the typed recipients and
@@ -117,6 +119,10 @@ class MainWindow : public QMainWindow, public RunHost {
     void prepareRun(std::optional<QString> testAddresses);
     void startRun(const QString& html, const std::optional<QString>& testAddresses);
     void focusField(MessageField field);
+    // The form and the editors into the message (the HTML as the editor gave it).
+    void takeScreens(const QString& html);
+    // Spam Check once the editor's text is there: the check, the busy window, the answer.
+    void checkForSpam(const QString& html);
     void showStopping();
     void closeStopping();
 
