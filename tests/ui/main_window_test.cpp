@@ -102,9 +102,9 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     test::FreshProfile profile;
     DesktopCore core;
     ui::MainWindow window(core);
-    for (Command c : {Command::ImportAddresses, Command::SpamCheck, Command::GroupManagement,
-                      Command::SchedulerStatus, Command::TemplateWizard, Command::GetUnsubscribers,
-                      Command::GetSubscribers}) {
+    for (Command c :
+         {Command::ImportAddresses, Command::GroupManagement, Command::SchedulerStatus,
+          Command::TemplateWizard, Command::GetUnsubscribers, Command::GetSubscribers}) {
         QAction* a = window.action(c);
         ASSERT_TRUE(a) << static_cast<int>(c);
         EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();

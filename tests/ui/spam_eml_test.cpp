@@ -113,6 +113,9 @@ struct Window {
 
 TEST(MainWindowSpamCheck, FlaggedMessageOpensSpamScore) {
     Window w;
+    QAction* command = w.window.action(Command::SpamCheck);
+    EXPECT_TRUE(command->isEnabled());
+    EXPECT_EQ(command->toolTip(), "Check Mail for Spam");
     w.analyser("cat '" + kCaptured + "'\n");
     QString scoreLine;
     int rows = 0;
