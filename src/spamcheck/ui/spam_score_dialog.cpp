@@ -107,7 +107,6 @@ void SpamScoreDialog::showHelp() {
     if (!helpWindow_) {
         helpWindow_ = new SpamHelpDialog(report_.score, this);
         helpWindow_->setAttribute(Qt::WA_DeleteOnClose);
-        connect(helpWindow_, &QObject::destroyed, this, [this] { helpWindow_ = nullptr; });
     }
     helpWindow_->show();
     helpWindow_->raise();

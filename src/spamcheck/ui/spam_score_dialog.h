@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include "spamcheck/spam_report.h"
 
@@ -41,7 +42,8 @@ class SpamScoreDialog : public QDialog {
     QTableView* grid_;
     QLabel* score_;
     QLabel* help_;
-    SpamHelpDialog* helpWindow_ = nullptr;
+    // Cleared by Qt when the window goes (closed, or with this dialog).
+    QPointer<SpamHelpDialog> helpWindow_;
 };
 
 }  // namespace qm::ui
