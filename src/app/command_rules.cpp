@@ -45,6 +45,7 @@ bool isCommandEnabled(Command command, const CommandState& s) {
         case Command::SaveUnsubscribed:
         case Command::AutoUnsubscribe:
         case Command::InsertVariable:
+        case Command::ImportEml:
             return idle;
     }
     return false;

@@ -43,6 +43,7 @@ enum class Command {
     HomePage,
     About,
     InsertVariable,
+    ImportEml,  // the EML import dialog
 };
 
 struct CommandState {

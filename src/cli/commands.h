@@ -43,5 +43,7 @@ void addImportCommands(CLI::App& app, int& exitCode);
 // unsubscribers fetch/filter/save, and "settings auto-unsubscribe" (after addAppCommands).
 void addSubscriptionCommands(CLI::App& app, int& exitCode);
 void addScheduleCommands(CLI::App& app, int& exitCode);
+void addSpamCommands(CLI::App& app, int& exitCode);
+void addEmlCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

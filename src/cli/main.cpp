@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
     addImportCommands(app, exitCode);
     addSubscriptionCommands(app, exitCode);
     addScheduleCommands(app, exitCode);
+    addSpamCommands(app, exitCode);
+    addEmlCommands(app, exitCode);
     app.parse_complete_callback([&app] {
         if (app.got_subcommand("address")) return;
         std::string error;

@@ -59,6 +59,13 @@ AttachmentList::PictureResult AttachmentList::addGeneratedPicture(const std::str
     return PictureResult::Added;
 }
 
+AttachmentList::PictureResult AttachmentList::addImportedFile(const std::string& path) {
+    std::uint64_t size = readableSize(path).value_or(0);
+    if (total_ + size > kMaxAttachmentTotal) return PictureResult::TooLarge;
+    append(path, size);
+    return PictureResult::Added;
+}
+
 std::string AttachmentList::removeAt(std::optional<std::size_t> row) {
     if (!row || *row >= paths_.size()) return std::string(kMsgSelectAttachment);
     // The size counted when the file was added, so the total stays the sum of the rows even when

@@ -40,6 +40,10 @@ class AttachmentList {
     // listed, and an empty file is kept (the page refers to it).
     PictureResult addGeneratedPicture(const std::string& path);
 
+    // One file of an EML import: an unreadable file counts 0 bytes and is still listed; a file that
+    // would take the total past the limit is not (TooLarge), and the next may still fit.
+    PictureResult addImportedFile(const std::string& path);
+
     // Removes the chosen row; with none chosen returns kMsgSelectAttachment.
     std::string removeAt(std::optional<std::size_t> row);
     void clear();

@@ -102,7 +102,7 @@ TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
     test::FreshProfile profile;
     DesktopCore core;
     ui::MainWindow window(core);
-    for (Command c : {Command::SpamCheck, Command::TemplateWizard}) {
+    for (Command c : {Command::TemplateWizard}) {
         QAction* a = window.action(c);
         ASSERT_TRUE(a) << static_cast<int>(c);
         EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();

@@ -45,8 +45,10 @@
 #include "groups/spreadsheet_file.h"
 #include "groups/ui/address_extraction_runner.h"
 #include "groups/ui/sheet_name_dialog.h"
+#include "message/eml_content.h"
 #include "message/html_tools.h"
 #include "message/ui/composer.h"
+#include "message/ui/eml_import_dialog.h"
 #include "message/ui/html_page_dialog.h"
 #include "message/ui/preview_view.h"
 #include "message/ui/unsubscribe_dialog.h"
@@ -56,6 +58,9 @@
 #include "scheduler/ui/sent_status_dialog.h"
 #include "subscriptions/ui/filter_dialog.h"
 #include "subscriptions/ui/retrieval_dialog.h"
+#include "spamcheck/spam_check.h"
+#include "spamcheck/ui/spam_check_busy.h"
+#include "spamcheck/ui/spam_score_dialog.h"
 
 namespace qm::ui {
 
@@ -115,6 +120,7 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
 
         {C::AddAttachment, Menu::Tools, "Add Attachment...", "Ctrl+T", "Add Attachments ",
          S::SP_FileLinkIcon, &W::chooseAttachments},
+        {C::ImportEml, Menu::Tools, "Import EML File...", "", "", none, &W::importEml},
         {C::RemoveAttachments, Menu::RemoveAttachments, "Remove Selected", "", "", none,
          &W::removeSelectedAttachment},
         {C::RemoveAllAttachments, Menu::RemoveAttachments, "Remove All", "Ctrl+L",
@@ -124,7 +130,7 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
         {C::StopImporting, Menu::Tools, "Stop Importing", "", "Stop Importing Email Addresses",
          S::SP_BrowserStop, &W::stopImporting},
         {C::SpamCheck, Menu::Tools, "Spam Check", "", "Check Mail for Spam",
-         S::SP_MessageBoxWarning, nullptr},
+         S::SP_MessageBoxWarning, &W::spamCheck},
         {C::GroupManagement, Menu::Tools, "Group Management", "Ctrl+G", "Launch Group Manager",
          S::SP_DirHomeIcon, &W::groupManagement},
         {C::TestCampaign, Menu::Tools, "Test Campaign", "", "", none, &W::testCampaign},
@@ -472,11 +478,7 @@ void MainWindow::prepareRun(std::optional<QString> testAddresses) {
 
 void MainWindow::startRun(const QString& html, const std::optional<QString>& testAddresses) {
     if (state_.sending) return;
-    form_->fillMessage(message_);
-    message_.format = composer_->isHtml() ? MessageFormat::Html : MessageFormat::PlainText;
-    if (composer_->isHtml()) message_.htmlText = fromScreen(html);
-    message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
-    message_.useDynamicVariables = composer_->useVariables();
+    takeScreens(html);
 
     RunFields fields;
     fields.message = message_;
@@ -539,6 +541,79 @@ void MainWindow::refreshSchedule() {
 void MainWindow::showSchedulerStatus() {
     SentStatusDialog dialog(core_.paths, this);
     dialog.exec();
+}
+
+void MainWindow::takeScreens(const QString& html) {
+    form_->fillMessage(message_);
+    message_.format = composer_->isHtml() ? MessageFormat::Html : MessageFormat::PlainText;
+    if (composer_->isHtml()) message_.htmlText = fromScreen(html);
+    message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
+    message_.useDynamicVariables = composer_->useVariables();
+}
+
+void MainWindow::spamCheck() {
+    if (state_.sending || state_.importing || preparing_) return;
+    preparing_ = true;
+    auto go = [this](const QString& html) {
+        preparing_ = false;
+        checkForSpam(html);
+    };
+    if (composer_->isHtml())
+        composer_->html(go);
+    else
+        go({});
+}
+
+void MainWindow::checkForSpam(const QString& html) {
+    takeScreens(html);
+    MessageCheckHooks hooks;
+    hooks.confirm = [this](std::string_view question) { return ask(this, toScreen(question)); };
+    CheckResult check = checkMessage(message_, true, hooks);
+    // The check keeps the trimmed values.
+    form_->showMessage(message_);
+    if (!check.ok) {
+        if (!check.message.empty()) inform(this, check.message);
+        focusField(check.focus);
+        return;
+    }
+    SpamCheckBusyDialog busy(this);
+    SpamCheckResult result =
+        busy.run([m = message_, paths = core_.paths](const std::atomic<bool>& cancel) {
+            return runSpamCheck(m, paths, {}, &cancel);
+        });
+    switch (result.status) {
+        case SpamCheckResult::Done:
+            if (!result.report.spam) {
+                inform(this, kMsgNotSpam);
+                return;
+            }
+            {
+                SpamScoreDialog score(std::move(result.report), this);
+                score.exec();
+            }
+            return;
+        case SpamCheckResult::Cancelled:
+            return;
+        default:
+            inform(this, result.message);
+    }
+}
+
+void MainWindow::importEml() {
+    EmlImportDialog dialog(toScreen(core_.paths.emlOutput()), this);
+    const bool added = dialog.exec() == QDialog::Accepted;
+    const EmlImportResult* result = added ? &dialog.result() : nullptr;
+    const std::vector<std::string> shown = takeEmlImport(message_, result, core_.paths.emlOutput());
+    if (result) {
+        if (result->bodyIsHtml) {
+            composer_->setDocumentText(toScreen(result->body));
+        } else {
+            composer_->setHtmlFormat(false);
+            composer_->plainEdit()->setPlainText(toScreen(result->body));
+        }
+    }
+    showAttachments();
+    for (const std::string& text : shown) inform(this, text);
 }
 
 void MainWindow::focusField(MessageField field) {

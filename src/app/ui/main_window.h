@@ -136,6 +136,8 @@ class MainWindow : public QMainWindow, public RunHost {
     void showAbout();
     void insertVariable();
     void nextPane();
+    void spamCheck();
+    void importEml();
 
     void showAttachments();
     // Takes the editor's text (asynchronously) and then starts a run: to the typed recipients and
@@ -146,6 +148,10 @@ class MainWindow : public QMainWindow, public RunHost {
     // Send with "Start At": the outbox file and the schedule entry, then "Message Saved.".
     void storeForLater(const RunRequest& request);
     void deleteScheduled(const ScheduleEntry& entry);
+    // The form and the editors into the message (the HTML as the editor gave it).
+    void takeScreens(const QString& html);
+    // Spam Check once the editor's text is there: the check, the busy window, the answer.
+    void checkForSpam(const QString& html);
     void showStopping();
     void closeStopping();
 

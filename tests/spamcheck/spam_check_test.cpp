@@ -1,0 +1,170 @@
+// The spam check end to end: against the real SpamAssassin (local rules, a private HOME), and
+// against stand-in analysers under the program folder that show the argument vector, hang, or
+// fail.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "common/file_util.h"
+#include "common/text.h"
+#include "config/paths.h"
+#include "spamcheck/analyser_process.h"
+#include "spamcheck/spam_check.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+CampaignMessage plainMessage(std::string subject, std::string text) {
+    CampaignMessage m;
+    m.senderName = "Alice Martin";
+    m.senderAddress = "alice.martin@example.org";
+    m.subject = std::move(subject);
+    m.format = MessageFormat::PlainText;
+    m.plainText = std::move(text);
+    EXPECT_TRUE(checkMessage(m, true, {}).ok);
+    return m;
+}
+
+// A program folder whose name holds blanks, quotes and a "$", as users' folders may.
+struct Folders {
+    test::TempDir tmp;
+    std::string program = tmp.path() + "/my \"mail\" it's $HOME";
+    Paths paths{program};
+    SpamCheckSetup setup;
+    Folders() {
+        EXPECT_TRUE(paths.ensureFolders());
+        setup.environment = {"HOME=" + tmp.path()};
+    }
+    // Puts a stand-in analyser where a bundled copy would be.
+    void bundle(const std::string& script) {
+        makeFolders(program + "/spamassassin");
+        const std::string path = program + "/spamassassin/spamassassin";
+        std::ofstream(path) << "#!/bin/sh\n" << script;
+        ::chmod(path.c_str(), 0755);
+    }
+};
+
+TEST(SpamCheckReal, SpammyMessageIsFlaggedWithScoreAndRules) {
+    Folders f;
+    CampaignMessage m = plainMessage(
+        "FREE MONEY!!! YOU HAVE WON $1,000,000 CASH PRIZE",
+        "Dear friend,\n\nCongratulations! You have been selected to receive ONE MILLION DOLLARS "
+        "($1,000,000.00) cash. 100% FREE, no risk, act now! Click here to claim your prize, send "
+        "your bank account details today. Viagra, cheap meds, lose weight fast, work from home "
+        "and earn $5000 a week. Limited time offer, ACT NOW!!!\n");
+    SpamCheckResult r = runSpamCheck(m, f.paths, f.setup);
+    ASSERT_EQ(r.status, SpamCheckResult::Done) << r.message;
+    EXPECT_TRUE(r.report.spam);
+    EXPECT_GT(r.report.score, 0.0);
+    EXPECT_TRUE(r.report.scoreLine.starts_with("Content analysis details: Your spam score is : "));
+    ASSERT_GE(r.report.rows.size(), 3u);
+    EXPECT_EQ(r.report.rows[0].kind, SpamRowKind::ColumnTitle);
+    EXPECT_EQ(r.report.rows[2].kind, SpamRowKind::Rule);
+    EXPECT_FALSE(r.report.rows[2].rule.empty());
+    // The message file is what a send would put after DATA, and the prefs file was written.
+    const std::string sent = readAll(f.paths.spamMessageFile());
+    EXPECT_NE(sent.find("\r\nSubject: FREE MONEY"), std::string::npos);
+    EXPECT_EQ(readAll(prefsFilePath(f.paths)), kDefaultPrefs);
+}
+
+TEST(SpamCheckReal, OrdinaryMessageIsNotSpam) {
+    Folders f;
+    CampaignMessage m = plainMessage(
+        "Minutes of Tuesday's meeting",
+        "Hello Bob,\n\nattached are my notes from Tuesday. We agreed to move the review to "
+        "the 14th and to ask Carol for the updated figures.\n\nBest regards,\nAlice\n");
+    SpamCheckResult r = runSpamCheck(m, f.paths, f.setup);
+    ASSERT_EQ(r.status, SpamCheckResult::Done) << r.message;
+    EXPECT_FALSE(r.report.spam) << readAll(f.paths.spamOutputFile());
+}
+
+TEST(SpamCheckStandIn, ArgumentsPassUnchangedWithoutAShell) {
+    Folders f;
+    f.bundle("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n");
+    SpamCheckResult r = runSpamCheck(plainMessage("Hi", "text"), f.paths, f.setup);
+    ASSERT_EQ(r.status, SpamCheckResult::Done) << r.message;
+    EXPECT_FALSE(r.report.spam);
+    const std::string data = f.paths.dataRoot();
+    EXPECT_EQ(readAll(f.paths.spamOutputFile()),
+              "[-L]\n[--prefs-file=" + data + "/user_prefs]\n[" + data + "/Message.txt]\n");
+}
+
+TEST(SpamCheckStandIn, HangingAnalyserIsStoppedWithItsHelpers) {
+    Folders f;
+    const std::string pidFile = f.tmp.file("helper.pid");
+    f.bundle("sleep 60 &\necho $! > '" + pidFile + "'\nwait\n");
+    f.setup.limit = std::chrono::milliseconds(1500);
+    const auto start = std::chrono::steady_clock::now();
+    SpamCheckResult r = runSpamCheck(plainMessage("Hi", "text"), f.paths, f.setup);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, SpamCheckResult::TimedOut);
+    EXPECT_EQ(r.message, "The spam checker gave no answer within 2 seconds and was stopped.");
+    EXPECT_LT(took, std::chrono::seconds(20));
+    // The helper went with it (gone, or a zombie waiting for init to reap it).
+    const std::string stat = readAll("/proc/" + std::string(trimWhite(readAll(pidFile))) + "/stat");
+    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+}
+
+TEST(SpamCheckStandIn, CancelEndsTheWait) {
+    Folders f;
+    f.bundle("exec sleep 60\n");
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancel = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    SpamCheckResult r = runSpamCheck(plainMessage("Hi", "text"), f.paths, f.setup, &cancel);
+    canceller.join();
+    EXPECT_EQ(r.status, SpamCheckResult::Cancelled);
+    EXPECT_TRUE(r.message.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(SpamCheckStandIn, FailuresSayWhatHappened) {
+    Folders f;
+    f.bundle("echo \"Can't locate Mail/SpamAssassin.pm in @INC\" >&2\nexit 2\n");
+    SpamCheckResult r = runSpamCheck(plainMessage("Hi", "text"), f.paths, f.setup);
+    EXPECT_EQ(r.status, SpamCheckResult::AnalyserFailed);
+    EXPECT_NE(r.message.find("exit status 2"), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find("Mail/SpamAssassin.pm"), std::string::npos) << r.message;
+
+    // Not executable: the system's copy is used instead, or none is found.
+    Folders g;
+    g.bundle("exit 0\n");
+    ::chmod((g.program + "/spamassassin/spamassassin").c_str(), 0644);
+    const char* oldPath = std::getenv("PATH");
+    const std::string saved = oldPath ? oldPath : "";
+    ::setenv("PATH", g.tmp.path().c_str(), 1);
+    SpamCheckResult missing = runSpamCheck(plainMessage("Hi", "text"), g.paths, g.setup);
+    ::setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(missing.status, SpamCheckResult::NotInstalled);
+    EXPECT_NE(missing.message.find("apt-get install spamassassin"), std::string::npos);
+}
+
+TEST(SpamCheckStandIn, PrefsFileTheUserChangedIsKept) {
+    Folders f;
+    const std::string prefs = prefsFilePath(f.paths);
+    std::ofstream(prefs) << "required_score 5.0\n";
+    f.bundle("exit 0\n");
+    runSpamCheck(plainMessage("Hi", "text"), f.paths, f.setup);
+    EXPECT_EQ(readAll(prefs), "required_score 5.0\n");
+}
+
+}  // namespace
+}  // namespace qm
