@@ -21,6 +21,7 @@
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/dns_resolver.h"
+#include "delivery/smtp_check.h"
 #include "delivery/smtp_client.h"
 #include "groups/address.h"
 
@@ -58,21 +59,18 @@ int runSmtpTest(const SmtpTestOptions& o) {
         server = d.server;
         security = relaySecurity(d);
     }
-    if (helloDomain.empty()) {
-        helloDomain = std::string(domainOf(d.userName));
-        if (helloDomain.empty()) helloDomain = "localhost";
-    }
-
-    SmtpClient client(server, port);
-    client.setCredentials(d.authenticate, d.userName, d.password);
-    client.setSecurity(security);
-    client.setHelloDomain(helloDomain);
-    client.setReplyObserver([](const SmtpReply& reply) { std::cout << reply.text(); });
-    bool ok = client.connect();
-    if (ok && client.usesTls()) std::cout << "(TLS in use)\n";
-    ok = ok && client.disconnect();
+    SmtpCheck check{server,
+                    port,
+                    d.authenticate,
+                    d.userName,
+                    d.password,
+                    security,
+                    helloDomainFor(helloDomain, d.userName)};
+    SmtpCheckResult result =
+        checkSmtpConnection(check, [](const SmtpReply& reply) { std::cout << reply.text(); });
+    if (result.tls) std::cout << "(TLS in use)\n";
     std::cout.flush();
-    if (!ok) return fail(client.lastError());
+    if (!result.ok) return fail(result.error);
     return kExitOk;
 }
 

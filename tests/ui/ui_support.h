@@ -32,7 +32,13 @@ class RecordedBoxes : public ui::MessageBoxes {
         if (!choices.empty()) choices.pop_front();
         return a;
     }
+    // Warnings go to `shown` too, their titles to `titles`.
+    void warn(QWidget*, const QString& title, const QString& text) override {
+        titles.append(title);
+        shown.append(text);
+    }
     QStringList shown;
+    QStringList titles;
     QStringList asked;
     std::deque<bool> answers;
     std::deque<ui::Answer> choices;

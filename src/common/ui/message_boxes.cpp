@@ -18,6 +18,10 @@ Answer MessageBoxes::askYesNoCancel(QWidget* parent, const QString& text) {
     }
 }
 
+void MessageBoxes::warn(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox::warning(parent, title, text);
+}
+
 namespace {
 
 class RealBoxes : public MessageBoxes {
@@ -58,6 +62,10 @@ bool ask(QWidget* parent, const QString& text) {
 
 Answer askYesNoCancel(QWidget* parent, const QString& text) {
     return messageBoxes().askYesNoCancel(parent, text);
+}
+
+void warn(QWidget* parent, const QString& title, const QString& text) {
+    messageBoxes().warn(parent, title, text);
 }
 
 }  // namespace qm::ui

@@ -20,6 +20,8 @@ class MessageBoxes {
     virtual bool ask(QWidget* parent, const QString& text) = 0;
     // "Yes", "No" and "Cancel"; the real box unless overridden.
     virtual Answer askYesNoCancel(QWidget* parent, const QString& text);
+    // A warning with its own title (Quillsetup's "Invalid Data"); the real box unless overridden.
+    virtual void warn(QWidget* parent, const QString& title, const QString& text);
 };
 
 MessageBoxes& messageBoxes();
@@ -30,5 +32,6 @@ void inform(QWidget* parent, const QString& text);
 void inform(QWidget* parent, std::string_view coreText);
 bool ask(QWidget* parent, const QString& text);
 Answer askYesNoCancel(QWidget* parent, const QString& text);
+void warn(QWidget* parent, const QString& title, const QString& text);
 
 }  // namespace qm::ui

@@ -1,13 +1,13 @@
-// Quillsetup, the first-run program that asks for the delivery settings. Its screens come later;
-// for now it opens an empty window so the build and installation carry it.
+// Quillsetup, the first-run program: one screen that stores the delivery settings and starts
+// Quillmark. Closing the screen without "Launch Quillmark" writes nothing and starts nothing.
 #include <QApplication>
-#include <QLabel>
+
+#include "setup/ui/setup_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QLabel label("Quillsetup");
-    label.setWindowTitle("Quillsetup");
-    label.resize(480, 320);
-    label.show();
-    return app.exec();
+    QApplication::setApplicationName("Quillsetup");
+    qm::ui::SetupWindow window;
+    window.exec();
+    return 0;
 }
