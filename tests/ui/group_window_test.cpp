@@ -192,8 +192,8 @@ TEST_F(Window, MenusShortcutsAndLaterFeatures) {
         EXPECT_FALSE(w.command(c)->isEnabled()) << w.command(c)->text().toStdString();
         EXPECT_EQ(w.command(c)->toolTip(), ui::kNotAvailableTip);
     }
-    for (GroupCommand c : {GroupCommand::ExportText, GroupCommand::ImportText,
-                           GroupCommand::ImportAddressBook})
+    for (GroupCommand c :
+         {GroupCommand::ExportText, GroupCommand::ImportText, GroupCommand::ImportAddressBook})
         EXPECT_TRUE(w.command(c)->isEnabled()) << w.command(c)->text().toStdString();
     EXPECT_FALSE(w.command(GroupCommand::Copy)->isEnabled()) << "no recipient selected";
     // The menu bar's keys reach the window.
@@ -478,9 +478,9 @@ TEST_F(Window, OpenedFromMainWindowAndSelectGroups) {
         onNextModal<GroupWindow>([&](GroupWindow* gw) {
             opened = gw->windowTitle() == "Group Management";
             // The unsubscriber screens come from the main window while it lives.
-            for (GroupCommand c : {GroupCommand::GetUnsubscribers,
-                                   GroupCommand::FilterUnsubscribers,
-                                   GroupCommand::SaveUnsubscribed, GroupCommand::AutoUnsubscribe})
+            for (GroupCommand c :
+                 {GroupCommand::GetUnsubscribers, GroupCommand::FilterUnsubscribers,
+                  GroupCommand::SaveUnsubscribed, GroupCommand::AutoUnsubscribe})
                 EXPECT_TRUE(gw->command(c)->isEnabled()) << gw->command(c)->text().toStdString();
             QAction* toggle = gw->command(GroupCommand::AutoUnsubscribe);
             const bool was = toggle->isChecked();

@@ -40,10 +40,10 @@
 #include "delivery/ui/stopping_threads_dialog.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/address.h"
-#include "groups/ui/group_window.h"
 #include "groups/address_extraction.h"
 #include "groups/spreadsheet_file.h"
 #include "groups/ui/address_extraction_runner.h"
+#include "groups/ui/group_window.h"
 #include "groups/ui/sheet_name_dialog.h"
 #include "message/eml_content.h"
 #include "message/html_tools.h"
@@ -56,11 +56,11 @@
 #include "scheduler/ui/schedule_grid.h"
 #include "scheduler/ui/scheduler_timer.h"
 #include "scheduler/ui/sent_status_dialog.h"
-#include "subscriptions/ui/filter_dialog.h"
-#include "subscriptions/ui/retrieval_dialog.h"
 #include "spamcheck/spam_check.h"
 #include "spamcheck/ui/spam_check_busy.h"
 #include "spamcheck/ui/spam_score_dialog.h"
+#include "subscriptions/ui/filter_dialog.h"
+#include "subscriptions/ui/retrieval_dialog.h"
 
 namespace qm::ui {
 

@@ -259,7 +259,8 @@ void GroupWindow::buildMenus(QMenuBar* bar) {
             connect(act, &QAction::triggered, this, [this, c] { runCommand(c); });
         }
         actions_[GroupCommand::AutoUnsubscribe]->setCheckable(true);
-        actions_[GroupCommand::AutoUnsubscribe]->setChecked(subscriptionCommands().autoUnsubscribe());
+        actions_[GroupCommand::AutoUnsubscribe]->setChecked(
+            subscriptionCommands().autoUnsubscribe());
     }
     // Only in the tree's menu, yet a command like the others.
     auto* removeAll = new QAction("Remove All Groups", this);
