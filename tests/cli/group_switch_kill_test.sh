@@ -41,8 +41,11 @@ for set in Old New; do
 done
 [ "${fp[Old]}" != "${fp[New]}" ] || { echo "FAIL the two sets look alike"; exit 1; }
 
-current=New kept=0 switched=0 interrupted=0
-for k in $(seq 1 "$KILLS"); do
+# On a loaded machine one open's time varies a lot; when no kill has landed inside a switch yet,
+# go on killing (up to three times as often) rather than call the run a failure.
+current=New kept=0 switched=0 interrupted=0 k=0
+while [ "$k" -lt "$KILLS" ] || { [ "$interrupted" = 0 ] && [ "$k" -lt $((3 * KILLS)) ]; }; do
+  k=$((k + 1))
   target=Old; [ "$current" = Old ] && target=New
   "$CLI" groups open-list "$W/$target.hvt" >/dev/null 2>&1 &
   pid=$!
@@ -70,7 +73,7 @@ for k in $(seq 1 "$KILLS"); do
   fi
 done
 
-echo "one open of $COUNT groups: ${whole} ms; $KILLS kills, $interrupted in the middle of a switch;" \
+echo "one open of $COUNT groups: ${whole} ms; $k kills, $interrupted in the middle of a switch;" \
      "the old set stood $kept times, the new one $switched times"
 [ "$interrupted" -gt 0 ] || failure "no kill landed in the middle of a switch"
 [ "$failures" = 0 ] && echo "all kill checks passed"
