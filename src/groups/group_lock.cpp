@@ -10,6 +10,7 @@
 
 #include "common/file_util.h"
 #include "config/paths.h"
+#include "groups/group_folder.h"
 
 namespace qm {
 
@@ -26,7 +27,8 @@ std::string GroupLock::lockFilePath(const Paths& paths, std::string_view group) 
     return paths.dataRoot() + "/GroupLocks/" + name;
 }
 
-GroupLock::GroupLock(const Paths& paths, std::string_view group) {
+GroupLock::GroupLock(const Paths& paths, std::string_view group)
+    : folder_(std::make_unique<GroupFolderLock>(paths, GroupFolderLock::Mode::Shared)) {
     std::string path = lockFilePath(paths, group);
     makeFolders(paths.dataRoot() + "/GroupLocks");
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -42,12 +44,14 @@ GroupLock::GroupLock(const Paths& paths, std::string_view group) {
     fd_ = fd;
 }
 
-GroupLock::GroupLock(GroupLock&& other) noexcept : fd_(other.fd_) {
+GroupLock::GroupLock(GroupLock&& other) noexcept
+    : folder_(std::move(other.folder_)), fd_(other.fd_) {
     other.fd_ = -1;
 }
 
 GroupLock::~GroupLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
+    folder_.reset();
 }
 
 }  // namespace qm

@@ -6,6 +6,9 @@
 // and its rename would vanish with the old file. Readers that only read (the send engine) take no
 // lock: the rename gives them the old or the new file whole.
 //
+// A GroupLock also holds the group folder's lock shared (group_folder.h), taken first: a writer
+// never lands a change in a set that a switch to a saved list is about to put aside.
+//
 // Entry points: GroupLock (blocks until held; released by its destructor).
 // Failure: held() is false when the lock file cannot be made (the caller refuses to write).
 // Limits: a caller holding several locks takes them in the order of lockFilePath(), so two such
@@ -16,12 +19,14 @@
 // writer lock a fresh file while the first still holds the old one).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace qm {
 
 class Paths;
+class GroupFolderLock;
 
 class GroupLock {
   public:
@@ -39,6 +44,7 @@ class GroupLock {
     static std::string lockFilePath(const Paths& paths, std::string_view group);
 
   private:
+    std::unique_ptr<GroupFolderLock> folder_;  // shared; released after the group's own lock
     int fd_ = -1;
 };
 

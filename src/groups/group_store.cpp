@@ -647,14 +647,9 @@ StoreResult GroupStore::newSet() {
 }
 
 StoreResult GroupStore::openSet(const std::string& file) {
-    // Every group may be replaced: hold all their locks, in the order of their files.
-    std::vector<std::string> names = groups();
-    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-        return GroupLock::lockFilePath(paths_, a) < GroupLock::lockFilePath(paths_, b);
-    });
-    std::vector<GroupLock> locks;
-    locks.reserve(names.size());
-    for (const auto& n : names) locks.emplace_back(paths_, n);
+    // The switch holds the group folder's lock exclusively, so it waits for every writer (each
+    // GroupLock holds that lock shared) and no writer starts before it ends. Holding group locks
+    // here as well would deadlock against it.
     std::string message;
     std::vector<std::string> created;
     if (!readGroupList(paths_, file, &created, &message)) {

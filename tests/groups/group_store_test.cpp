@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <thread>
 
 #include "common/file_util.h"
 #include "groups/group_files.h"
+#include "groups/group_folder.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -374,6 +378,21 @@ TEST_F(Store, TwoProcessesWritingOneGroupLoseNothing) {
     for (int i = 0; i < kAdds; ++i)
         EXPECT_TRUE(store.recipient("n" + std::to_string(i) + "@x.com")) << i;
     EXPECT_EQ(store.recipient("fixed@x.com")->status, RecipientStatus::Enabled);
+}
+
+// A write must wait for a switch to a saved list under way: landing in the set being put aside,
+// it would vanish with it.
+TEST_F(Store, WriteWaitsForASwitchUnderWay) {
+    writeGroup("G", line("fixed@x.com"));
+    ASSERT_TRUE(store.load("G").ok());
+    auto folder = std::make_unique<GroupFolderLock>(paths, GroupFolderLock::Mode::Exclusive);
+    ASSERT_TRUE(folder->held());
+    std::thread writer([&] { EXPECT_TRUE(store.addRecipient(entry("new@x.com")).ok()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(group("G"), line("fixed@x.com")) << "written during the switch";
+    folder.reset();
+    writer.join();
+    EXPECT_EQ(group("G"), line("fixed@x.com") + line("new@x.com"));
 }
 
 TEST_F(Store, RecipientEntryChecksInOrder) {
