@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,33 @@ int writeAll(int fd, std::string_view data) {
         left -= static_cast<size_t>(n);
     }
     return 0;
+}
+
+bool lockDescriptor(int fd, int op) {
+    int rc;
+    while ((rc = ::flock(fd, op)) != 0 && errno == EINTR) {
+    }
+    return rc == 0;
+}
+
+FileLock::FileLock(const std::string& path, Mode mode, Wait wait) {
+    // Read access is enough for flock, and works where the lock file is not writable.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    const int op = (mode == Mode::Exclusive ? LOCK_EX : LOCK_SH) | (wait == Wait::No ? LOCK_NB : 0);
+    if (!lockDescriptor(fd, op)) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
 }
 
 bool fileExists(const std::string& path) {

@@ -1,7 +1,8 @@
 // Small file helpers shared by every subsystem.
 //
 // Entry points: readFile() (a whole file with a size bound), appendFile(), writeAll(),
-// fileExists(), isDirectory(), makeFolders(), listFiles() (a folder by suffix), removeFile().
+// fileExists(), isDirectory(), makeFolders(), listFiles() (a folder by suffix), removeFile(),
+// FileLock (an flock(2) on a lock file, held while the object lives).
 // Failure: false plus a one-line text (writeAll: the errno); nothing throws.
 // Limits: readFile() refuses files over its bound (kDefaultReadLimit unless the caller passes one).
 // Threads: callable from any thread; no shared state.
@@ -32,5 +33,29 @@ bool removeFile(const std::string& path);
 // Writes all of `data` to `fd`, retrying short writes and EINTR. Returns 0, or the errno of the
 // failed write.
 int writeAll(int fd, std::string_view data);
+
+// flock(2) on an open descriptor, retrying EINTR. `op` is LOCK_SH or LOCK_EX, with LOCK_NB or not.
+bool lockDescriptor(int fd, int op);
+
+// An flock(2) on `path` (created when missing, never deleted: deleting it would let a second
+// holder lock a fresh file while the first still holds the old one). flock locks belong to an open
+// file, so two FileLocks exclude each other inside one process as between processes.
+class FileLock {
+  public:
+    enum class Mode { Shared, Exclusive };
+    enum class Wait { Yes, No };  // No: not held when someone else holds it
+    FileLock(const std::string& path, Mode mode, Wait wait = Wait::Yes);
+    ~FileLock();
+    FileLock(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    FileLock& operator=(FileLock&&) = delete;
+
+    // False when the file cannot be opened, or with Wait::No when another holder has it.
+    bool held() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
 
 }  // namespace qm

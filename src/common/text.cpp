@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <openssl/crypto.h>
+
 namespace qm {
 
 std::string lowerAscii(std::string_view s) {
@@ -21,6 +23,11 @@ std::string_view trimWhite(std::string_view s) {
     while (!s.empty() && white(s.front())) s.remove_prefix(1);
     while (!s.empty() && white(s.back())) s.remove_suffix(1);
     return s;
+}
+
+void wipeSecret(std::string& s) {
+    if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
+    s.clear();
 }
 
 }  // namespace qm

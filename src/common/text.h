@@ -1,7 +1,7 @@
 // Byte-level text helpers shared by every subsystem: trimming and ASCII case folding. They work on
 // bytes, never on a locale, so a file made anywhere reads the same here.
 //
-// Entry points: trimWhite(), lowerAscii(), lineEndsToBlanks().
+// Entry points: trimWhite(), lowerAscii(), lineEndsToBlanks(), wipeSecret().
 // Failure: none.
 // Threads: pure functions.
 #pragma once
@@ -17,5 +17,8 @@ std::string_view trimWhite(std::string_view s);
 std::string lowerAscii(std::string_view s);
 // Every CR and LF made a blank: a field of a line-based file cannot hold a line end.
 std::string lineEndsToBlanks(std::string_view s);
+
+// Overwrites a password's bytes (in a way the compiler may not drop) and empties the string.
+void wipeSecret(std::string& s);
 
 }  // namespace qm

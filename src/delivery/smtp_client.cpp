@@ -1,6 +1,6 @@
 #include "delivery/smtp_client.h"
 
-#include <openssl/crypto.h>
+#include "common/text.h"
 
 #include "common/base64.h"
 #include "common/smtp_transparency.h"
@@ -78,11 +78,6 @@ bool offersExtension(const SmtpReply& reply, std::string_view keyword) {
     return false;
 }
 
-void wipe(std::string& s) {
-    if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
-    s.clear();
-}
-
 }  // namespace
 
 std::string_view smtpStageDescription(SmtpStage stage) {
@@ -129,8 +124,8 @@ SmtpClient::SmtpClient(std::string server, int port) : server_(std::move(server)
 
 SmtpClient::~SmtpClient() {
     disconnect();
-    wipe(password_);
-    wipe(userName_);
+    wipeSecret(password_);
+    wipeSecret(userName_);
 }
 
 void SmtpClient::setServer(std::string server, int port) {
@@ -141,8 +136,8 @@ void SmtpClient::setServer(std::string server, int port) {
 
 void SmtpClient::setCredentials(bool authenticate, std::string_view userName,
                                 std::string_view password) {
-    wipe(userName_);
-    wipe(password_);
+    wipeSecret(userName_);
+    wipeSecret(password_);
     authenticate_ = authenticate;
     userName_ = userName;
     password_ = password;
@@ -346,14 +341,14 @@ bool SmtpClient::authLogin(bool needEhlo) {
 
     std::string line = base64Encode(userName_) + "\r\n";
     bool sent = sendCommand(SmtpStage::Auth, line);
-    wipe(line);
+    wipeSecret(line);
     if (!sent || !readReply(SmtpStage::Auth, reply)) return false;
     echo(reply.firstLine());
     if (reply.code != 334) return false;
 
     line = base64Encode(password_) + "\r\n";
     sent = sendCommand(SmtpStage::Auth, line);
-    wipe(line);
+    wipeSecret(line);
     if (!sent || !readReply(SmtpStage::Auth, reply)) return false;
     echo(reply.firstLine());
     return reply.code == 235;

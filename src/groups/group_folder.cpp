@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,23 +171,9 @@ bool stageGroups(const std::string& staging, mode_t folderMode,
 
 }  // namespace
 
-GroupFolderLock::GroupFolderLock(const Paths& paths, Mode mode) {
-    const std::string path = paths.dataRoot() + "/GroupRecipients.lock";
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
-    int op = mode == Mode::Exclusive ? LOCK_EX : LOCK_SH;
-    int rc;
-    while ((rc = ::flock(fd_, op)) != 0 && errno == EINTR) {
-    }
-    if (rc != 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-GroupFolderLock::~GroupFolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-}
+GroupFolderLock::GroupFolderLock(const Paths& paths, Mode mode)
+    : lock_(paths.dataRoot() + "/GroupRecipients.lock",
+            mode == Mode::Exclusive ? FileLock::Mode::Exclusive : FileLock::Mode::Shared) {}
 
 std::string groupStagingFolder(const Paths& paths) {
     return stagingOf(groupFolder(paths));

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_util.h"
 #include "groups/group_files.h"
 
 namespace qm {
@@ -50,14 +51,11 @@ class GroupFolderLock {
     enum class Mode { Shared, Exclusive };
     // Blocks until the lock is held; held() is false when the lock file cannot be opened.
     GroupFolderLock(const Paths& paths, Mode mode);
-    ~GroupFolderLock();
-    GroupFolderLock(const GroupFolderLock&) = delete;
-    GroupFolderLock& operator=(const GroupFolderLock&) = delete;
 
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return lock_.held(); }
 
   private:
-    int fd_ = -1;
+    FileLock lock_;
 };
 
 enum class FolderSwap {

@@ -19,33 +19,29 @@
 // writer lock a fresh file while the first still holds the old one).
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
+
+#include "common/file_util.h"
+#include "groups/group_folder.h"
 
 namespace qm {
 
 class Paths;
-class GroupFolderLock;
 
 class GroupLock {
   public:
     GroupLock(const Paths& paths, std::string_view group);
-    ~GroupLock();
-    GroupLock(GroupLock&& other) noexcept;
-    GroupLock(const GroupLock&) = delete;
-    GroupLock& operator=(const GroupLock&) = delete;
-    GroupLock& operator=(GroupLock&&) = delete;
 
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return lock_.held(); }
 
     // The lock file of a group: in the data root, named by a hash of the exact group name (group
     // names can be as long as a file name allows, so the name itself would not always fit).
     static std::string lockFilePath(const Paths& paths, std::string_view group);
 
   private:
-    std::unique_ptr<GroupFolderLock> folder_;  // shared; released after the group's own lock
-    int fd_ = -1;
+    GroupFolderLock folder_;  // shared; taken first, released last
+    FileLock lock_;
 };
 
 }  // namespace qm

@@ -1,7 +1,6 @@
 #include "scheduler/schedule.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -304,25 +303,16 @@ bool ScheduleList::save(const std::string& path) const {
     return writeFileAtomic(path, format());
 }
 
-ScheduleLock::ScheduleLock(const Paths& paths, Kind kind, bool tryLock) {
-    std::string path =
-        paths.dataRoot() + (kind == Kind::File ? "/Scheduler.lock" : "/SchedulerRunner.lock");
+namespace {
+std::string scheduleLockPath(const Paths& paths, ScheduleLock::Kind kind) {
     makeFolders(paths.dataRoot());
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    int rc;
-    do {
-        rc = ::flock(fd, LOCK_EX | (tryLock ? LOCK_NB : 0));
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        ::close(fd);
-        return;
-    }
-    fd_ = fd;
+    return paths.dataRoot() +
+           (kind == ScheduleLock::Kind::File ? "/Scheduler.lock" : "/SchedulerRunner.lock");
 }
+}  // namespace
 
-ScheduleLock::~ScheduleLock() {
-    if (fd_ >= 0) ::close(fd_);
-}
+ScheduleLock::ScheduleLock(const Paths& paths, Kind kind, bool tryLock)
+    : lock_(scheduleLockPath(paths, kind), FileLock::Mode::Exclusive,
+            tryLock ? FileLock::Wait::No : FileLock::Wait::Yes) {}
 
 }  // namespace qm

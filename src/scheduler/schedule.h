@@ -32,6 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file_util.h"
+
 namespace qm {
 
 class Paths;
@@ -121,13 +123,10 @@ class ScheduleLock {
         Runner,  // one runner of due entries: pick, send, end or advance
     };
     ScheduleLock(const Paths& paths, Kind kind, bool tryLock = false);
-    ~ScheduleLock();
-    ScheduleLock(const ScheduleLock&) = delete;
-    ScheduleLock& operator=(const ScheduleLock&) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return lock_.held(); }
 
   private:
-    int fd_ = -1;
+    FileLock lock_;
 };
 
 }  // namespace qm

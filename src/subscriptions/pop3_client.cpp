@@ -1,6 +1,6 @@
 #include "subscriptions/pop3_client.h"
 
-#include <openssl/crypto.h>
+#include "common/text.h"
 
 #include <climits>
 #include <ctime>
@@ -37,11 +37,6 @@ const StageInfo& info(Pop3Stage s) {
     return kStages[static_cast<std::size_t>(s)];
 }
 
-void wipe(std::string& s) {
-    if (!s.empty()) OPENSSL_cleanse(s.data(), s.size());
-    s.clear();
-}
-
 }  // namespace
 
 std::string_view pop3StageDescription(Pop3Stage stage) {
@@ -68,7 +63,7 @@ Pop3Client::Pop3Client(std::string server, int port, std::string userName, std::
 
 Pop3Client::~Pop3Client() {
     disconnect();
-    wipe(password_);
+    wipeSecret(password_);
 }
 
 void Pop3Client::interrupt() {
@@ -196,7 +191,7 @@ bool Pop3Client::connect() {
     line = "PASS " + password_ + "\r\n";
     const bool passSafe = line.find_first_of("\r\n") == line.size() - 2;
     const bool ok = passSafe && command(Pop3Stage::Pass, line);
-    wipe(line);
+    wipeSecret(line);
     if (!passSafe) {
         closeConnection();
         return fail(Pop3Failure::Refused, Pop3Stage::Pass,

@@ -112,8 +112,7 @@ bool recordUnsubscriber(const Paths& paths, std::string_view group, std::string_
     FdCloser closer(fd);
     // Two retrievals (the window and the command line) must not both find the address missing
     // and both append it.
-    while (::flock(fd, LOCK_EX) != 0)
-        if (errno != EINTR) break;
+    lockDescriptor(fd, LOCK_EX);
     std::string text;
     readFile(path, text);
     if (holdsLine(text, address)) return true;
