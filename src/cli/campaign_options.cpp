@@ -77,7 +77,7 @@ void addRelayOptions(CLI::App* command, DeliveryOptions& o) {
         ->check(CLI::IsMember({"none", "starttls", "tls"}));
     command->add_option("--verify-cert", o.verifyCert, "Check the relay's certificate")
         ->check(CLI::IsMember({"y", "n"}));
-    command->add_option("--user", o.user, "Relay user name (AUTH LOGIN)");
+    command->add_option("--user", o.user, "Relay user name (AUTH PLAIN or LOGIN)");
     command->add_option("--password-env", o.passwordEnv,
                         "Environment variable that holds the relay password");
 }
@@ -86,6 +86,10 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
     addRelayOptions(command, o);
     command->add_flag("--mx", o.mx, "Deliver to each recipient's mail exchanger")
         ->excludes(command->get_option("--server"));
+    command
+        ->add_option("--mx-order", o.mxOrder,
+                     "Exchanger order in MX mode: the first as answered, or all by preference")
+        ->check(CLI::IsMember({"answer", "preference"}));
     command->add_option("--threads", o.threads, "Sending threads")->check(CLI::Range(1, 15));
     command->add_option("--wait", o.wait, "Seconds each thread waits after a recipient")
         ->check(CLI::Range(0, 5));
@@ -104,6 +108,7 @@ bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string&
     if (o.port > 0) d.port = static_cast<unsigned>(o.port);
     if (!o.security.empty()) d.security = parseSecurity(o.security);
     if (!o.verifyCert.empty()) d.verifyCert = o.verifyCert == "y";
+    if (!o.mxOrder.empty()) d.mxOrder = parseMxOrder(o.mxOrder);
     if (!o.user.empty()) {
         d.authenticate = true;
         d.userName = o.user;

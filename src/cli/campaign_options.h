@@ -45,6 +45,7 @@ bool confirmOnStderr(std::string_view question);
 
 struct DeliveryOptions {
     std::string server, security, verifyCert, user, passwordEnv;
+    std::string mxOrder;
     int port = 0;
     bool mx = false;
     int threads = 1;
@@ -53,7 +54,7 @@ struct DeliveryOptions {
 
 // --server --port --security --verify-cert --user --password-env.
 void addRelayOptions(CLI::App* command, DeliveryOptions& o);
-// The relay options, --mx, --threads and --wait.
+// The relay options, --mx, --mx-order, --threads and --wait.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // The stored delivery settings with the command line's choices over them.
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);

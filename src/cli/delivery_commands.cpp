@@ -21,6 +21,7 @@
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/dns_resolver.h"
+#include "delivery/mx_route.h"
 #include "delivery/smtp_check.h"
 #include "delivery/smtp_client.h"
 #include "groups/address.h"
@@ -82,6 +83,24 @@ int printAnswer(const DnsResolver& resolver, const DnsAnswer& answer) {
     return kExitOk;
 }
 
+// The exchangers as "PREFERENCE HOST" joined by the separator, lowest preference first; a domain
+// without MX is its own exchanger; a null MX is a failure.
+int printByPreference(DnsResolver& resolver, std::string_view domain) {
+    MxRecords mx = resolver.lookupMxRecords(domain);
+    if (mx.status == DnsStatus::TemporaryFailure)
+        return fail("DNS lookup failed: " + std::string(mx.error));
+    for (const auto& r : mx.records)
+        if (r.exchange == ".") return fail(std::string(domain) + ": " + std::string(kNullMxText));
+    if (mx.records.empty()) mx.records.push_back({0, std::string(domain)});
+    std::string line;
+    for (const auto& r : sortByPreference(std::move(mx.records))) {
+        if (!line.empty()) line += resolver.separator();
+        line += std::to_string(r.preference) + " " + r.exchange;
+    }
+    std::cout << line << '\n';
+    return kExitOk;
+}
+
 }  // namespace
 
 void addDeliveryCommands(CLI::App& app, int& exitCode) {
@@ -103,11 +122,15 @@ void addDeliveryCommands(CLI::App& app, int& exitCode) {
     dns->require_subcommand(1);
     {
         static std::string domain;
+        static bool byPreference = false;
         auto* mx = dns->add_subcommand("mx", "Print the MX hosts of DOMAIN in answer order");
         mx->add_option("DOMAIN", domain, "Domain (empty text: the search domains)")->required();
+        mx->add_flag("--by-preference", byPreference,
+                     "Print the exchangers in the order delivery by preference tries them");
         mx->callback([&exitCode] {
             DnsResolver resolver;
-            exitCode = printAnswer(resolver, resolver.lookupMx(domain));
+            exitCode = byPreference ? printByPreference(resolver, domain)
+                                    : printAnswer(resolver, resolver.lookupMx(domain));
         });
     }
     {

@@ -66,6 +66,8 @@ inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"}
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
 // Opportunistic STARTTLS towards mail exchangers in MX mode.
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
+// Exchanger order in MX mode: "answer" (first MX record as answered) or "preference".
+inline constexpr SettingKey kMxOrder{"SmtpServer", "MxOrder", 100, "answer"};
 // POP3 mailbox that receives unsubscribe requests. The retrieval screen takes 50 characters for
 // each; the scrambled password spends up to five bytes on each byte of the password.
 inline constexpr SettingKey kInfoId{"Info", "ID", screenBuffer(50), ""};
@@ -81,10 +83,15 @@ inline constexpr SettingKey kAutoUnsubscribe{"Info\\Test", "Test", 2, "n"};
 // "Show Reminder For Quick Tour".
 inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
 
+// One key a line at the end keeps additions from reflowing the table.
+// clang-format off
 inline constexpr SettingKey kAll[] = {
     kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
     kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
-    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert};
+    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert,
+    kMxOrder,
+};
+// clang-format on
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name

@@ -74,6 +74,11 @@ bool CampaignRun::start(RunRequest request) {
     request_ = std::move(request);
     target_ =
         DeliveryTarget{request_.delivery, request_.mxStartTls, request_.timeouts, request_.caFile};
+    target_.mxPort = request_.mxPort;
+    mxRoutes_.reset();
+    if (request_.delivery.mxMode && request_.delivery.mxOrder == MxOrder::ByPreference)
+        mxRoutes_ = std::make_unique<MxRouteCache>(MxOrder::ByPreference);
+    target_.mxRoutes = mxRoutes_.get();
 
     RecipientQueue::Events events;
     events.groupStarted = [this](const std::string& g, std::size_t n) {

@@ -123,6 +123,7 @@ struct RunRequest {
     bool mxStartTls = true;
     SmtpTimeouts timeouts = SmtpTimeouts::defaults();
     std::string caFile;  // trusted CAs instead of the system store (tests)
+    int mxPort = 25;     // where exchangers listen (tests)
     // Message-ID and clock for tests; unset means random ids and the system clock.
     MimeSources sources;
 };
@@ -168,6 +169,8 @@ class CampaignRun {
 
     RunRequest request_;
     DeliveryTarget target_;
+    // By preference, every domain's exchangers are looked up once for the whole run.
+    std::unique_ptr<MxRouteCache> mxRoutes_;
     std::unique_ptr<RecipientQueue> queue_;
     std::unique_ptr<AttachmentCache> cache_;
     std::string bodyForTyped_;  // the body with the typed-address unsubscribe footer

@@ -37,6 +37,14 @@ ConnectionSecurity parseSecurity(std::string_view text) {
     return ConnectionSecurity::None;
 }
 
+std::string_view mxOrderName(MxOrder order) {
+    return order == MxOrder::ByPreference ? "preference" : "answer";
+}
+
+MxOrder parseMxOrder(std::string_view text) {
+    return text == "preference" ? MxOrder::ByPreference : MxOrder::AsAnswered;
+}
+
 unsigned parsePort(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -52,6 +60,7 @@ unsigned parsePort(std::string_view text) {
 
 DeliverySettings loadDeliverySettings(const SettingsStore& store) {
     DeliverySettings s;
+    s.mxOrder = parseMxOrder(store.read(keys::kMxOrder));
     if (!store.hasSubkey(keys::kSmtpServer.subkey)) return s;
     s.server = store.read(keys::kSmtpServer);
     s.mxMode = s.server.empty();
@@ -74,6 +83,7 @@ void saveDeliverySettings(SettingsStore& store, const DeliverySettings& s) {
     char port[16];
     std::snprintf(port, sizeof port, "%u", s.port);
     store.write(keys::kSmtpPort, port);
+    store.write(keys::kMxOrder, mxOrderName(s.mxOrder));
     if (s.mxMode) return;
     store.writeFlag(keys::kSmtpAuth, s.authenticate);
     store.write(keys::kSmtpUser, s.authenticate ? s.userName : std::string());

@@ -21,6 +21,11 @@ class SettingsStore;
 
 enum class ConnectionSecurity { None, StartTls, Tls };
 
+// Which exchanger of a domain MX delivery uses: the first MX record as the DNS server answered
+// (the default), or every exchanger by preference with the next one tried when a connection
+// fails, as mail servers deliver.
+enum class MxOrder { AsAnswered, ByPreference };
+
 inline constexpr int kMinThreads = 1;
 inline constexpr int kMaxThreads = 15;
 inline constexpr int kMinWait = 0;
@@ -37,6 +42,7 @@ struct DeliverySettings {
     std::string password;
     ConnectionSecurity security = ConnectionSecurity::None;
     bool verifyCert = true;
+    MxOrder mxOrder = MxOrder::AsAnswered;
     int threadCount = 1;
     int waitSeconds = 1;
     bool startNow = true;
@@ -46,6 +52,9 @@ struct DeliverySettings {
 // empty text is "none", so settings written before the choice existed behave as before.
 std::string_view securityName(ConnectionSecurity security);
 ConnectionSecurity parseSecurity(std::string_view text);
+// "answer" and "preference" and back; anything else is "answer", the order used before the choice.
+std::string_view mxOrderName(MxOrder order);
+MxOrder parseMxOrder(std::string_view text);
 
 // The tab as the stored settings leave it; the counts and launch fields keep their defaults
 // because they are not stored.

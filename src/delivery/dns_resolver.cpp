@@ -215,6 +215,25 @@ std::vector<std::string> renderPacket(const ldns_pkt* pkt, int type) {
     return out;
 }
 
+// Every answer record of `type` as its data fields in presentation form.
+std::vector<std::vector<std::string>> recordFields(const ldns_pkt* pkt, int type) {
+    std::vector<std::vector<std::string>> out;
+    const ldns_rr_list* answer = ldns_pkt_answer(pkt);
+    if (!answer) return out;
+    for (std::size_t i = 0; i < ldns_rr_list_rr_count(answer); ++i) {
+        const ldns_rr* rr = ldns_rr_list_rr(answer, i);
+        if (static_cast<int>(ldns_rr_get_type(rr)) != type) continue;
+        std::vector<std::string> fields;
+        for (std::size_t k = 0; k < ldns_rr_rd_count(rr); ++k) {
+            char* text = ldns_rdf2str(ldns_rr_rdf(rr, k));
+            fields.emplace_back(text ? text : "");
+            std::free(text);
+        }
+        out.push_back(std::move(fields));
+    }
+    return out;
+}
+
 }  // namespace
 
 ResolverConfig parseResolverConfig(std::string_view text) {
@@ -379,7 +398,8 @@ std::string DnsResolver::joined(const DnsAnswer& answer) const {
     return out;
 }
 
-DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type) {
+DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type,
+                                std::vector<std::vector<std::string>>* fields) {
     const DnsAnswer nothing;
     const auto failure = [](std::string_view why) {
         return DnsAnswer{DnsStatus::TemporaryFailure, {}, why};
@@ -461,6 +481,46 @@ DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type
     DnsAnswer out;
     out.records = renderPacket(answer.get(), type);
     out.status = out.records.empty() ? DnsStatus::None : DnsStatus::Found;
+    if (fields) *fields = recordFields(answer.get(), type);
+    return out;
+}
+
+MxRecords DnsResolver::lookupMxRecords(std::string_view name) {
+    std::vector<std::vector<std::string>> fields;
+    DnsAnswer answer = queryOne(name, 1, 15, &fields);
+    MxRecords out;
+    if (answer.status == DnsStatus::TemporaryFailure) {
+        out.status = answer.status;
+        out.error = answer.error;
+        return out;
+    }
+    for (auto& f : fields) {
+        if (f.size() != 2) continue;
+        MxRecord r;
+        r.preference = std::atoi(f[0].c_str());
+        r.exchange = std::move(f[1]);
+        if (r.exchange.size() > 1 && r.exchange.back() == '.') r.exchange.pop_back();
+        out.records.push_back(std::move(r));
+    }
+    out.status = out.records.empty() ? DnsStatus::None : DnsStatus::Found;
+    return out;
+}
+
+DnsAnswer DnsResolver::lookupAddresses(std::string_view name) {
+    DnsAnswer out;
+    for (int type : {1, 28}) {
+        std::vector<std::vector<std::string>> fields;
+        DnsAnswer one = queryOne(name, 1, type, &fields);
+        if (one.status == DnsStatus::TemporaryFailure && out.error.empty()) out.error = one.error;
+        for (auto& f : fields)
+            if (f.size() == 1) out.records.push_back(std::move(f[0]));
+    }
+    if (!out.records.empty()) {
+        out.status = DnsStatus::Found;
+        out.error = {};
+    } else if (!out.error.empty()) {
+        out.status = DnsStatus::TemporaryFailure;
+    }
     return out;
 }
 
@@ -468,6 +528,9 @@ MxHost selectMxHost(DnsResolver& resolver, std::string_view address) {
     std::size_t at = address.rfind('@');
     std::string domain(at == std::string_view::npos ? address : address.substr(at + 1));
     DnsAnswer hosts = resolver.lookupMx(domain);
+    // Connecting to the root name would only fail later, and in a way that hides why.
+    for (const auto& h : hosts.records)
+        if (h == ".") return {DnsStatus::None, {}, {}, true};
     if (hosts.status == DnsStatus::None) hosts = resolver.lookupMx("");
     switch (hosts.status) {
         case DnsStatus::Found:

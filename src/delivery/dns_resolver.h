@@ -75,6 +75,18 @@ struct DnsAnswer {
     std::string_view error;            // one of the texts above with TemporaryFailure, else empty
 };
 
+// One MX record with its preference; `exchange` is "." for a null MX (RFC 7505).
+struct MxRecord {
+    int preference = 0;
+    std::string exchange;
+};
+
+struct MxRecords {
+    DnsStatus status = DnsStatus::None;
+    std::vector<MxRecord> records;  // in the order the server sent them
+    std::string_view error;
+};
+
 class DnsResolver {
   public:
     DnsResolver();
@@ -84,6 +96,11 @@ class DnsResolver {
     // Several names (list rule of splitDnsList) give their records one after the other: Found
     // when any record came, else TemporaryFailure when any name failed, else None.
     DnsAnswer query(std::string_view names, std::string_view className, std::string_view typeName);
+    // The MX records of exactly `name` (no search domains), preferences included: one query.
+    MxRecords lookupMxRecords(std::string_view name);
+    // The IPv4 and IPv6 addresses of `name` as text, IPv4 first: two queries. Found when either
+    // gave an address; TemporaryFailure only when neither did and one could not be answered.
+    DnsAnswer lookupAddresses(std::string_view name);
     // The records joined by separator().
     std::string joined(const DnsAnswer& answer) const;
 
@@ -97,7 +114,10 @@ class DnsResolver {
 
   private:
     DnsAnswer queryEach(const std::vector<std::string>& names, int classNumber, int type);
-    DnsAnswer queryOne(std::string_view name, int classNumber, int type);
+    // With `fields`, each answer record of `type` is also given as its data fields in
+    // presentation form ("10", "mx.example."), for the lookups that need more than the rendering.
+    DnsAnswer queryOne(std::string_view name, int classNumber, int type,
+                       std::vector<std::vector<std::string>>* fields = nullptr);
     void fillSearchDomains();
     void addSearchDomain(std::string domain);
     void loadConfig();
@@ -117,10 +137,12 @@ struct MxHost {
     DnsStatus status = DnsStatus::None;
     std::string host;
     std::string_view error;
+    bool nullMx = false;  // the domain says it takes no mail (RFC 7505)
 };
 
 // The exchanger for a recipient: the first MX host of the domain after the last "@", else the
-// first MX host of the search domains, else the domain itself. Preference values are not read.
+// first MX host of the search domains, else the domain itself. Preference values are not read. A
+// domain whose answer holds a null MX gives None with `nullMx` set and no host.
 MxHost selectMxHost(DnsResolver& resolver, std::string_view address);
 
 }  // namespace qm

@@ -1,5 +1,6 @@
 #include "delivery/recipient_delivery.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "delivery/dns_resolver.h"
@@ -16,6 +17,41 @@ constexpr int kSendAttempts = 4;
 
 }  // namespace
 
+MxRoute exchangersFor(const DeliveryTarget& target, std::string_view address) {
+    if (target.mxRoutes) return target.mxRoutes->route(address);
+    DnsResolver resolver;
+    return resolveMxRoute(resolver, address, target.settings.mxOrder);
+}
+
+ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& hosts, int port,
+                            SendLogBuffer& log, int logSlot, const std::atomic<bool>& running,
+                            std::string& failText) {
+    const SmtpSecurityOptions chosen = client.security();
+    const std::size_t attempts = std::max<std::size_t>(kConnectAttempts, hosts.size());
+    for (std::size_t attempt = 0; attempt < attempts && !hosts.empty(); ++attempt) {
+        const MxCandidate& host = hosts[attempt % hosts.size()];
+        client.setServer(host.target(), port);
+        bool connected = client.connect();
+        if (!connected && chosen.mode == SmtpSecurity::Opportunistic &&
+            client.failedStage() == SmtpStage::Tls && running.load()) {
+            // TLS was only offered: an exchanger that cannot finish it still takes mail in clear.
+            log.append(logSlot, "Trying " + host.exchanger + " again without TLS\n");
+            SmtpSecurityOptions clear = chosen;
+            clear.mode = SmtpSecurity::None;
+            client.setSecurity(clear);
+            connected = client.connect();
+            client.setSecurity(chosen);
+        }
+        if (!running.load()) return ConnectResult::Interrupted;
+        if (connected) return ConnectResult::Connected;
+        failText = "Connection fail " + host.exchanger + ": " + client.lastError();
+        if (hosts.size() > 1 && attempt + 1 < attempts)
+            log.append(logSlot, host.exchanger + " did not take the connection; next: " +
+                                    hosts[(attempt + 1) % hosts.size()].exchanger + "\n");
+    }
+    return ConnectResult::Failed;
+}
+
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
                            std::string_view body, const MimeSources& sources) {
     out.sources = sources;
@@ -30,31 +66,32 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
                              const std::atomic<bool>& running,
                              const std::function<void(SmtpClient*)>& track) {
     const DeliverySettings& d = target.settings;
-    std::string host;
-    int port = 25;
+    std::vector<MxCandidate> hosts;
+    int port = static_cast<int>(d.port);
     std::string hello;
-    MxHost mx;
+    MxRoute route;
     if (d.mxMode) {
-        DnsResolver resolver;
-        mx = selectMxHost(resolver, address);
-        host = mx.host;
+        route = exchangersFor(target, address);
+        hosts = route.candidates;
+        port = target.mxPort;
         hello = std::string(domainOf(address));
     } else {
-        host = d.server;
-        port = static_cast<int>(d.port);
+        hosts.push_back({d.server, {}});
         hello = std::string(domainOf(senderAddress));
     }
     log.beginRecipient(logSlot, address);
-    if (mx.status == DnsStatus::TemporaryFailure) {
-        // Not a domain without exchangers: connecting to the bare domain would be a guess.
-        std::string text = "MX lookup failed: " + std::string(mx.error);
+    if (route.status != MxRoute::Ready) {
+        // Not a domain without exchangers: connecting to the bare domain would be a guess; and a
+        // null MX is the domain saying no.
+        std::string text = route.status == MxRoute::NullMx
+                               ? std::string(kNullMxText)
+                               : "MX lookup failed: " + std::string(route.error);
         log.append(logSlot, text + "\n");
         return {DeliveryOutcome::Failed, "Connection fail " + hello + ": " + text,
                 SmtpFailure::None};
     }
 
-    SmtpClient client(host, 25);
-    if (!d.mxMode) client.setServer(host, port);
+    SmtpClient client(hosts.front().target(), port);
     client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
     SmtpSecurityOptions security = d.mxMode ? mxSecurity(target.mxStartTls) : relaySecurity(d);
     security.caFile = target.caFile;
@@ -71,16 +108,15 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     } untrack{track};
 
     DeliveryOutcome out;
-    bool connected = false;
-    for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
-        connected = client.connect();
-        if (!connected) out.text = "Connection fail " + host + ": " + client.lastError();
-        if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
-    }
-    if (!connected) {
-        out.kind = DeliveryOutcome::ConnectFailed;
-        out.failure = client.failure();
-        return out;
+    switch (connectInTurn(client, hosts, port, log, logSlot, running, out.text)) {
+        case ConnectResult::Interrupted:
+            return {DeliveryOutcome::Interrupted, {}, {}};
+        case ConnectResult::Failed:
+            out.kind = DeliveryOutcome::ConnectFailed;
+            out.failure = client.failure();
+            return out;
+        case ConnectResult::Connected:
+            break;
     }
 
     SmtpMessage smtp;

@@ -16,6 +16,14 @@
 // recipient at once with a text that says the message may have been delivered. When RSET is
 // refused, the refusal of the offer before stays the result.
 //
+// Exchangers: the MX route (delivery/mx_route.h) in the order the settings choose; by preference,
+// each connection attempt goes to the next candidate in turn, so a dead first exchanger costs one
+// attempt, and at least 4 attempts are made in all. A null MX fails the recipient with
+// "Connection fail DOMAIN: " and kNullMxText, with no connection. With opportunistic STARTTLS, an
+// exchanger whose TLS start fails (handshake, refusal of what follows, time-out) is tried again at
+// once in the same attempt without STARTTLS, as a mail server does when TLS is only offered; a
+// relay whose TLS the user chose is never tried in clear.
+//
 // Limits: one connection per recipient; the stage time-outs of DeliveryTarget::timeouts.
 //
 // Threads: runs on the calling sending thread. `running` is tested after every attempt, and
@@ -30,6 +38,7 @@
 #include <string>
 
 #include "delivery/delivery_settings.h"
+#include "delivery/mx_route.h"
 #include "delivery/smtp_client.h"
 #include "message/campaign_message.h"
 #include "message/mime_message.h"
@@ -43,7 +52,21 @@ struct DeliveryTarget {
     bool mxStartTls = true;
     SmtpTimeouts timeouts = SmtpTimeouts::defaults();
     std::string caFile;  // trusted CAs instead of the system store (tests)
+    // The run's lookups by preference, shared by its threads; null: each recipient looks up its
+    // own route. Owned by the run.
+    MxRouteCache* mxRoutes = nullptr;
+    int mxPort = 25;  // where exchangers listen (tests use others)
 };
+
+// The exchangers to try for `address` in MX mode, through the run's cache when it has one.
+MxRoute exchangersFor(const DeliveryTarget& target, std::string_view address);
+
+enum class ConnectResult { Connected, Failed, Interrupted };
+// Connects `client` (security, timeouts and log already set) to the first of `hosts` that takes
+// the session, in turn, max(4, hosts) attempts; `failText` is the last failure's record text.
+ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& hosts, int port,
+                            SendLogBuffer& log, int logSlot, const std::atomic<bool>& running,
+                            std::string& failText);
 
 // `body` is the final body for this recipient (footer added, personalised).
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,

@@ -62,23 +62,37 @@ bool hasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// True when an EHLO reply lists `keyword` (case-insensitive) on one of its extension lines.
-bool offersExtension(const SmtpReply& reply, std::string_view keyword) {
+bool sameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if ((a[k] & ~0x20) != (b[k] & ~0x20)) return false;
+    return true;
+}
+
+}  // namespace
+
+SmtpCapabilities SmtpCapabilities::fromEhloReply(const SmtpReply& reply) {
+    SmtpCapabilities caps;
     for (std::size_t i = 1; i < reply.lines.size(); ++i) {
         std::string_view line = reply.lines[i];
         if (line.size() < 4) continue;
         line.remove_prefix(4);
-        std::string_view word = line.substr(0, line.find(' '));
-        if (word.size() != keyword.size()) continue;
-        bool same = true;
-        for (std::size_t k = 0; k < word.size() && same; ++k)
-            same = (word[k] & ~0x20) == (keyword[k] & ~0x20);
-        if (same) return true;
+        std::size_t end = line.find_first_of(" =");
+        std::string_view word = line.substr(0, end);
+        if (sameWord(word, "STARTTLS")) caps.startTls = true;
+        if (sameWord(word, "PIPELINING")) caps.pipelining = true;
+        if (!sameWord(word, "AUTH")) continue;
+        caps.auth = true;
+        while (end != std::string_view::npos) {
+            line.remove_prefix(end + 1);
+            end = line.find(' ');
+            std::string_view mechanism = line.substr(0, end);
+            if (sameWord(mechanism, "PLAIN")) caps.authPlain = true;
+            if (sameWord(mechanism, "LOGIN")) caps.authLogin = true;
+        }
     }
-    return false;
+    return caps;
 }
-
-}  // namespace
 
 std::string_view smtpStageDescription(SmtpStage stage) {
     return kStages[static_cast<std::size_t>(stage)].description;
@@ -265,15 +279,22 @@ bool SmtpClient::check(SmtpStage stage, Row row, SmtpReply& reply) {
 }
 
 bool SmtpClient::hello(std::string_view verb, SmtpReply& reply) {
+    // Whatever was offered before this greeting (before TLS, say) no longer holds.
+    capabilities_ = {};
     if (!sendCommand(SmtpStage::Helo, std::string(verb) + " \r\n")) return false;
-    if (check(SmtpStage::Helo, Row::Ok250, reply)) return true;
+    if (check(SmtpStage::Helo, Row::Ok250, reply)) {
+        if (verb == "EHLO") capabilities_ = SmtpCapabilities::fromEhloReply(reply);
+        return true;
+    }
     // Servers that insist on an argument say 501; anything else is a real refusal.
     if (!stream_.isOpen() || reply.code != 501) return false;
     if (hasLineBreak(helloDomain_))
         return fail(SmtpFailure::BadArgument, SmtpStage::Helo, "Line break in the hello domain");
     if (!sendCommand(SmtpStage::Helo, std::string(verb) + " " + helloDomain_ + "\r\n"))
         return false;
-    return check(SmtpStage::Helo, Row::Ok250, reply);
+    if (!check(SmtpStage::Helo, Row::Ok250, reply)) return false;
+    if (verb == "EHLO") capabilities_ = SmtpCapabilities::fromEhloReply(reply);
+    return true;
 }
 
 bool SmtpClient::startTlsNow(bool verify) {
@@ -300,7 +321,7 @@ bool SmtpClient::helloPhase(bool& ehloDone) {
     ehloDone = true;
     if (mode != SmtpSecurity::StartTls && mode != SmtpSecurity::Opportunistic) return true;
 
-    if (!offersExtension(reply, "STARTTLS")) {
+    if (!capabilities_.startTls) {
         if (mode == SmtpSecurity::Opportunistic) return true;
         return fail(SmtpFailure::Tls, SmtpStage::Tls,
                     "STARTTLS required but not offered by the server");
@@ -329,9 +350,40 @@ bool SmtpClient::helloPhase(bool& ehloDone) {
     return hello("EHLO", reply);
 }
 
-bool SmtpClient::authLogin(bool needEhlo) {
+bool SmtpClient::authenticate(bool needEhlo) {
     SmtpReply reply;
     if (needEhlo && !hello("EHLO", reply)) return false;
+    return capabilities_.authPlain ? authPlain() : authLogin();
+}
+
+bool SmtpClient::authPlain() {
+    // The mechanism cannot carry a NUL inside a name or password: the server would split there.
+    if (userName_.find('\0') != std::string::npos || password_.find('\0') != std::string::npos)
+        return false;
+    std::string token;
+    token.reserve(userName_.size() + password_.size() + 2);
+    token += '\0';
+    token += userName_;
+    token += '\0';
+    token += password_;
+    std::string encoded = base64Encode(token);
+    wipeSecret(token);
+    std::string line;
+    line.reserve(encoded.size() + 13);
+    line += "AUTH PLAIN ";
+    line += encoded;
+    line += "\r\n";
+    wipeSecret(encoded);
+    bool sent = sendCommand(SmtpStage::Auth, line);
+    wipeSecret(line);
+    SmtpReply reply;
+    if (!sent || !readReply(SmtpStage::Auth, reply)) return false;
+    echo(reply.firstLine());
+    return reply.code == 235;
+}
+
+bool SmtpClient::authLogin() {
+    SmtpReply reply;
     if (!sendCommand(SmtpStage::Auth, "AUTH LOGIN\r\n")) return false;
     if (!readReply(SmtpStage::Auth, reply)) return false;
     echo(reply.firstLine());
@@ -358,6 +410,7 @@ bool SmtpClient::connect() {
     if (connected_) return true;
     clearFailure();
     closeConnection();
+    capabilities_ = {};
     StreamResult r = stream_.connect(server_, port_, timeouts_[SmtpStage::Connect]);
     if (r == StreamResult::TimedOut) return failStream(SmtpStage::Connect, r);
     if (r != StreamResult::Ok)
@@ -379,7 +432,16 @@ bool SmtpClient::connect() {
         abandon();
         return false;
     }
-    if (authenticate_ && !authLogin(!ehloDone)) {
+    // A password never goes out in clear text when the user chose an encrypted connection; the
+    // steps above fail before this point, and this keeps it so whatever they become.
+    const bool tlsChosen =
+        security_.mode == SmtpSecurity::StartTls || security_.mode == SmtpSecurity::Tls;
+    if (authenticate_ && tlsChosen && !stream_.isTls()) {
+        fail(SmtpFailure::Tls, SmtpStage::Auth, "No TLS before authentication");
+        abandon();
+        return false;
+    }
+    if (authenticate_ && !authenticate(!ehloDone)) {
         // A time-out or lost connection is not a wrong password: the engine must not stop the
         // run as if the account were refused.
         if (stream_.isOpen()) {

@@ -1,9 +1,13 @@
-// SmtpClient: one SMTP connection that delivers built messages (RFC 5321, AUTH LOGIN, STARTTLS).
+// SmtpClient: one SMTP connection that delivers built messages (RFC 5321, AUTH PLAIN or LOGIN,
+// STARTTLS).
 // Conversation with security None: greeting 220, bare "HELO \r\n" (a 501 gets a second HELO with
-// the hello domain), then with authentication "EHLO \r\n" (same 501 rule) and AUTH LOGIN. With
+// the hello domain), then with authentication "EHLO \r\n" (same 501 rule) and AUTH. With
 // StartTls: EHLO, STARTTLS, EHLO again, AUTH; a server that does not offer STARTTLS fails. With
 // Tls: TLS from the first byte, then EHLO and AUTH. Opportunistic (mail exchangers): EHLO, and
 // STARTTLS without certificate checks when offered; a server that rejects EHLO gets HELO.
+// AUTH is PLAIN with its initial response when the last EHLO reply lists PLAIN, else LOGIN; with
+// StartTls or Tls neither goes out on a connection that is not encrypted. The keywords of the last
+// EHLO reply are kept as a typed set (capabilities()).
 //
 // Entry points, in the order the send engine calls them for one recipient on its own thread:
 //   SmtpClient c(host, port); c.setServer(...) (relay mode); c.setCredentials(...);
@@ -15,7 +19,7 @@
 // Failure: false plus a kind (failure(), the stage in failedStage()) and a one-line lastError(),
 // never an exception; callers decide on the kind, never on the text. A reply with the wrong code
 // is Refused, "%d:%s" with the row text ("550:SMTP server error"); a wrong greeting gives "Server
-// didn't respond."; a failed AUTH LOGIN "Authentication Failed". A time-out, a lost connection or
+// didn't respond."; a failed AUTH "Authentication Failed". A time-out, a lost connection or
 // a garbled reply names its stage ("Timed out while sending RCPT TO"). Every protocol failure (a
 // garbled reply, a time-out, a lost connection, a failed connect, a refused RSET) closes the
 // session, with QUIT first when the connection still carries replies; a well-formed refusal of
@@ -34,7 +38,8 @@
 // Threads: one client belongs to one thread; only the SendLogBuffer is shared, and interrupt() may
 // be called from any thread.
 //
-// Standard: RFC 5321 (SMTP), RFC 4954 with the LOGIN mechanism, RFC 3207 (STARTTLS).
+// Standard: RFC 5321 (SMTP), RFC 4954 (AUTH) with PLAIN (RFC 4616) and LOGIN, RFC 3207
+// (STARTTLS).
 #pragma once
 
 #include <array>
@@ -116,6 +121,20 @@ SmtpSecurityOptions relaySecurity(const DeliverySettings& settings);
 // Opportunistic STARTTLS towards mail exchangers when `startTls` (setting MxStartTls), else none.
 SmtpSecurityOptions mxSecurity(bool startTls);
 
+// The extensions the server listed in its last EHLO reply; all false after HELO.
+struct SmtpCapabilities {
+    bool startTls = false;
+    bool pipelining = false;
+    bool auth = false;  // the AUTH keyword, whatever mechanisms follow
+    bool authPlain = false;
+    bool authLogin = false;
+
+    // Reads the extension lines of a 250 EHLO reply (the first line is the greeting); keywords
+    // and mechanisms are compared without regard to case, "AUTH=" as some servers still write it
+    // counts as AUTH.
+    static SmtpCapabilities fromEhloReply(const SmtpReply& reply);
+};
+
 // What sendMessage needs of a built message. Views only: the caller keeps the message alive.
 struct SmtpMessage {
     std::string_view sender;  // envelope sender with its angle brackets, e.g. "<a@example.com>"
@@ -142,6 +161,7 @@ class SmtpClient {
     // Copies the credentials; they are wiped when replaced or when the client is destroyed.
     void setCredentials(bool authenticate, std::string_view userName, std::string_view password);
     void setSecurity(SmtpSecurityOptions options) { security_ = std::move(options); }
+    const SmtpSecurityOptions& security() const { return security_; }
     void setTimeouts(const SmtpTimeouts& timeouts) { timeouts_ = timeouts; }
     // Ignored when `log` is null.
     void setLogSink(int slot, SendLogBuffer* log);
@@ -182,6 +202,8 @@ class SmtpClient {
     int port() const { return port_; }
     bool connected() const { return connected_; }
     bool usesTls() const { return stream_.isTls(); }
+    // What the server offered in its last EHLO reply of this session.
+    const SmtpCapabilities& capabilities() const { return capabilities_; }
 
   private:
     enum class Row { Ok250 = 0, Ready220 = 1, Data354 = 2, Bye221 = 3 };
@@ -199,7 +221,9 @@ class SmtpClient {
     bool check(SmtpStage stage, Row row, SmtpReply& reply);
     bool hello(std::string_view verb, SmtpReply& reply);
     bool helloPhase(bool& ehloDone);
-    bool authLogin(bool needEhlo);
+    bool authenticate(bool needEhlo);
+    bool authLogin();
+    bool authPlain();
     bool startTlsNow(bool verify);
     bool sendBody(std::string_view headerBlock, std::string_view body);
     void closeConnection();
@@ -217,6 +241,7 @@ class SmtpClient {
     std::string password_;
     bool connected_ = false;
     SmtpSecurityOptions security_;
+    SmtpCapabilities capabilities_;
     SmtpTimeouts timeouts_ = SmtpTimeouts::defaults();
     SendLogBuffer* log_ = nullptr;
     int slot_ = 0;

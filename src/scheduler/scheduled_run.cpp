@@ -1,5 +1,7 @@
 #include "scheduler/scheduled_run.h"
 
+#include <memory>
+
 #include "delivery/campaign_run.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
@@ -62,16 +64,23 @@ void ScheduledRun::run() {
         MimeSources sources = request_.sources;
         if (!sources.cache) sources.cache = &cache;
         const int slot = 0;
+        // The run's own cache: one lookup per domain for the whole list.
+        DeliveryTarget target = request_.target;
+        std::unique_ptr<MxRouteCache> routes;
+        if (!target.mxRoutes && target.settings.mxMode &&
+            target.settings.mxOrder == MxOrder::ByPreference) {
+            routes = std::make_unique<MxRouteCache>(MxOrder::ByPreference);
+            target.mxRoutes = routes.get();
+        }
         for (const std::string& address : outboxRecipientList(stored.recipients)) {
             if (!active_.load()) break;
             MimeMessage msg;
             buildRecipientMessage(msg, m, address, personalise(body, address), sources);
-            DeliveryOutcome outcome =
-                deliverBuilt(request_.target, msg, address, m.subject, m.senderAddress, log_, slot,
-                             active_, [this](SmtpClient* c) {
-                                 std::lock_guard guard(clientLock_);
-                                 client_ = c;
-                             });
+            DeliveryOutcome outcome = deliverBuilt(target, msg, address, m.subject, m.senderAddress,
+                                                   log_, slot, active_, [this](SmtpClient* c) {
+                                                       std::lock_guard guard(clientLock_);
+                                                       client_ = c;
+                                                   });
             if (outcome.kind == DeliveryOutcome::Interrupted) break;
             if (request_.record)
                 request_.record(

@@ -117,20 +117,28 @@ void FakeServer::finish() {
     if (thread_.joinable()) thread_.join();
 }
 
-void FakeServer::run() {
+int FakeServer::acceptOne() {
     pollfd p{listenFd_, POLLIN, 0};
     if (::poll(&p, 1, 10000) <= 0) {
         mismatch_ = "no client came";
-        return;
+        return -1;
     }
     int fd = ::accept(listenFd_, nullptr, nullptr);
-    if (fd < 0) {
-        mismatch_ = "accept failed";
-        return;
-    }
+    if (fd < 0) mismatch_ = "accept failed";
+    return fd;
+}
+
+void FakeServer::run() {
+    int fd = acceptOne();
+    if (fd < 0) return;
     char buf[4096];
     for (const auto& step : script_) {
-        if (step.kind == ServerStep::Send) {
+        if (step.kind == ServerStep::Accept) {
+            ::close(fd);
+            state_ = SmtpStateTracker{};
+            fd = acceptOne();
+            if (fd < 0) return;
+        } else if (step.kind == ServerStep::Send) {
             state_.serverReply(step.text);
             ::send(fd, step.text.data(), step.text.size(), MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,7 +1,7 @@
 // A scripted TCP server on 127.0.0.1 and a port the kernel picks, for what real servers will not
 // do on demand: replies split across segments, garbage, odd replies to the end of the data,
-// silence. It serves one connection, runs its script step by step and records every byte the
-// client sent.
+// silence. It serves one connection (one more after each nextConnection() step), runs its script
+// step by step and records every byte the client sent.
 //
 // Entry points: FakeServer(script), port(), finish(), received(), mismatch(); the step makers
 // send(), expect(), readData(), hold(), stall(), closeConnection().
@@ -35,6 +35,7 @@ struct ServerStep {
         Hold,    // say nothing until the client goes away
         Stall,   // neither read nor write for 1.5 s (the client's sends back up)
         Close,   // close the connection
+        Accept,  // close the connection and serve the next one (a client that tries again)
     };
     Kind kind;
     std::string text;
@@ -57,6 +58,9 @@ inline ServerStep stall() {
 }
 inline ServerStep closeConnection() {
     return {ServerStep::Close, {}};
+}
+inline ServerStep nextConnection() {
+    return {ServerStep::Accept, {}};
 }
 
 // The SMTP state a real server keeps, followed from the client's lines and the script's replies.
@@ -92,6 +96,7 @@ class FakeServer {
 
   private:
     void run();
+    int acceptOne();
 
     std::vector<ServerStep> script_;
     int listenFd_ = -1;

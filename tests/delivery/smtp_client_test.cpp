@@ -126,6 +126,13 @@ std::vector<Row> protocolRows() {
     starttls.mode = SmtpSecurity::StartTls;
     Session opportunistic;
     opportunistic.mode = SmtpSecurity::Opportunistic;
+    Session starttlsAuth = starttls;
+    starttlsAuth.authenticate = true;
+    const std::string plain =
+        "AUTH PLAIN " + base64Encode(std::string("\0alice\0s3cret", 13)) + "\r\n";
+    auto ehloOffering = [](std::string lines) {
+        return Script{expect("EHLO \r\n"), send(std::move(lines))};
+    };
     Session retries = mail;
     retries.attempts = 4;
     Session twoTries = mail;
@@ -196,6 +203,36 @@ std::vector<Row> protocolRows() {
                     expect(pass), send("535 5.7.8 bad credentials\r\n")} +
              kQuit,
          auth, false, false, "Authentication Failed", SmtpFailure::AuthFailed},
+        {"AUTH PLAIN with its initial response when the server lists PLAIN",
+         greetAndHelo() + ehloOffering("250-fake\r\n250-PIPELINING\r\n250 AUTH LOGIN PLAIN\r\n") +
+             Script{expect(plain), send("235 2.7.0 ok\r\n")} + kQuit,
+         auth, true, false, ""},
+        {"AUTH= and lower-case mechanisms still mean PLAIN",
+         greetAndHelo() + ehloOffering("250-fake\r\n250 auth=login plain\r\n") +
+             Script{expect(plain), send("235 2.7.0 ok\r\n")} + kQuit,
+         auth, true, false, ""},
+        {"LOGIN when the server lists only LOGIN",
+         greetAndHelo() + ehloOffering("250-fake\r\n250 AUTH LOGIN\r\n") +
+             Script{expect("AUTH LOGIN\r\n"), send("334 VXNlcm5hbWU6\r\n"), expect(user),
+                    send("334 UGFzc3dvcmQ6\r\n"), expect(pass), send("235 ok\r\n")} +
+             kQuit,
+         auth, true, false, ""},
+        {"AUTH PLAIN refused gives Authentication Failed",
+         greetAndHelo() + ehloOffering("250-fake\r\n250 AUTH PLAIN\r\n") +
+             Script{expect(plain), send("535 5.7.8 Authentication credentials invalid\r\n")} +
+             kQuit,
+         auth, false, false, "Authentication Failed", SmtpFailure::AuthFailed},
+        // A server that lists AUTH before TLS must not get the password when TLS was chosen.
+        {"STARTTLS chosen, AUTH offered in clear, STARTTLS refused: no AUTH",
+         Script{send("220 fake\r\n")} +
+             ehloOffering("250-fake\r\n250-AUTH PLAIN LOGIN\r\n250 STARTTLS\r\n") +
+             Script{expect("STARTTLS\r\n"), send("454 4.7.0 not now\r\n")} + kQuit,
+         starttlsAuth, false, false, "STARTTLS refused by the server (454)", SmtpFailure::Tls},
+        {"STARTTLS chosen, only AUTH offered: no AUTH",
+         Script{send("220 fake\r\n")} + ehloOffering("250-fake\r\n250 AUTH PLAIN LOGIN\r\n") +
+             kQuit,
+         starttlsAuth, false, false, "STARTTLS required but not offered by the server",
+         SmtpFailure::Tls},
         {"refused recipient stops the list",
          greetAndHelo() +
              Script{expect("MAIL From: <a@x.test>\r\n"), send("250 ok\r\n"),

@@ -6,7 +6,8 @@
 #   aio   aiosmtpd with AUTH LOGIN (alice/s3cret), STARTTLS, and a second, implicit-TLS listener:
 #         QM_AIO_PORT, QM_AIO_TLS_PORT, QM_AIO_DIR (N.eml/N.env per message), QM_AIO_CERT
 #         (self-signed, subjectAltName DNS:localhost only, so 127.0.0.1 does not match it)
-#   dns   dnsmasq with the records of dnsmasq-test.conf.in: QM_DNS_PORT (UDP and TCP, 127.0.0.1)
+#   dns   dnsmasq with the records of dnsmasq-test.conf.in: QM_DNS_PORT (UDP and TCP, 127.0.0.1),
+#         QM_DNS_LOG (its log, one line per query)
 #   pop3  Dovecot POP3 with STLS, and POP3S, mailbox of pop3-mailbox.sh (alice/s3cret): QM_POP3_PORT,
 #         QM_POP3S_PORT, QM_POP3_CERT (self-signed, subjectAltName DNS:localhost and IP:127.0.0.1),
 #         QM_POP3_MAILDIR
@@ -59,7 +60,7 @@ for peer in "${peers[@]}"; do
       $PY "$HERE/authsmtpd.py" "$QM_AIO_PORT" "$QM_AIO_DIR" "$QM_AIO_CERT" "$W/key.pem" "$QM_AIO_TLS_PORT" > "$W/aio.log" 2>&1 & PIDS+=($!)
       wait_tcp "$QM_AIO_PORT"; wait_tcp "$QM_AIO_TLS_PORT"; alive "${PIDS[-1]}" aiosmtpd "$W/aio.log" ;;
     dns)
-      export QM_DNS_PORT=$(free_port)
+      export QM_DNS_PORT=$(free_port) QM_DNS_LOG="$W/dns.log"
       sed "s/@PORT@/$QM_DNS_PORT/" "$HERE/dnsmasq-test.conf.in" > "$W/dnsmasq.conf"
       dnsmasq --keep-in-foreground --conf-file="$W/dnsmasq.conf" > "$W/dns.log" 2>&1 & PIDS+=($!)
       wait_udp "$QM_DNS_PORT"; alive "${PIDS[-1]}" dnsmasq "$W/dns.log" ;;

@@ -76,7 +76,20 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     modeGroup->addButton(mx_);
     modeGroup->addButton(smtp_);
     auto* modeLayout = new QVBoxLayout(modeBox);
-    modeLayout->addWidget(mx_);
+    // The order shares the MX button's row: the window has no height to spare at 800x580.
+    mxOrder_ = new QComboBox;
+    mxOrder_->addItems({"As answered", "By preference"});
+    mxOrder_->setToolTip(
+        "As answered: the first exchanger the DNS server names.\nBy preference: every exchanger, "
+        "lowest preference first, the next one when a connection fails.");
+    auto* mxRow = new QHBoxLayout;
+    mxRow->addWidget(mx_);
+    mxRow->addStretch();
+    auto* orderLabel = new QLabel("Exchanger order:");
+    orderLabel->setBuddy(mxOrder_);
+    mxRow->addWidget(orderLabel);
+    mxRow->addWidget(mxOrder_);
+    modeLayout->addLayout(mxRow);
     modeLayout->addWidget(smtp_);
 
     auto* serverBox = new QWidget;
@@ -179,7 +192,8 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
 
-    setTabOrder(mx_, smtp_);
+    setTabOrder(mx_, mxOrder_);
+    setTabOrder(mxOrder_, smtp_);
     setTabOrder(smtp_, server_);
     setTabOrder(server_, port_);
     setTabOrder(port_, security_);
@@ -216,6 +230,7 @@ void SmtpSettingsTab::load(const DeliverySettings& s) {
         security_->setCurrentIndex(static_cast<int>(s.security));
     }
     verify_->setChecked(s.verifyCert);
+    mxOrder_->setCurrentIndex(static_cast<int>(s.mxOrder));
     (s.authenticate ? authYes_ : authNo_)->setChecked(true);
     user_->setText(toScreen(s.userName));
     password_->setText(toScreen(s.password));
@@ -238,6 +253,7 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.password = fromScreen(password_->text());
     s.security = static_cast<ConnectionSecurity>(security_->currentIndex());
     s.verifyCert = verify_->isChecked();
+    s.mxOrder = static_cast<MxOrder>(mxOrder_->currentIndex());
     s.threadCount = threads_->value();
     s.waitSeconds = wait_->value();
     s.startNow = startNow_->isChecked();
@@ -273,6 +289,7 @@ void SmtpSettingsTab::updateEnabled() {
     date_->setEnabled(f.launchTime);
     time_->setEnabled(f.launchTime);
     repetition_->setEnabled(f.launchTime);
+    mxOrder_->setEnabled(mx_->isChecked());
 }
 
 void SmtpSettingsTab::securityChanged() {

@@ -47,6 +47,7 @@ class SmtpSettingsTab : public QWidget {
     QDateEdit* dateField() const { return date_; }
     QTimeEdit* timeField() const { return time_; }
     QComboBox* repetitionField() const { return repetition_; }
+    QComboBox* mxOrderField() const { return mxOrder_; }
 
     // The start moment of "Start At" (date and time fields, local time, seconds since 1970).
     std::int64_t launchMoment() const;
@@ -77,6 +78,7 @@ class SmtpSettingsTab : public QWidget {
     QDateEdit* date_;
     QTimeEdit* time_;
     QComboBox* repetition_;
+    QComboBox* mxOrder_;
     QWidget* serverBox_;
     QWidget* authBox_;
     QGridLayout* grid_;
