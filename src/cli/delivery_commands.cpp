@@ -49,6 +49,7 @@ int runSmtpTest(const SmtpTestOptions& o) {
         MxHost mx = selectMxHost(resolver, o.mx);
         if (mx.status == DnsStatus::TemporaryFailure)
             return fail("MX lookup failed: " + std::string(mx.error));
+        if (mx.nullMx) return fail(o.mx + ": " + std::string(kNullMxText));
         server = mx.host;
         std::cout << "exchanger: " << server << '\n';
         security = mxSecurity(settings.readFlag(keys::kMxStartTls));

@@ -87,6 +87,25 @@ TEST_F(DeliverySettingsTest, MxModeWritesEmptyServerAndKeepsTheRelayAccount) {
     EXPECT_EQ(store.read(keys::kSmtpUser), "ann");
 }
 
+// The order is kept in both modes; an unknown or missing value is the order used before it
+// existed.
+TEST_F(DeliverySettingsTest, ExchangerOrderRoundTripsAndDefaultsToAsAnswered) {
+    EXPECT_EQ(loadDeliverySettings(store).mxOrder, MxOrder::AsAnswered);
+    for (bool mx : {true, false}) {
+        DeliverySettings s;
+        s.mxMode = mx;
+        s.server = mx ? "" : "relay";
+        s.mxOrder = MxOrder::ByPreference;
+        saveDeliverySettings(store, s);
+        EXPECT_EQ(store.read(keys::kMxOrder), "preference");
+        EXPECT_EQ(loadDeliverySettings(store).mxOrder, MxOrder::ByPreference);
+    }
+    for (const char* text : {"", "Preference", "weight"}) {
+        store.write(keys::kMxOrder, text);
+        EXPECT_EQ(loadDeliverySettings(store).mxOrder, MxOrder::AsAnswered) << text;
+    }
+}
+
 TEST_F(DeliverySettingsTest, NoAuthenticationWritesEmptyCredentials) {
     DeliverySettings s;
     s.mxMode = false;
