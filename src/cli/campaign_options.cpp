@@ -82,14 +82,18 @@ void addRelayOptions(CLI::App* command, DeliveryOptions& o) {
                         "Environment variable that holds the relay password");
 }
 
-void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
-    addRelayOptions(command, o);
-    command->add_flag("--mx", o.mx, "Deliver to each recipient's mail exchanger")
-        ->excludes(command->get_option("--server"));
+void addMxOrderOption(CLI::App* command, DeliveryOptions& o) {
     command
         ->add_option("--mx-order", o.mxOrder,
                      "Exchanger order in MX mode: the first as answered, or all by preference")
         ->check(CLI::IsMember({"answer", "preference"}));
+}
+
+void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
+    addRelayOptions(command, o);
+    command->add_flag("--mx", o.mx, "Deliver to each recipient's mail exchanger")
+        ->excludes(command->get_option("--server"));
+    addMxOrderOption(command, o);
     command->add_option("--threads", o.threads, "Sending threads")->check(CLI::Range(1, 15));
     command->add_option("--wait", o.wait, "Seconds each thread waits after a recipient")
         ->check(CLI::Range(0, 5));

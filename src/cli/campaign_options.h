@@ -54,6 +54,8 @@ struct DeliveryOptions {
 
 // --server --port --security --verify-cert --user --password-env.
 void addRelayOptions(CLI::App* command, DeliveryOptions& o);
+// --mx-order answer|preference.
+void addMxOrderOption(CLI::App* command, DeliveryOptions& o);
 // The relay options, --mx, --mx-order, --threads and --wait.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // The stored delivery settings with the command line's choices over them.

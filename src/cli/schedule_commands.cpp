@@ -266,6 +266,7 @@ void addScheduleCommands(CLI::App& app, int& exitCode) {
     addRelayOptions(due, o->delivery);
     due->add_flag("--mx", o->delivery.mx, "Deliver to each recipient's mail exchanger")
         ->excludes(due->get_option("--server"));
+    addMxOrderOption(due, o->delivery);
     due->add_option("--now", o->now,
                     "Act as if it were this moment, \"YYYY-MM-DD HH:MM[:SS]\" (for trying a "
                     "schedule)");
