@@ -53,6 +53,7 @@ namespace qm {
 class AttachmentCache;
 class RecipientQueue;
 class SendLogBuffer;
+class SmtpSession;
 
 inline constexpr std::string_view kMsgNoValidAddress = "No valid email address specified.";
 inline constexpr std::string_view kMsgEnterMailServer = "Please enter a mail server to send mails.";
@@ -153,8 +154,10 @@ class CampaignRun {
     void typedWorker(int index);
     void groupWorker(int index);
     // False when the thread must end (the run was stopped or aborted).
-    bool deliver(int index, const std::string& address, const std::string& group,
-                 const Recipient* member);
+    bool deliver(SmtpSession& session, int index, const std::string& address,
+                 const std::string& group, const Recipient* member);
+    // The thread's session, tracked so stop() can interrupt it.
+    SmtpSession makeSession(int index);
     void record(int index, bool sent, const std::string& text, const std::string& group,
                 const std::string& address);
     void abortRun(const std::string& message);

@@ -9,13 +9,6 @@
 
 namespace qm {
 
-namespace {
-
-constexpr int kConnectAttempts = 4;
-constexpr int kSendAttempts = 4;
-
-}  // namespace
-
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
                            std::string_view body, const MimeSources& sources) {
     out.sources = sources;
@@ -24,44 +17,73 @@ void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std
     out.build();
 }
 
-DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
-                             const std::string& address, const std::string& subject,
-                             const std::string& senderAddress, SendLogBuffer& log, int logSlot,
-                             const std::atomic<bool>& running,
-                             const std::function<void(SmtpClient*)>& track) {
-    const DeliverySettings& d = target.settings;
-    std::string host;
-    int port = 25;
-    std::string hello;
-    MxHost mx;
+DeliveryRoute chooseRoute(const DeliverySettings& d, const std::string& address,
+                          const std::string& senderAddress) {
+    DeliveryRoute route;
     if (d.mxMode) {
         DnsResolver resolver;
-        mx = selectMxHost(resolver, address);
-        host = mx.host;
-        hello = std::string(domainOf(address));
-    } else {
-        host = d.server;
-        port = static_cast<int>(d.port);
-        hello = std::string(domainOf(senderAddress));
-    }
-    log.beginRecipient(logSlot, address);
-    if (mx.status == DnsStatus::TemporaryFailure) {
+        MxHost mx = selectMxHost(resolver, address);
+        route.host = mx.host;
+        route.hello = std::string(domainOf(address));
         // Not a domain without exchangers: connecting to the bare domain would be a guess.
-        std::string text = "MX lookup failed: " + std::string(mx.error);
-        log.append(logSlot, text + "\n");
-        return {DeliveryOutcome::Failed, "Connection fail " + hello + ": " + text,
-                SmtpFailure::None};
+        if (mx.status == DnsStatus::TemporaryFailure)
+            route.failure = "MX lookup failed: " + std::string(mx.error);
+    } else {
+        route.host = d.server;
+        route.port = static_cast<int>(d.port);
+        route.hello = std::string(domainOf(senderAddress));
     }
+    return route;
+}
 
-    SmtpClient client(host, 25);
-    if (!d.mxMode) client.setServer(host, port);
+std::optional<DeliveryOutcome> beginDelivery(const DeliveryRoute& route, const std::string& address,
+                                             SendLogBuffer& log, int logSlot) {
+    log.beginRecipient(logSlot, address);
+    if (route.failure.empty()) return std::nullopt;
+    log.append(logSlot, route.failure + "\n");
+    return DeliveryOutcome{DeliveryOutcome::Failed,
+                           "Connection fail " + route.hello + ": " + route.failure,
+                           SmtpFailure::None};
+}
+
+void configureClient(SmtpClient& client, const DeliveryTarget& target, const DeliveryRoute& route,
+                     SendLogBuffer& log, int logSlot) {
+    const DeliverySettings& d = target.settings;
+    if (!d.mxMode) client.setServer(route.host, route.port);
     client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
     SmtpSecurityOptions security = d.mxMode ? mxSecurity(target.mxStartTls) : relaySecurity(d);
     security.caFile = target.caFile;
     client.setSecurity(security);
     client.setTimeouts(target.timeouts);
     client.setLogSink(logSlot, &log);
-    client.setHelloDomain(hello);
+    client.setHelloDomain(route.hello);
+}
+
+bool connectClient(SmtpClient& client, const std::string& host, const std::atomic<bool>& running,
+                   DeliveryOutcome& out) {
+    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        if (client.connect()) return true;
+        out.text = "Connection fail " + host + ": " + client.lastError();
+        if (!running.load()) {
+            out = {DeliveryOutcome::Interrupted, {}, {}};
+            return false;
+        }
+    }
+    out.kind = DeliveryOutcome::ConnectFailed;
+    out.failure = client.failure();
+    return false;
+}
+
+DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
+                             const std::string& address, const std::string& subject,
+                             const std::string& senderAddress, SendLogBuffer& log, int logSlot,
+                             const std::atomic<bool>& running,
+                             const std::function<void(SmtpClient*)>& track) {
+    const DeliveryRoute route = chooseRoute(target.settings, address, senderAddress);
+    if (auto failed = beginDelivery(route, address, log, logSlot)) return *failed;
+
+    SmtpClient client(route.host, 25);
+    configureClient(client, target, route, log, logSlot);
     if (track) track(&client);
     struct Untrack {
         const std::function<void(SmtpClient*)>& track;
@@ -71,17 +93,7 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     } untrack{track};
 
     DeliveryOutcome out;
-    bool connected = false;
-    for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
-        connected = client.connect();
-        if (!connected) out.text = "Connection fail " + host + ": " + client.lastError();
-        if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
-    }
-    if (!connected) {
-        out.kind = DeliveryOutcome::ConnectFailed;
-        out.failure = client.failure();
-        return out;
-    }
+    if (!connectClient(client, route.host, running, out)) return out;
 
     SmtpMessage smtp;
     smtp.sender = message.envelopeSender;

@@ -27,6 +27,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "delivery/delivery_settings.h"
@@ -37,6 +38,10 @@
 namespace qm {
 
 class SendLogBuffer;
+
+// Connection attempts for one recipient, and offers of its message.
+inline constexpr int kConnectAttempts = 4;
+inline constexpr int kSendAttempts = 4;
 
 struct DeliveryTarget {
     DeliverySettings settings;  // checked: relay server, or MX mode
@@ -61,6 +66,26 @@ struct DeliveryOutcome {
     // The client's failure behind Failed and ConnectFailed (AuthFailed tells a refused account).
     SmtpFailure failure = SmtpFailure::None;
 };
+
+// Where one recipient's message goes: the relay, or the exchanger of the recipient's domain.
+struct DeliveryRoute {
+    std::string host;
+    int port = 25;
+    std::string hello;    // the hello domain
+    std::string failure;  // a lookup the DNS server could not answer; no connection is tried
+};
+DeliveryRoute chooseRoute(const DeliverySettings& settings, const std::string& address,
+                          const std::string& senderAddress);
+// Opens the recipient's block in the send log; for a failed lookup, logs it and gives the outcome
+// to record.
+std::optional<DeliveryOutcome> beginDelivery(const DeliveryRoute& route, const std::string& address,
+                                             SendLogBuffer& log, int logSlot);
+// A client for `route` with the target's account, security, time-outs and the log slot.
+void configureClient(SmtpClient& client, const DeliveryTarget& target, const DeliveryRoute& route,
+                     SendLogBuffer& log, int logSlot);
+// Up to 4 connection attempts: true when connected; else `out` is ConnectFailed or Interrupted.
+bool connectClient(SmtpClient& client, const std::string& host, const std::atomic<bool>& running,
+                   DeliveryOutcome& out);
 
 DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
                              const std::string& address, const std::string& subject,

@@ -265,15 +265,22 @@ bool SmtpClient::check(SmtpStage stage, Row row, SmtpReply& reply) {
 }
 
 bool SmtpClient::hello(std::string_view verb, SmtpReply& reply) {
+    // Each greeting replaces what the one before offered (TLS may change the list).
+    pipeliningOffered_ = false;
     if (!sendCommand(SmtpStage::Helo, std::string(verb) + " \r\n")) return false;
-    if (check(SmtpStage::Helo, Row::Ok250, reply)) return true;
+    if (check(SmtpStage::Helo, Row::Ok250, reply)) {
+        pipeliningOffered_ = verb == "EHLO" && offersExtension(reply, "PIPELINING");
+        return true;
+    }
     // Servers that insist on an argument say 501; anything else is a real refusal.
     if (!stream_.isOpen() || reply.code != 501) return false;
     if (hasLineBreak(helloDomain_))
         return fail(SmtpFailure::BadArgument, SmtpStage::Helo, "Line break in the hello domain");
     if (!sendCommand(SmtpStage::Helo, std::string(verb) + " " + helloDomain_ + "\r\n"))
         return false;
-    return check(SmtpStage::Helo, Row::Ok250, reply);
+    if (!check(SmtpStage::Helo, Row::Ok250, reply)) return false;
+    pipeliningOffered_ = verb == "EHLO" && offersExtension(reply, "PIPELINING");
+    return true;
 }
 
 bool SmtpClient::startTlsNow(bool verify) {
@@ -289,7 +296,7 @@ bool SmtpClient::startTlsNow(bool verify) {
 bool SmtpClient::helloPhase(bool& ehloDone) {
     SmtpReply reply;
     const SmtpSecurity mode = security_.mode;
-    if (mode == SmtpSecurity::None) return hello("HELO", reply);
+    if (mode == SmtpSecurity::None && !pipeliningAllowed_) return hello("HELO", reply);
 
     if (!hello("EHLO", reply)) {
         // A server that knows no EHLO still takes mail, unless TLS was required through it.
@@ -452,7 +459,9 @@ bool SmtpClient::sendMessage(const SmtpMessage& message) {
             return fail(SmtpFailure::BadArgument, SmtpStage::Rcpt,
                         "Line break in a recipient address");
     // Real servers answer MAIL inside a transaction with 503, and that would hide the refusal
-    // that matters.
+    // that matters: an open transaction is ended with RSET first (in the group when pipelined).
+    if (pipeliningAllowed_ && pipeliningOffered_ && message.recipients.size() == 1)
+        return sendPipelined(message);
     if (!reset()) return false;
 
     SmtpReply reply;

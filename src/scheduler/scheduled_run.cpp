@@ -1,6 +1,7 @@
 #include "scheduler/scheduled_run.h"
 
 #include "delivery/campaign_run.h"
+#include "delivery/smtp_session.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
@@ -62,16 +63,16 @@ void ScheduledRun::run() {
         MimeSources sources = request_.sources;
         if (!sources.cache) sources.cache = &cache;
         const int slot = 0;
+        SmtpSession session(request_.target, log_, slot, [this](SmtpClient* c) {
+            std::lock_guard guard(clientLock_);
+            client_ = c;
+        });
         for (const std::string& address : outboxRecipientList(stored.recipients)) {
             if (!active_.load()) break;
             MimeMessage msg;
             buildRecipientMessage(msg, m, address, personalise(body, address), sources);
             DeliveryOutcome outcome =
-                deliverBuilt(request_.target, msg, address, m.subject, m.senderAddress, log_, slot,
-                             active_, [this](SmtpClient* c) {
-                                 std::lock_guard guard(clientLock_);
-                                 client_ = c;
-                             });
+                session.deliver(msg, address, m.subject, m.senderAddress, active_);
             if (outcome.kind == DeliveryOutcome::Interrupted) break;
             if (request_.record)
                 request_.record(

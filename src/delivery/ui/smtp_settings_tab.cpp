@@ -139,6 +139,12 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
     runLayout->addRow("Wait for each Thread:", waitRow);
+    perConnection_ = new QSpinBox;
+    perConnection_->setRange(kMinPerConnection, kMaxPerConnection);
+    perConnection_->setFixedWidth(70);
+    perConnection_->setToolTip(
+        "1 opens a new connection for every recipient; more keep one session per thread");
+    runLayout->addRow("Messages per connection:", perConnection_);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
@@ -190,7 +196,8 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(user_, password_);
     setTabOrder(password_, threads_);
     setTabOrder(threads_, wait_);
-    setTabOrder(wait_, startNow_);
+    setTabOrder(wait_, perConnection_);
+    setTabOrder(perConnection_, startNow_);
     setTabOrder(startNow_, startAt_);
     setTabOrder(startAt_, date_);
     setTabOrder(date_, time_);
@@ -224,6 +231,7 @@ void SmtpSettingsTab::load(const DeliverySettings& s) {
         threads_->setValue(s.threadCount);
         wait_->setValue(s.waitSeconds);
     }
+    perConnection_->setValue(s.perConnection);
     (s.startNow ? startNow_ : startAt_)->setChecked(true);
     updateEnabled();
 }
@@ -240,6 +248,7 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.verifyCert = verify_->isChecked();
     s.threadCount = threads_->value();
     s.waitSeconds = wait_->value();
+    s.perConnection = perConnection_->value();
     s.startNow = startNow_->isChecked();
     return s;
 }
