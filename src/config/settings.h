@@ -85,10 +85,9 @@ inline constexpr SettingKey kAutoUnsubscribe{"Info\\Test", "Test", 2, "n"};
 inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
 
 inline constexpr SettingKey kAll[] = {
-    kAppPath,      kSmtpServer,     kSmtpPort,       kSmtpAuth,         kSmtpUser,
-    kSmtpPassword, kSmtpSecurity,   kSmtpVerifyCert, kMxStartTls,       kInfoId,
-    kInfoPass,     kInfoMailServer, kInfoRemember,   kAutoUnsubscribe,  kShowReminder,
-    kInfoPort,     kInfoSecurity,   kInfoVerifyCert, kSmtpPerConnection};
+    kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
+    kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
+    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert};
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name

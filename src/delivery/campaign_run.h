@@ -1,5 +1,6 @@
 // The send engine: one campaign message to the typed addresses and the chosen groups, on 1 to 15
-// sending threads, each recipient built, personalised and delivered over its own SMTP connection.
+// sending threads, each recipient built, personalised and delivered over its own SMTP connection
+// (or, with "Messages per connection" above 1, over the thread's kept session: smtp_session.h).
 // Order: the typed addresses (group "<General>") first; when every typed result is recorded the
 // group phase starts and the groups are sent one after another.
 //

@@ -2,9 +2,10 @@
 // under the process-wide build lock, then one SMTP connection with up to 4 connection attempts and
 // up to 4 offers of the message, and the texts that a failure is recorded with.
 //
-// Entry points: buildRecipientMessage(), deliverBuilt(). The caller decides what an outcome means
-// (an immediate run in relay mode ends the whole run on ConnectFailed; a scheduled run records it
-// and goes on).
+// Entry points: buildRecipientMessage(), deliverBuilt(), and the steps SmtpSession shares with it:
+// chooseRoute(), beginDelivery(), configureClient(), connectClient(). The caller decides what an
+// outcome means (an immediate run in relay mode ends the whole run on ConnectFailed; a scheduled
+// run records it and goes on).
 //
 // Failure: the outcome's kind, the client's failure kind, and the text to record ("Connection
 // fail HOST: ...", "Email fail <SUBJECT>: ...", "Error in SMTP Disconnect: Email maynot br sent!
@@ -16,7 +17,8 @@
 // recipient at once with a text that says the message may have been delivered. When RSET is
 // refused, the refusal of the offer before stays the result.
 //
-// Limits: one connection per recipient; the stage time-outs of DeliveryTarget::timeouts.
+// Limits: one connection per recipient (SmtpSession keeps one for several); the stage time-outs
+// of DeliveryTarget::timeouts.
 //
 // Threads: runs on the calling sending thread. `running` is tested after every attempt, and
 // `track` is told which client is in use (then nullptr) so a Stop on another thread can interrupt
