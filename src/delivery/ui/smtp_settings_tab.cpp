@@ -133,18 +133,24 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     threads_ = countBox(1);
     wait_ = countBox(1);
     auto* runLayout = new QFormLayout(runBox);
-    runLayout->addRow("No. of Threads:", threads_);
+    // Beside the thread count, not below it: the tab must fit the 800 x 580 window.
+    perConnection_ = new QSpinBox;
+    perConnection_->setRange(kMinPerConnection, kMaxPerConnection);
+    perConnection_->setFixedWidth(70);
+    perConnection_->setToolTip(
+        "Messages per connection: 1 opens a new connection for every recipient; more keep one "
+        "session per thread");
+    auto* threadsRow = new QHBoxLayout;
+    threadsRow->addWidget(threads_);
+    threadsRow->addWidget(new QLabel("Per connection:"));
+    threadsRow->addWidget(perConnection_);
+    threadsRow->addStretch();
+    runLayout->addRow("No. of Threads:", threadsRow);
     auto* waitRow = new QHBoxLayout;
     waitRow->addWidget(wait_);
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
     runLayout->addRow("Wait for each Thread:", waitRow);
-    perConnection_ = new QSpinBox;
-    perConnection_->setRange(kMinPerConnection, kMaxPerConnection);
-    perConnection_->setFixedWidth(70);
-    perConnection_->setToolTip(
-        "1 opens a new connection for every recipient; more keep one session per thread");
-    runLayout->addRow("Messages per connection:", perConnection_);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
