@@ -183,19 +183,30 @@ TEST_F(EngineTest, SinkKeptSessionsPipelinedCountedByTheSink) {
     auto r = request(typed, {});
     r.delivery.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
     r.delivery.perConnection = 10;
-    const auto [sessionsBefore, messagesBefore] = sinkSessionsAndMessages();
+    // The sink counts a session when it ends: let the sessions of earlier tests settle first.
+    std::pair<int, int> before = sinkSessionsAndMessages();
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto now = sinkSessionsAndMessages();
+        if (now == before) break;
+        before = now;
+    }
+    const auto [sessionsBefore, messagesBefore] = before;
     const std::size_t filesBefore = listFiles(peerEnv("QM_SINK_DUMP"), "").size();
     CampaignRun run(paths, log, rec);
     ASSERT_TRUE(run.start(std::move(r)));
     run.wait();
     EXPECT_EQ(rec.summary.sent, 25u);
-    // The counters are written as the sink goes; the last QUIT may still be on its way.
+    // The counters are written as the sink goes; the end of the last session may still be on its
+    // way. A fourth session would show up within the same wait.
     std::pair<int, int> after;
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 100; ++i) {
         after = sinkSessionsAndMessages();
-        if (after.second - messagesBefore >= 25) break;
+        if (after.first - sessionsBefore >= 3 && after.second - messagesBefore >= 25) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    after = sinkSessionsAndMessages();
     EXPECT_EQ(after.first - sessionsBefore, 3) << "25 messages, 10 per connection";
     EXPECT_EQ(after.second - messagesBefore, 25);
     EXPECT_EQ(listFiles(peerEnv("QM_SINK_DUMP"), "").size() - filesBefore, 25u);
