@@ -91,8 +91,8 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
         ->check(CLI::Range(0, 5));
     command
         ->add_option("--per-connection", o.perConnection,
-                     "Messages each thread sends over one SMTP session (1 = a new connection "
-                     "for every recipient; else the stored setting)")
+                     "Messages each thread sends over one SMTP session (1: a connection per "
+                     "recipient); without it, the stored setting")
         ->check(CLI::Range(kMinPerConnection, kMaxPerConnection));
 }
 
