@@ -97,6 +97,11 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
     command->add_option("--threads", o.threads, "Sending threads")->check(CLI::Range(1, 15));
     command->add_option("--wait", o.wait, "Seconds each thread waits after a recipient")
         ->check(CLI::Range(0, 5));
+    command
+        ->add_option("--per-connection", o.perConnection,
+                     "Messages each thread sends over one SMTP session (1: a connection per "
+                     "recipient); without it, the stored setting")
+        ->check(CLI::Range(kMinPerConnection, kMaxPerConnection));
 }
 
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string& error) {
@@ -127,6 +132,7 @@ bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string&
     }
     d.threadCount = o.threads;
     d.waitSeconds = o.wait;
+    if (o.perConnection > 0) d.perConnection = o.perConnection;
     d.startNow = true;
     return true;
 }

@@ -50,13 +50,14 @@ struct DeliveryOptions {
     bool mx = false;
     int threads = 1;
     int wait = 0;
+    int perConnection = 0;  // 0: the stored "Messages per connection"
 };
 
 // --server --port --security --verify-cert --user --password-env.
 void addRelayOptions(CLI::App* command, DeliveryOptions& o);
 // --mx-order answer|preference.
 void addMxOrderOption(CLI::App* command, DeliveryOptions& o);
-// The relay options, --mx, --mx-order, --threads and --wait.
+// The relay options, --mx, --mx-order, --threads, --wait and --per-connection.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // The stored delivery settings with the command line's choices over them.
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);

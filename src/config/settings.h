@@ -64,6 +64,9 @@ inline constexpr SettingKey kSmtpPassword{"SmtpServer", "Password", screenBuffer
 // Connection security of the relay: "none", "starttls" or "tls"; absent behaves as before.
 inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"};
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
+// "Messages per connection": how many messages one sending thread sends over one SMTP session
+// (1 to 1000; 1 opens a connection for every recipient).
+inline constexpr SettingKey kSmtpPerConnection{"SmtpServer", "PerConnection", 100, "1"};
 // Opportunistic STARTTLS towards mail exchangers in MX mode.
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
 // Exchanger order in MX mode: "answer" (first MX record as answered) or "preference".

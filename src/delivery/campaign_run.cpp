@@ -6,6 +6,7 @@
 #include "delivery/recipient_delivery.h"
 #include "delivery/recipient_queue.h"
 #include "delivery/send_log_buffer.h"
+#include "delivery/smtp_session.h"
 #include "groups/address.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
@@ -142,24 +143,34 @@ void CampaignRun::coordinate() {
         observer_.finished(s);
 }
 
+SmtpSession CampaignRun::makeSession(int index) {
+    return SmtpSession(target_, log_, index + 1, [this, index](SmtpClient* c) {
+        std::lock_guard guard(clientsLock_);
+        clients_[static_cast<size_t>(index)] = c;
+    });
+}
+
 void CampaignRun::typedWorker(int index) {
+    SmtpSession session = makeSession(index);
     while (statusActive_.load()) {
         auto address = queue_->nextTyped();
         if (!address || address->empty()) break;
-        if (!deliver(index, *address, std::string(kGeneralGroup), nullptr)) break;
+        if (!deliver(session, index, *address, std::string(kGeneralGroup), nullptr)) break;
     }
 }
 
 void CampaignRun::groupWorker(int index) {
+    SmtpSession session = makeSession(index);
     while (statusActive_.load()) {
         auto member = queue_->nextMember(sending_);
         if (!member) break;
-        if (!deliver(index, member->recipient.email, member->group, &member->recipient)) break;
+        if (!deliver(session, index, member->recipient.email, member->group, &member->recipient))
+            break;
     }
 }
 
-bool CampaignRun::deliver(int index, const std::string& address, const std::string& group,
-                          const Recipient* member) {
+bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& address,
+                          const std::string& group, const Recipient* member) {
     const CampaignMessage& m = request_.message;
     std::string body = (member && !m.unsubscribeAddress.empty())
                            ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
@@ -172,11 +183,7 @@ bool CampaignRun::deliver(int index, const std::string& address, const std::stri
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
-    DeliveryOutcome outcome = deliverBuilt(target_, msg, address, m.subject, m.senderAddress, log_,
-                                           index + 1, sending_, [this, index](SmtpClient* c) {
-                                               std::lock_guard guard(clientsLock_);
-                                               clients_[static_cast<size_t>(index)] = c;
-                                           });
+    DeliveryOutcome outcome = session.deliver(msg, address, m.subject, m.senderAddress, sending_);
     switch (outcome.kind) {
         case DeliveryOutcome::Interrupted:
             return false;

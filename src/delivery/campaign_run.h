@@ -1,5 +1,6 @@
 // The send engine: one campaign message to the typed addresses and the chosen groups, on 1 to 15
-// sending threads, each recipient built, personalised and delivered over its own SMTP connection.
+// sending threads, each recipient built, personalised and delivered over its own SMTP connection
+// (or, with "Messages per connection" above 1, over the thread's kept session: smtp_session.h).
 // Order: the typed addresses (group "<General>") first; when every typed result is recorded the
 // group phase starts and the groups are sent one after another.
 //
@@ -53,6 +54,7 @@ namespace qm {
 class AttachmentCache;
 class RecipientQueue;
 class SendLogBuffer;
+class SmtpSession;
 
 inline constexpr std::string_view kMsgNoValidAddress = "No valid email address specified.";
 inline constexpr std::string_view kMsgEnterMailServer = "Please enter a mail server to send mails.";
@@ -154,8 +156,10 @@ class CampaignRun {
     void typedWorker(int index);
     void groupWorker(int index);
     // False when the thread must end (the run was stopped or aborted).
-    bool deliver(int index, const std::string& address, const std::string& group,
-                 const Recipient* member);
+    bool deliver(SmtpSession& session, int index, const std::string& address,
+                 const std::string& group, const Recipient* member);
+    // The thread's session, tracked so stop() can interrupt it.
+    SmtpSession makeSession(int index);
     void record(int index, bool sent, const std::string& text, const std::string& group,
                 const std::string& address);
     void abortRun(const std::string& message);

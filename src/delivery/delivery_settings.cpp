@@ -58,6 +58,16 @@ unsigned parsePort(std::string_view text) {
     return any ? static_cast<unsigned>(value) : kDefaultSmtpPort;
 }
 
+int parsePerConnection(std::string_view text) {
+    int value = 0;
+    if (text.empty() || text.size() > 4) return kMinPerConnection;
+    for (char c : text) {
+        if (c < '0' || c > '9') return kMinPerConnection;
+        value = value * 10 + (c - '0');
+    }
+    return value >= kMinPerConnection && value <= kMaxPerConnection ? value : kMinPerConnection;
+}
+
 DeliverySettings loadDeliverySettings(const SettingsStore& store) {
     DeliverySettings s;
     s.mxOrder = parseMxOrder(store.read(keys::kMxOrder));
@@ -75,6 +85,7 @@ DeliverySettings loadDeliverySettings(const SettingsStore& store) {
     }
     s.security = parseSecurity(store.read(keys::kSmtpSecurity));
     s.verifyCert = store.readFlag(keys::kSmtpVerifyCert);
+    s.perConnection = parsePerConnection(store.read(keys::kSmtpPerConnection));
     return s;
 }
 
@@ -84,6 +95,8 @@ void saveDeliverySettings(SettingsStore& store, const DeliverySettings& s) {
     std::snprintf(port, sizeof port, "%u", s.port);
     store.write(keys::kSmtpPort, port);
     store.write(keys::kMxOrder, mxOrderName(s.mxOrder));
+    // Exchangers keep sessions too, so the count is stored in both modes.
+    store.write(keys::kSmtpPerConnection, std::to_string(s.perConnection));
     if (s.mxMode) return;
     store.writeFlag(keys::kSmtpAuth, s.authenticate);
     store.write(keys::kSmtpUser, s.authenticate ? s.userName : std::string());

@@ -30,6 +30,8 @@ inline constexpr int kMinThreads = 1;
 inline constexpr int kMaxThreads = 15;
 inline constexpr int kMinWait = 0;
 inline constexpr int kMaxWait = 5;
+inline constexpr int kMinPerConnection = 1;
+inline constexpr int kMaxPerConnection = 1000;
 inline constexpr unsigned kDefaultSmtpPort = 25;
 inline constexpr std::size_t kMaxServerLength = 100;
 
@@ -46,6 +48,8 @@ struct DeliverySettings {
     int threadCount = 1;
     int waitSeconds = 1;
     bool startNow = true;
+    // Messages one sending thread sends over one session; 1 is a connection per recipient.
+    int perConnection = 1;
 };
 
 // The stored spelling of a security choice ("none", "starttls", "tls") and back; an unknown or
@@ -60,6 +64,9 @@ MxOrder parseMxOrder(std::string_view text);
 // because they are not stored.
 DeliverySettings loadDeliverySettings(const SettingsStore& store);
 void saveDeliverySettings(SettingsStore& store, const DeliverySettings& settings);
+
+// The stored "Messages per connection"; anything but a number in range is 1.
+int parsePerConnection(std::string_view text);
 
 // Decimal conversion of a stored or typed port; no digits at all gives the default port.
 unsigned parsePort(std::string_view text);

@@ -10,13 +10,6 @@
 
 namespace qm {
 
-namespace {
-
-constexpr int kConnectAttempts = 4;
-constexpr int kSendAttempts = 4;
-
-}  // namespace
-
 MxRoute exchangersFor(const DeliveryTarget& target, std::string_view address) {
     if (target.mxRoutes) return target.mxRoutes->route(address);
     DnsResolver resolver;
@@ -60,45 +53,84 @@ void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std
     out.build();
 }
 
-DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
-                             const std::string& address, const std::string& subject,
-                             const std::string& senderAddress, SendLogBuffer& log, int logSlot,
-                             const std::atomic<bool>& running,
-                             const std::function<void(SmtpClient*)>& track) {
+bool DeliveryRoute::reaches(const std::string& server, int p) const {
+    return p == port && std::any_of(hosts.begin(), hosts.end(), [&](const MxCandidate& h) {
+               return h.target() == server;
+           });
+}
+
+DeliveryRoute chooseRoute(const DeliveryTarget& target, const std::string& address,
+                          const std::string& senderAddress) {
     const DeliverySettings& d = target.settings;
-    std::vector<MxCandidate> hosts;
-    int port = static_cast<int>(d.port);
-    std::string hello;
-    MxRoute route;
+    DeliveryRoute route;
     if (d.mxMode) {
-        route = exchangersFor(target, address);
-        hosts = route.candidates;
-        port = target.mxPort;
-        hello = std::string(domainOf(address));
-    } else {
-        hosts.push_back({d.server, {}});
-        hello = std::string(domainOf(senderAddress));
-    }
-    log.beginRecipient(logSlot, address);
-    if (route.status != MxRoute::Ready) {
+        MxRoute mx = exchangersFor(target, address);
+        route.hosts = std::move(mx.candidates);
+        route.port = target.mxPort;
+        route.hello = std::string(domainOf(address));
         // Not a domain without exchangers: connecting to the bare domain would be a guess; and a
         // null MX is the domain saying no.
-        std::string text = route.status == MxRoute::NullMx
-                               ? std::string(kNullMxText)
-                               : "MX lookup failed: " + std::string(route.error);
-        log.append(logSlot, text + "\n");
-        return {DeliveryOutcome::Failed, "Connection fail " + hello + ": " + text,
-                SmtpFailure::None};
+        if (mx.status == MxRoute::NullMx)
+            route.failure = std::string(kNullMxText);
+        else if (mx.status != MxRoute::Ready)
+            route.failure = "MX lookup failed: " + std::string(mx.error);
+    } else {
+        route.hosts.push_back({d.server, {}});
+        route.port = static_cast<int>(d.port);
+        route.hello = std::string(domainOf(senderAddress));
     }
+    return route;
+}
 
-    SmtpClient client(hosts.front().target(), port);
+std::optional<DeliveryOutcome> beginDelivery(const DeliveryRoute& route, const std::string& address,
+                                             SendLogBuffer& log, int logSlot) {
+    log.beginRecipient(logSlot, address);
+    if (route.failure.empty()) return std::nullopt;
+    log.append(logSlot, route.failure + "\n");
+    return DeliveryOutcome{DeliveryOutcome::Failed,
+                           "Connection fail " + route.hello + ": " + route.failure,
+                           SmtpFailure::None};
+}
+
+void configureClient(SmtpClient& client, const DeliveryTarget& target, const DeliveryRoute& route,
+                     SendLogBuffer& log, int logSlot) {
+    const DeliverySettings& d = target.settings;
+    if (!route.hosts.empty()) client.setServer(route.hosts.front().target(), route.port);
     client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
     SmtpSecurityOptions security = d.mxMode ? mxSecurity(target.mxStartTls) : relaySecurity(d);
     security.caFile = target.caFile;
     client.setSecurity(security);
     client.setTimeouts(target.timeouts);
     client.setLogSink(logSlot, &log);
-    client.setHelloDomain(hello);
+    client.setHelloDomain(route.hello);
+}
+
+bool connectClient(SmtpClient& client, const DeliveryRoute& route, SendLogBuffer& log, int logSlot,
+                   const std::atomic<bool>& running, DeliveryOutcome& out) {
+    switch (connectInTurn(client, route.hosts, route.port, log, logSlot, running, out.text)) {
+        case ConnectResult::Interrupted:
+            out = {DeliveryOutcome::Interrupted, {}, {}};
+            return false;
+        case ConnectResult::Failed:
+            out.kind = DeliveryOutcome::ConnectFailed;
+            out.failure = client.failure();
+            return false;
+        case ConnectResult::Connected:
+            break;
+    }
+    return true;
+}
+
+DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
+                             const std::string& address, const std::string& subject,
+                             const std::string& senderAddress, SendLogBuffer& log, int logSlot,
+                             const std::atomic<bool>& running,
+                             const std::function<void(SmtpClient*)>& track) {
+    const DeliveryRoute route = chooseRoute(target, address, senderAddress);
+    if (auto failed = beginDelivery(route, address, log, logSlot)) return *failed;
+
+    SmtpClient client(route.hosts.front().target(), route.port);
+    configureClient(client, target, route, log, logSlot);
     if (track) track(&client);
     struct Untrack {
         const std::function<void(SmtpClient*)>& track;
@@ -108,16 +140,7 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     } untrack{track};
 
     DeliveryOutcome out;
-    switch (connectInTurn(client, hosts, port, log, logSlot, running, out.text)) {
-        case ConnectResult::Interrupted:
-            return {DeliveryOutcome::Interrupted, {}, {}};
-        case ConnectResult::Failed:
-            out.kind = DeliveryOutcome::ConnectFailed;
-            out.failure = client.failure();
-            return out;
-        case ConnectResult::Connected:
-            break;
-    }
+    if (!connectClient(client, route, log, logSlot, running, out)) return out;
 
     SmtpMessage smtp;
     smtp.sender = message.envelopeSender;

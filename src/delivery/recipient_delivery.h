@@ -2,9 +2,10 @@
 // under the process-wide build lock, then one SMTP connection with up to 4 connection attempts and
 // up to 4 offers of the message, and the texts that a failure is recorded with.
 //
-// Entry points: buildRecipientMessage(), deliverBuilt(). The caller decides what an outcome means
-// (an immediate run in relay mode ends the whole run on ConnectFailed; a scheduled run records it
-// and goes on).
+// Entry points: buildRecipientMessage(), deliverBuilt(), and the steps SmtpSession shares with it:
+// chooseRoute(), beginDelivery(), configureClient(), connectClient(). The caller decides what an
+// outcome means (an immediate run in relay mode ends the whole run on ConnectFailed; a scheduled
+// run records it and goes on).
 //
 // Failure: the outcome's kind, the client's failure kind, and the text to record ("Connection
 // fail HOST: ...", "Email fail <SUBJECT>: ...", "Error in SMTP Disconnect: Email maynot br sent!
@@ -24,7 +25,8 @@
 // once in the same attempt without STARTTLS, as a mail server does when TLS is only offered; a
 // relay whose TLS the user chose is never tried in clear.
 //
-// Limits: one connection per recipient; the stage time-outs of DeliveryTarget::timeouts.
+// Limits: one connection per recipient (SmtpSession keeps one for several); the stage time-outs
+// of DeliveryTarget::timeouts.
 //
 // Threads: runs on the calling sending thread. `running` is tested after every attempt, and
 // `track` is told which client is in use (then nullptr) so a Stop on another thread can interrupt
@@ -35,6 +37,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "delivery/delivery_settings.h"
@@ -46,6 +49,10 @@
 namespace qm {
 
 class SendLogBuffer;
+
+// Connection attempts for one recipient, and offers of its message.
+inline constexpr int kConnectAttempts = 4;
+inline constexpr int kSendAttempts = 4;
 
 struct DeliveryTarget {
     DeliverySettings settings;  // checked: relay server, or MX mode
@@ -84,6 +91,29 @@ struct DeliveryOutcome {
     // The client's failure behind Failed and ConnectFailed (AuthFailed tells a refused account).
     SmtpFailure failure = SmtpFailure::None;
 };
+
+// Where one recipient's message goes: the relay, or the exchangers of the recipient's domain.
+struct DeliveryRoute {
+    std::vector<MxCandidate> hosts;  // in the order to try; the relay alone in relay mode
+    int port = 25;
+    std::string hello;    // the hello domain
+    std::string failure;  // a null MX, or a lookup the DNS server could not answer: no connection
+    // True when a session open to `server`:`port` can carry this recipient's message.
+    bool reaches(const std::string& server, int port) const;
+};
+DeliveryRoute chooseRoute(const DeliveryTarget& target, const std::string& address,
+                          const std::string& senderAddress);
+// Opens the recipient's block in the send log; for a failed lookup, logs it and gives the outcome
+// to record.
+std::optional<DeliveryOutcome> beginDelivery(const DeliveryRoute& route, const std::string& address,
+                                             SendLogBuffer& log, int logSlot);
+// A client for `route` with the target's account, security, time-outs and the log slot.
+void configureClient(SmtpClient& client, const DeliveryTarget& target, const DeliveryRoute& route,
+                     SendLogBuffer& log, int logSlot);
+// connectInTurn() over the route: true when connected; else `out` is ConnectFailed or
+// Interrupted.
+bool connectClient(SmtpClient& client, const DeliveryRoute& route, SendLogBuffer& log, int logSlot,
+                   const std::atomic<bool>& running, DeliveryOutcome& out);
 
 DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
                              const std::string& address, const std::string& subject,

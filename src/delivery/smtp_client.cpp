@@ -310,7 +310,7 @@ bool SmtpClient::startTlsNow(bool verify) {
 bool SmtpClient::helloPhase(bool& ehloDone) {
     SmtpReply reply;
     const SmtpSecurity mode = security_.mode;
-    if (mode == SmtpSecurity::None) return hello("HELO", reply);
+    if (mode == SmtpSecurity::None && !pipeliningAllowed_) return hello("HELO", reply);
 
     if (!hello("EHLO", reply)) {
         // A server that knows no EHLO still takes mail, unless TLS was required through it.
@@ -514,7 +514,9 @@ bool SmtpClient::sendMessage(const SmtpMessage& message) {
             return fail(SmtpFailure::BadArgument, SmtpStage::Rcpt,
                         "Line break in a recipient address");
     // Real servers answer MAIL inside a transaction with 503, and that would hide the refusal
-    // that matters.
+    // that matters: an open transaction is ended with RSET first (in the group when pipelined).
+    if (pipeliningAllowed_ && capabilities_.pipelining && message.recipients.size() == 1)
+        return sendPipelined(message);
     if (!reset()) return false;
 
     SmtpReply reply;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "delivery/campaign_run.h"
+#include "delivery/smtp_session.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
@@ -72,15 +73,16 @@ void ScheduledRun::run() {
             routes = std::make_unique<MxRouteCache>(MxOrder::ByPreference);
             target.mxRoutes = routes.get();
         }
+        SmtpSession session(target, log_, slot, [this](SmtpClient* c) {
+            std::lock_guard guard(clientLock_);
+            client_ = c;
+        });
         for (const std::string& address : outboxRecipientList(stored.recipients)) {
             if (!active_.load()) break;
             MimeMessage msg;
             buildRecipientMessage(msg, m, address, personalise(body, address), sources);
-            DeliveryOutcome outcome = deliverBuilt(target, msg, address, m.subject, m.senderAddress,
-                                                   log_, slot, active_, [this](SmtpClient* c) {
-                                                       std::lock_guard guard(clientLock_);
-                                                       client_ = c;
-                                                   });
+            DeliveryOutcome outcome =
+                session.deliver(msg, address, m.subject, m.senderAddress, active_);
             if (outcome.kind == DeliveryOutcome::Interrupted) break;
             if (request_.record)
                 request_.record(

@@ -178,5 +178,29 @@ TEST(FieldStates, MxModeLocksTheRelayFields) {
     EXPECT_FALSE(f.verifyCert);
 }
 
+// A stored count that is not a whole number in 1..1000 reads as 1: a damaged settings file must
+// not turn reuse on, or ask for sessions of millions of messages.
+TEST_F(DeliverySettingsTest, MessagesPerConnectionStoredAndCheckedOnLoad) {
+    struct Case {
+        const char* stored;
+        int want;
+    } cases[] = {{"", 1},  {"1", 1},  {"100", 100}, {"1000", 1000}, {"1001", 1},
+                 {"0", 1}, {"-5", 1}, {"12a", 1},   {" 5", 1},      {"99999999999", 1}};
+    store.write(keys::kSmtpServer, "relay");
+    for (const auto& c : cases) {
+        store.write(keys::kSmtpPerConnection, c.stored);
+        EXPECT_EQ(loadDeliverySettings(store).perConnection, c.want)
+            << "stored [" << c.stored << "]";
+    }
+    for (bool mx : {false, true}) {
+        DeliverySettings s;
+        s.mxMode = mx;
+        s.server = mx ? "" : "relay";
+        s.perConnection = 250;
+        saveDeliverySettings(store, s);
+        EXPECT_EQ(loadDeliverySettings(store).perConnection, 250) << (mx ? "MX mode" : "relay");
+    }
+}
+
 }  // namespace
 }  // namespace qm

@@ -40,39 +40,52 @@ std::string SmtpStateTracker::clientBytes(std::string_view bytes) {
         if (inData_) {
             if (line == ".\r\n" || line == ".\n") {
                 inData_ = false;
-                pending_ = Pending::EndOfData;
+                waiting_.push_back(Pending::EndOfData);
             }
             continue;
         }
         const std::string verb = upperVerb(line);
-        pending_ = Pending::Other;
-        if (verb == "MAIL") {
-            if (inTransaction_) {
-                refusal = "503 5.5.1 Error: nested MAIL command\r\n";
+        Pending command = Pending::Other;
+        if (verb == "MAIL") command = Pending::Mail;
+        if (verb == "RCPT") command = Pending::Rcpt;
+        if (verb == "DATA") command = Pending::Data;
+        if (verb == "RSET" || verb == "HELO" || verb == "EHLO") command = Pending::Reset;
+        if (waiting_.empty()) {
+            // Lock-step: judged at once, and a refused command changes nothing.
+            if (std::string r = judge(command); !r.empty()) {
+                refusal = r;
                 continue;
             }
-            pending_ = Pending::Mail;
-        } else if (verb == "RCPT" || verb == "DATA") {
-            if (!inTransaction_) {
-                refusal = "503 5.5.1 Error: need MAIL command\r\n";
-                continue;
-            }
-            if (verb == "DATA" && !haveRecipient_) {
-                refusal = "554 5.5.1 Error: no valid recipients\r\n";
-                continue;
-            }
-            pending_ = verb == "RCPT" ? Pending::Rcpt : Pending::Data;
-        } else if (verb == "RSET" || verb == "HELO" || verb == "EHLO") {
-            inTransaction_ = haveRecipient_ = false;
         }
+        waiting_.push_back(command);
     }
     return refusal;
 }
 
-void SmtpStateTracker::serverReply(std::string_view reply) {
-    // The first digit decides; a reply split over several sends is judged by its first piece.
-    const char digit = reply.empty() ? '\0' : reply.front();
-    switch (pending_) {
+std::string SmtpStateTracker::judge(Pending command) const {
+    if (command == Pending::Mail && inTransaction_)
+        return "503 5.5.1 Error: nested MAIL command\r\n";
+    if ((command == Pending::Rcpt || command == Pending::Data) && !inTransaction_)
+        return "503 5.5.1 Error: need MAIL command\r\n";
+    if (command == Pending::Data && !haveRecipient_)
+        return "554 5.5.1 Error: no valid recipients\r\n";
+    return {};
+}
+
+void SmtpStateTracker::settle(Pending command, char digit) {
+    // Older servers answer 354 to a DATA with no recipient; RFC 2920 section 3.1 has clients
+    // cope with it, so a script may play such a server.
+    if (command == Pending::Data && inTransaction_ && !haveRecipient_ && digit == '3') {
+        inData_ = true;
+        return;
+    }
+    if (!judge(command).empty()) {
+        // Out of order: only a refusal is right, and a refusal changes nothing.
+        if (digit != '5' && violation_.empty())
+            violation_ = "the script accepted a command a real server refuses: " + judge(command);
+        return;
+    }
+    switch (command) {
         case Pending::Mail:
             inTransaction_ = digit == '2';
             break;
@@ -83,14 +96,27 @@ void SmtpStateTracker::serverReply(std::string_view reply) {
             inData_ = digit == '3';
             break;
         case Pending::EndOfData:
+        case Pending::Reset:
             // Whatever the answer, the transaction is over.
             inTransaction_ = haveRecipient_ = false;
             break;
-        case Pending::None:
         case Pending::Other:
             break;
     }
-    pending_ = Pending::None;
+}
+
+void SmtpStateTracker::serverReply(std::string_view bytes) {
+    reply_.append(bytes);
+    std::size_t lf;
+    while ((lf = reply_.find('\n')) != std::string::npos) {
+        std::string line = reply_.substr(0, lf);
+        reply_.erase(0, lf + 1);
+        if (line.size() >= 4 && line[3] == '-') continue;  // a continuation line
+        if (waiting_.empty()) continue;                    // the greeting, or a reply to nothing
+        Pending command = waiting_.front();
+        waiting_.erase(waiting_.begin());
+        settle(command, line.empty() ? '\0' : line.front());
+    }
 }
 
 FakeServer::FakeServer(std::vector<ServerStep> script) : script_(std::move(script)) {
@@ -117,29 +143,50 @@ void FakeServer::finish() {
     if (thread_.joinable()) thread_.join();
 }
 
-int FakeServer::acceptOne() {
+int FakeServer::acceptClient() {
     pollfd p{listenFd_, POLLIN, 0};
     if (::poll(&p, 1, 10000) <= 0) {
         mismatch_ = "no client came";
         return -1;
     }
     int fd = ::accept(listenFd_, nullptr, nullptr);
-    if (fd < 0) mismatch_ = "accept failed";
+    if (fd < 0) {
+        mismatch_ = "accept failed";
+        return -1;
+    }
+    ++connections_;
+    state_ = SmtpStateTracker{};
     return fd;
 }
 
+void FakeServer::endClient(int fd) {
+    // Whatever the client still sends (QUIT after a failure...) is kept for the test to see.
+    char buf[4096];
+    ::shutdown(fd, SHUT_WR);
+    for (;;) {
+        long n = readSome(fd, buf, sizeof buf, 2000);
+        if (n <= 0) break;
+        received_.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+}
+
 void FakeServer::run() {
-    int fd = acceptOne();
+    int fd = acceptClient();
     if (fd < 0) return;
     char buf[4096];
     for (const auto& step : script_) {
         if (step.kind == ServerStep::Accept) {
-            ::close(fd);
-            state_ = SmtpStateTracker{};
-            fd = acceptOne();
+            endClient(fd);
+            received_ += "<next connection>";
+            fd = acceptClient();
             if (fd < 0) return;
         } else if (step.kind == ServerStep::Send) {
             state_.serverReply(step.text);
+            if (!state_.violation().empty()) {
+                mismatch_ = state_.violation();
+                break;
+            }
             ::send(fd, step.text.data(), step.text.size(), MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         } else if (step.kind == ServerStep::Expect) {
@@ -188,14 +235,7 @@ void FakeServer::run() {
             break;
         }
     }
-    // Whatever the client still sends (QUIT after a failure...) is kept for the test to see.
-    ::shutdown(fd, SHUT_WR);
-    for (;;) {
-        long n = readSome(fd, buf, sizeof buf, 2000);
-        if (n <= 0) break;
-        received_.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    endClient(fd);
 }
 
 }  // namespace qm::test

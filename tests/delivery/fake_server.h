@@ -1,7 +1,7 @@
 // A scripted TCP server on 127.0.0.1 and a port the kernel picks, for what real servers will not
 // do on demand: replies split across segments, garbage, odd replies to the end of the data,
-// silence. It serves one connection (one more after each nextConnection() step), runs its script
-// step by step and records every byte the client sent.
+// silence. It serves one connection (or several in turn, with acceptNext()), runs its script step
+// by step and records every byte the client sent.
 //
 // Entry points: FakeServer(script), port(), finish(), received(), mismatch(); the step makers
 // send(), expect(), readData(), hold(), stall(), closeConnection().
@@ -15,7 +15,7 @@
 //
 // Failure: mismatch() is empty when the client sent exactly what the script expected.
 //
-// Limits: one connection; each read waits at most 5 s, the accept 10 s.
+// Limits: one connection at a time; each read waits at most 5 s, the accept 10 s.
 //
 // Threads: the script runs on the server's own thread; read the results after finish().
 #pragma once
@@ -35,7 +35,7 @@ struct ServerStep {
         Hold,    // say nothing until the client goes away
         Stall,   // neither read nor write for 1.5 s (the client's sends back up)
         Close,   // close the connection
-        Accept,  // close the connection and serve the next one (a client that tries again)
+        Accept,  // end this connection (as Close) and serve the next client that connects
     };
     Kind kind;
     std::string text;
@@ -59,23 +59,34 @@ inline ServerStep stall() {
 inline ServerStep closeConnection() {
     return {ServerStep::Close, {}};
 }
-inline ServerStep nextConnection() {
+inline ServerStep acceptNext() {
     return {ServerStep::Accept, {}};
 }
 
 // The SMTP state a real server keeps, followed from the client's lines and the script's replies.
+// Commands wait in order for their replies, so a pipelined group (RFC 2920) is judged command by
+// command as its replies go out, as a real server judges it.
 class SmtpStateTracker {
   public:
-    // Takes what the client sent; returns the refusal a real server would give to a command that
-    // is out of order (and keeps that command from changing the state), or an empty text.
+    // Takes what the client sent. When nothing else awaits a reply (lock-step), returns the
+    // refusal a real server would give to a command that is out of order (and keeps that command
+    // from changing the state), or an empty text.
     std::string clientBytes(std::string_view bytes);
-    // Takes a reply the script sends.
+    // Takes reply bytes the script sends; each complete reply settles the oldest waiting command.
     void serverReply(std::string_view reply);
+    // Set when the script accepted a pipelined command that a real server refuses.
+    const std::string& violation() const { return violation_; }
 
   private:
-    enum class Pending { None, Mail, Rcpt, Data, EndOfData, Other };
+    enum class Pending { Mail, Rcpt, Data, EndOfData, Reset, Other };
+    // The refusal a real server gives to `command` in the current state, or empty.
+    std::string judge(Pending command) const;
+    void settle(Pending command, char digit);
+
     std::string line_;
-    Pending pending_ = Pending::None;
+    std::string reply_;
+    std::vector<Pending> waiting_;
+    std::string violation_;
     bool inTransaction_ = false;
     bool haveRecipient_ = false;
     bool inData_ = false;
@@ -93,16 +104,19 @@ class FakeServer {
     void finish();
     const std::string& received() const { return received_; }
     const std::string& mismatch() const { return mismatch_; }
+    int connections() const { return connections_; }
 
   private:
     void run();
-    int acceptOne();
+    int acceptClient();
+    void endClient(int fd);
 
     std::vector<ServerStep> script_;
     int listenFd_ = -1;
     int port_ = 0;
     std::string received_;
     std::string mismatch_;
+    int connections_ = 0;
     SmtpStateTracker state_;
     std::thread thread_;
 };

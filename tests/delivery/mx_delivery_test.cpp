@@ -18,7 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::expect;
-using test::nextConnection;
+using test::acceptNext;
 using test::send;
 using Script = std::vector<test::ServerStep>;
 
@@ -238,7 +238,7 @@ Script brokenTls() {
 }
 
 TEST(ConnectInTurnTest, FailedOpportunisticTlsRetriesTheSameExchangerInClear) {
-    test::FakeServer server(brokenTls() + Script{nextConnection(), send("220 mx ESMTP\r\n"),
+    test::FakeServer server(brokenTls() + Script{acceptNext(), send("220 mx ESMTP\r\n"),
                                                  expect("HELO \r\n"), send("250 mx\r\n"),
                                                  expect("QUIT\r\n"), send("221 bye\r\n")});
     Attempt a = connectTo({{"mx.test", "127.0.0.1"}}, server.port(), SmtpSecurity::Opportunistic);
@@ -253,7 +253,7 @@ TEST(ConnectInTurnTest, ChosenTlsIsNeverRetriedInClear) {
     // Four attempts, each of them with STARTTLS, none in clear text.
     Script script;
     for (int i = 0; i < 4; ++i) {
-        if (i > 0) script.push_back(nextConnection());
+        if (i > 0) script.push_back(acceptNext());
         script = script + brokenTls();
     }
     test::FakeServer server(script);

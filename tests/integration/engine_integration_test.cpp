@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -162,6 +164,54 @@ TEST_F(EngineTest, SinkStopKeepsRowsSoFarAndWritesTheLog) {
     EXPECT_NE(logText.find("Recipient : "), std::string::npos);
 }
 
+// smtp-sink's own count of sessions and messages so far ("sess=3 quit=3 mesg=25").
+std::pair<int, int> sinkSessionsAndMessages() {
+    std::string text;
+    readFile(peerEnv("QM_SINK_COUNTERS"), text);
+    const std::size_t last = text.rfind("sess=");
+    int sessions = -1, messages = -1;
+    if (last != std::string::npos)
+        std::sscanf(text.c_str() + last, "sess=%d quit=%*d mesg=%d", &sessions, &messages);
+    return {sessions, messages};
+}
+
+// Kept sessions against smtp-sink, which offers PIPELINING: the sink counts one session per ten
+// messages, and every recipient arrives once.
+TEST_F(EngineTest, SinkKeptSessionsPipelinedCountedByTheSink) {
+    std::vector<std::string> typed;
+    for (int i = 0; i < 25; ++i) typed.push_back("kept-" + std::to_string(i) + "@x.test");
+    auto r = request(typed, {});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
+    r.delivery.perConnection = 10;
+    // The sink counts a session when it ends: let the sessions of earlier tests settle first.
+    std::pair<int, int> before = sinkSessionsAndMessages();
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto now = sinkSessionsAndMessages();
+        if (now == before) break;
+        before = now;
+    }
+    const auto [sessionsBefore, messagesBefore] = before;
+    const std::size_t filesBefore = listFiles(peerEnv("QM_SINK_DUMP"), "").size();
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+    EXPECT_EQ(rec.summary.sent, 25u);
+    // The counters are written as the sink goes; the end of the last session may still be on its
+    // way. A fourth session would show up within the same wait.
+    std::pair<int, int> after;
+    for (int i = 0; i < 100; ++i) {
+        after = sinkSessionsAndMessages();
+        if (after.first - sessionsBefore >= 3 && after.second - messagesBefore >= 25) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    after = sinkSessionsAndMessages();
+    EXPECT_EQ(after.first - sessionsBefore, 3) << "25 messages, 10 per connection";
+    EXPECT_EQ(after.second - messagesBefore, 25);
+    EXPECT_EQ(listFiles(peerEnv("QM_SINK_DUMP"), "").size() - filesBefore, 25u);
+}
+
 TEST_F(EngineTest, AioWrongPasswordAbortsWithoutAResult) {
     auto r = request({"a@x.test", "b@x.test"}, {});
     r.delivery.port = static_cast<unsigned>(peerPort("QM_AIO_PORT"));
@@ -205,6 +255,42 @@ TEST_F(EngineTest, AioPercentageQuestionAboveEightyPercent) {
     }
     EXPECT_NE(supportQuestion(90).find("Nearly 90 percent of your mails could not be sent."),
               std::string::npos);
+}
+
+// Kept sessions with a login against aiosmtpd (lock-step: it offers no PIPELINING). A refused
+// recipient ends its session; the others share sessions of five, each logged in once, and each
+// arrives once.
+TEST_F(EngineTest, AioKeptSessionsLogInOncePerSession) {
+    std::vector<std::string> typed;
+    for (int i = 0; i < 6; ++i) typed.push_back("keep-" + std::to_string(i) + "@x.test");
+    typed.push_back("reject-keep@x.test");
+    for (int i = 6; i < 11; ++i) typed.push_back("keep-" + std::to_string(i) + "@x.test");
+    auto r = request(typed, {});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_AIO_PORT"));
+    r.delivery.authenticate = true;
+    r.delivery.userName = "alice";
+    r.delivery.password = "s3cret";
+    r.delivery.perConnection = 5;
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+    EXPECT_EQ(rec.summary.sent, 11u);
+    EXPECT_EQ(rec.summary.failed, 1u);
+    std::string transcript;
+    readFile(paths.sendLog(), transcript);
+    std::size_t logins = 0;
+    for (std::size_t at = 0; (at = transcript.find("\n235 ", at)) != std::string::npos; ++at)
+        ++logins;
+    EXPECT_EQ(logins, 3u) << "five, then one before the refusal, then five:\n" << transcript;
+    std::map<std::string, int> arrived;
+    for (const auto& f : listFiles(peerEnv("QM_AIO_DIR"), ".env")) {
+        std::string env;
+        readFile(peerEnv("QM_AIO_DIR") + "/" + f, env);
+        for (std::size_t at = 0; (at = env.find("rcpt keep-", at)) != std::string::npos; ++at)
+            ++arrived[env.substr(at + 5, env.find('\n', at) - at - 5)];
+    }
+    EXPECT_EQ(arrived.size(), 11u);
+    for (const auto& [address, times] : arrived) EXPECT_EQ(times, 1) << address;
 }
 
 TEST_F(EngineTest, AioScheduledRunRecordsEveryRecipientAndGoesOn) {

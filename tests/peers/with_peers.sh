@@ -2,7 +2,8 @@
 # Starts the real servers that integration tests talk to, runs one test command, stops them.
 #   with_peers.sh PEER... -- COMMAND [ARG...]
 # PEER is one of:
-#   sink  smtp-sink dumping every message:     QM_SINK_PORT, QM_SINK_DUMP (folder of msg.* files)
+#   sink  smtp-sink dumping every message:     QM_SINK_PORT, QM_SINK_DUMP (folder of msg.* files),
+#         QM_SINK_COUNTERS (its running counters, "sess=N quit=N mesg=N", CR between updates)
 #   aio   aiosmtpd with AUTH LOGIN (alice/s3cret), STARTTLS, and a second, implicit-TLS listener:
 #         QM_AIO_PORT, QM_AIO_TLS_PORT, QM_AIO_DIR (N.eml/N.env per message), QM_AIO_CERT
 #         (self-signed, subjectAltName DNS:localhost only, so 127.0.0.1 does not match it)
@@ -50,7 +51,8 @@ for peer in "${peers[@]}"; do
     sink)
       export QM_SINK_PORT=$(free_port) QM_SINK_DUMP="$W/sink"
       mkdir -p "$QM_SINK_DUMP"; chown nobody "$QM_SINK_DUMP"
-      smtp-sink -u nobody -d "$QM_SINK_DUMP/msg." "127.0.0.1:$QM_SINK_PORT" 64 > "$W/sink.log" 2>&1 & PIDS+=($!)
+      export QM_SINK_COUNTERS="$W/sink.counters"
+      smtp-sink -u nobody -c -d "$QM_SINK_DUMP/msg." "127.0.0.1:$QM_SINK_PORT" 64 > "$QM_SINK_COUNTERS" 2> "$W/sink.log" & PIDS+=($!)
       wait_tcp "$QM_SINK_PORT"; alive "${PIDS[-1]}" smtp-sink "$W/sink.log" ;;
     aio)
       export QM_AIO_PORT=$(free_port) QM_AIO_DIR="$W/aio" QM_AIO_CERT="$W/cert.pem"

@@ -63,6 +63,22 @@ TEST(SettingsTab, TypedCountsOutOfRangeShowTheRangeAndBecomeOne) {
     EXPECT_EQ(tab.settings().waitSeconds, 0);
 }
 
+// The Send command reads the count from the tab: what load() shows is what settings() gives, in
+// the range the engine accepts.
+TEST(SettingsTab, MessagesPerConnectionShownAndReturned) {
+    ui::SmtpSettingsTab tab;
+    tab.show();
+    EXPECT_EQ(tab.settings().perConnection, 1) << "one connection per recipient by default";
+    EXPECT_EQ(tab.perConnectionField()->minimum(), kMinPerConnection);
+    EXPECT_EQ(tab.perConnectionField()->maximum(), kMaxPerConnection);
+    DeliverySettings s;
+    s.perConnection = 100;
+    tab.load(s);
+    EXPECT_EQ(tab.perConnectionField()->value(), 100);
+    EXPECT_EQ(tab.settings().perConnection, 100);
+    test::screenshot(&tab, "smtp-settings-per-connection");
+}
+
 TEST(SettingsTab, MxModeDisablesTheServerFields) {
     ui::SmtpSettingsTab tab;
     tab.show();

@@ -146,7 +146,19 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     threads_ = countBox(1);
     wait_ = countBox(1);
     auto* runLayout = new QFormLayout(runBox);
-    runLayout->addRow("No. of Threads:", threads_);
+    // Beside the thread count, not below it: the tab must fit the 800 x 580 window.
+    perConnection_ = new QSpinBox;
+    perConnection_->setRange(kMinPerConnection, kMaxPerConnection);
+    perConnection_->setFixedWidth(70);
+    perConnection_->setToolTip(
+        "Messages per connection: 1 opens a new connection for every recipient; more keep one "
+        "session per thread");
+    auto* threadsRow = new QHBoxLayout;
+    threadsRow->addWidget(threads_);
+    threadsRow->addWidget(new QLabel("Per connection:"));
+    threadsRow->addWidget(perConnection_);
+    threadsRow->addStretch();
+    runLayout->addRow("No. of Threads:", threadsRow);
     auto* waitRow = new QHBoxLayout;
     waitRow->addWidget(wait_);
     waitRow->addWidget(new QLabel("(Sec.)"));
@@ -204,7 +216,8 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(user_, password_);
     setTabOrder(password_, threads_);
     setTabOrder(threads_, wait_);
-    setTabOrder(wait_, startNow_);
+    setTabOrder(wait_, perConnection_);
+    setTabOrder(perConnection_, startNow_);
     setTabOrder(startNow_, startAt_);
     setTabOrder(startAt_, date_);
     setTabOrder(date_, time_);
@@ -239,6 +252,7 @@ void SmtpSettingsTab::load(const DeliverySettings& s) {
         threads_->setValue(s.threadCount);
         wait_->setValue(s.waitSeconds);
     }
+    perConnection_->setValue(s.perConnection);
     (s.startNow ? startNow_ : startAt_)->setChecked(true);
     updateEnabled();
 }
@@ -256,6 +270,7 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.mxOrder = static_cast<MxOrder>(mxOrder_->currentIndex());
     s.threadCount = threads_->value();
     s.waitSeconds = wait_->value();
+    s.perConnection = perConnection_->value();
     s.startNow = startNow_->isChecked();
     return s;
 }

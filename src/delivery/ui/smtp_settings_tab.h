@@ -39,6 +39,7 @@ class SmtpSettingsTab : public QWidget {
     QLineEdit* portField() const { return port_; }
     QSpinBox* threadsField() const { return threads_; }
     QSpinBox* waitField() const { return wait_; }
+    QSpinBox* perConnectionField() const { return perConnection_; }
     QRadioButton* mxModeButton() const { return mx_; }
     QRadioButton* smtpModeButton() const { return smtp_; }
     QRadioButton* authRequiredButton() const { return authYes_; }
@@ -73,6 +74,7 @@ class SmtpSettingsTab : public QWidget {
     QLineEdit* password_;
     QSpinBox* threads_;
     QSpinBox* wait_;
+    QSpinBox* perConnection_;
     QRadioButton* startNow_;
     QRadioButton* startAt_;
     QDateEdit* date_;
