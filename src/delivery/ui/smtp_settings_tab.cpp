@@ -85,7 +85,7 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     auto* mxRow = new QHBoxLayout;
     mxRow->addWidget(mx_);
     mxRow->addStretch();
-    auto* orderLabel = new QLabel("Exchanger order:");
+    auto* orderLabel = new QLabel("Order:");
     orderLabel->setBuddy(mxOrder_);
     mxRow->addWidget(orderLabel);
     mxRow->addWidget(mxOrder_);
