@@ -89,6 +89,13 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
     command->add_option("--threads", o.threads, "Sending threads")->check(CLI::Range(1, 15));
     command->add_option("--wait", o.wait, "Seconds each thread waits after a recipient")
         ->check(CLI::Range(0, 5));
+    command
+        ->add_option("--rate", o.rate,
+                     "At most N messages per minute or hour, all threads together: N/min or N/h "
+                     "(0: no limit; else the stored pace)")
+        ->check([](const std::string& text) {
+            return parseSendRate(text) ? std::string() : "not N/min, N/h or 0: " + text;
+        });
 }
 
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string& error) {
@@ -118,6 +125,7 @@ bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string&
     }
     d.threadCount = o.threads;
     d.waitSeconds = o.wait;
+    if (!o.rate.empty()) d.rate = parseSendRate(o.rate).value_or(SendRate{});
     d.startNow = true;
     return true;
 }

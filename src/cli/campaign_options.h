@@ -49,11 +49,12 @@ struct DeliveryOptions {
     bool mx = false;
     int threads = 1;
     int wait = 0;
+    std::string rate;  // "N/min", "N/h" or "0"; empty keeps the stored pace
 };
 
 // --server --port --security --verify-cert --user --password-env.
 void addRelayOptions(CLI::App* command, DeliveryOptions& o);
-// The relay options, --mx, --threads and --wait.
+// The relay options, --mx, --threads, --wait and --rate.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // The stored delivery settings with the command line's choices over them.
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);

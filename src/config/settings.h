@@ -64,6 +64,8 @@ inline constexpr SettingKey kSmtpPassword{"SmtpServer", "Password", screenBuffer
 // Connection security of the relay: "none", "starttls" or "tls"; absent behaves as before.
 inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"};
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
+// The sending pace: "0" (none), "N/min" or "N/h".
+inline constexpr SettingKey kSmtpRate{"SmtpServer", "Rate", 100, "0"};
 // Opportunistic STARTTLS towards mail exchangers in MX mode.
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
 // POP3 mailbox that receives unsubscribe requests. The retrieval screen takes 50 characters for
@@ -82,9 +84,10 @@ inline constexpr SettingKey kAutoUnsubscribe{"Info\\Test", "Test", 2, "n"};
 inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
 
 inline constexpr SettingKey kAll[] = {
-    kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
-    kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
-    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert};
+    kAppPath,      kSmtpServer,     kSmtpPort,       kSmtpAuth,        kSmtpUser,
+    kSmtpPassword, kSmtpSecurity,   kSmtpVerifyCert, kMxStartTls,      kInfoId,
+    kInfoPass,     kInfoMailServer, kInfoRemember,   kAutoUnsubscribe, kShowReminder,
+    kInfoPort,     kInfoSecurity,   kInfoVerifyCert, kSmtpRate};
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name

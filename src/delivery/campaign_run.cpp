@@ -16,6 +16,10 @@ namespace qm {
 
 namespace {
 
+// Rate refusals of one recipient before it is recorded as failed: with the pace halved each time,
+// a relay that still refuses after this many is refusing for some other reason.
+constexpr int kRateRetries = 8;
+
 std::string threadLabel(int index) {
     return "Thread# " + std::to_string(index + 1);
 }
@@ -74,6 +78,8 @@ bool CampaignRun::start(RunRequest request) {
     request_ = std::move(request);
     target_ =
         DeliveryTarget{request_.delivery, request_.mxStartTls, request_.timeouts, request_.caFile};
+    target_.rateAware = request_.delivery.rate.limited();
+    pace_ = std::make_unique<SendPace>(request_.delivery.rate, request_.rateBackoff);
 
     RecipientQueue::Events events;
     events.groupStarted = [this](const std::string& g, std::size_t n) {
@@ -108,6 +114,7 @@ bool CampaignRun::start(RunRequest request) {
     statusActive_ = true;
     sending_ = true;
     observer_.runStarted(request_.typed.size());
+    if (pace_->limited()) observer_.paceChanged(pace_->perMinute());
     coordinator_ = std::thread(&CampaignRun::coordinate, this);
     return true;
 }
@@ -167,11 +174,18 @@ bool CampaignRun::deliver(int index, const std::string& address, const std::stri
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
-    DeliveryOutcome outcome = deliverBuilt(target_, msg, address, m.subject, m.senderAddress, log_,
-                                           index + 1, sending_, [this, index](SmtpClient* c) {
-                                               std::lock_guard guard(clientsLock_);
-                                               clients_[static_cast<size_t>(index)] = c;
-                                           });
+    DeliveryOutcome outcome;
+    for (int rateTry = 0;; ++rateTry) {
+        if (!waitForPace()) return false;
+        outcome = deliverBuilt(target_, msg, address, m.subject, m.senderAddress, log_, index + 1,
+                               sending_, [this, index](SmtpClient* c) {
+                                   std::lock_guard guard(clientsLock_);
+                                   clients_[static_cast<size_t>(index)] = c;
+                               });
+        if (!outcome.rateRefused || rateTry + 1 >= kRateRetries) break;
+        log_.append(index + 1, "Sending too fast for the server: slowing down\n");
+        if (pace_->slowDown()) observer_.paceChanged(pace_->perMinute());
+    }
     switch (outcome.kind) {
         case DeliveryOutcome::Interrupted:
             return false;
@@ -231,6 +245,20 @@ bool CampaignRun::pause(int seconds) {
     std::unique_lock lock(pauseLock_);
     pauseWake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return !sending_.load(); });
     return sending_.load();
+}
+
+bool CampaignRun::waitForPace() {
+    if (!pace_->limited()) return sending_.load();
+    for (;;) {
+        const SendPace::Slot slot = pace_->next();
+        {
+            std::unique_lock lock(pauseLock_);
+            pauseWake_.wait_until(lock, slot.go, [this] { return !sending_.load(); });
+        }
+        if (!sending_.load()) return false;
+        // A rate refusal while this thread waited: its moment belonged to the faster pace.
+        if (pace_->slowDowns() == slot.slowDowns) return true;
+    }
 }
 
 void CampaignRun::stop() {

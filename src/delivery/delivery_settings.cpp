@@ -66,6 +66,7 @@ DeliverySettings loadDeliverySettings(const SettingsStore& store) {
     }
     s.security = parseSecurity(store.read(keys::kSmtpSecurity));
     s.verifyCert = store.readFlag(keys::kSmtpVerifyCert);
+    s.rate = parseSendRate(store.read(keys::kSmtpRate)).value_or(SendRate{});
     return s;
 }
 
@@ -74,6 +75,7 @@ void saveDeliverySettings(SettingsStore& store, const DeliverySettings& s) {
     char port[16];
     std::snprintf(port, sizeof port, "%u", s.port);
     store.write(keys::kSmtpPort, port);
+    store.write(keys::kSmtpRate, sendRateText(s.rate));
     if (s.mxMode) return;
     store.writeFlag(keys::kSmtpAuth, s.authenticate);
     store.write(keys::kSmtpUser, s.authenticate ? s.userName : std::string());

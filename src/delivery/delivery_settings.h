@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "delivery/send_pace.h"
+
 namespace qm {
 
 class SettingsStore;
@@ -40,6 +42,7 @@ struct DeliverySettings {
     int threadCount = 1;
     int waitSeconds = 1;
     bool startNow = true;
+    SendRate rate;  // "At most N messages per minute/hour"; stored, in both delivery modes
 };
 
 // The stored spelling of a security choice ("none", "starttls", "tls") and back; an unknown or

@@ -4,6 +4,7 @@
 
 #include "delivery/dns_resolver.h"
 #include "delivery/send_log_buffer.h"
+#include "delivery/send_pace.h"
 #include "groups/address.h"
 #include "message/fill_message.h"
 
@@ -19,6 +20,8 @@ constexpr int kSendAttempts = 4;
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
                            std::string_view body, const MimeSources& sources) {
     out.sources = sources;
+    // The attachments stay in the run's cache and go to the connection from there.
+    out.shareAttachments = true;
     fillMimeMessage(out, m, address, body);
     std::lock_guard build(mimeBuildLock());
     out.build();
@@ -76,6 +79,14 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         connected = client.connect();
         if (!connected) out.text = "Connection fail " + host + ": " + client.lastError();
         if (!running.load()) return {DeliveryOutcome::Interrupted, {}, {}};
+        // A relay that turns the connection away for its quota says the same on the next three.
+        if (!connected && target.rateAware && client.failure() == SmtpFailure::NoGreeting &&
+            isRateRefusal(client.replyCode(), client.refusalLine())) {
+            out.kind = DeliveryOutcome::Failed;
+            out.failure = client.failure();
+            out.rateRefused = true;
+            return out;
+        }
     }
     if (!connected) {
         out.kind = DeliveryOutcome::ConnectFailed;
@@ -88,6 +99,8 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     smtp.recipients.push_back(address);
     smtp.headerBlock = message.headerBlock;
     smtp.body = message.body;
+    for (const auto& piece : message.bodyPieces)
+        smtp.bodyPieces.push_back({piece.text(), piece.wireReady});
     bool sent = false;
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         // Each try is a transaction of its own. A server that will not reset leaves the refusal
@@ -101,6 +114,11 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         if (sent) break;
         out.text = "Email fail <" + subject + ">: " + client.lastError();
         out.failure = client.failure();
+        if (target.rateAware && client.failure() == SmtpFailure::Refused &&
+            isRateRefusal(client.replyCode(), client.refusalLine())) {
+            out.rateRefused = true;
+            break;
+        }
         // Only a well-formed refusal on a live session is worth another try. Anything else after
         // the end of the data means the server may hold the message: offering it again could
         // deliver it twice.

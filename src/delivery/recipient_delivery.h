@@ -16,6 +16,9 @@
 // recipient at once with a text that says the message may have been delivered. When RSET is
 // refused, the refusal of the offer before stays the result.
 //
+// With DeliveryTarget::rateAware a refusal that names a sending rate is not offered again on the
+// spot: the outcome says so and the caller decides when to try again.
+//
 // Limits: one connection per recipient; the stage time-outs of DeliveryTarget::timeouts.
 //
 // Threads: runs on the calling sending thread. `running` is tested after every attempt, and
@@ -43,6 +46,9 @@ struct DeliveryTarget {
     bool mxStartTls = true;
     SmtpTimeouts timeouts = SmtpTimeouts::defaults();
     std::string caFile;  // trusted CAs instead of the system store (tests)
+    // A pace is set: a temporary refusal that names a rate ends the recipient's attempts at once
+    // with DeliveryOutcome::rateRefused, so the caller can wait and slow down instead.
+    bool rateAware = false;
 };
 
 // `body` is the final body for this recipient (footer added, personalised).
@@ -60,6 +66,9 @@ struct DeliveryOutcome {
     std::string text;
     // The client's failure behind Failed and ConnectFailed (AuthFailed tells a refused account).
     SmtpFailure failure = SmtpFailure::None;
+    // With DeliveryTarget::rateAware: the server refused the message, or the greeting, for the
+    // rate it is being sent at (send_pace.h). The message was not taken.
+    bool rateRefused = false;
 };
 
 DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,

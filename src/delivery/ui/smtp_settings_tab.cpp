@@ -139,6 +139,17 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
     runLayout->addRow("Wait for each Thread:", waitRow);
+    // "At most N messages per minute/hour", all threads together; 0 is no limit.
+    rateCount_ = new QSpinBox;
+    rateCount_->setRange(0, static_cast<int>(kMaxSendRate));
+    rateCount_->setSpecialValueText("No limit");
+    rateUnit_ = new QComboBox;
+    rateUnit_->addItems({"per minute", "per hour"});  // the order of RateUnit
+    auto* rateRow = new QHBoxLayout;
+    rateRow->addWidget(rateCount_);
+    rateRow->addWidget(rateUnit_);
+    rateRow->addStretch();
+    runLayout->addRow("At most (messages):", rateRow);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
@@ -190,7 +201,9 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(user_, password_);
     setTabOrder(password_, threads_);
     setTabOrder(threads_, wait_);
-    setTabOrder(wait_, startNow_);
+    setTabOrder(wait_, rateCount_);
+    setTabOrder(rateCount_, rateUnit_);
+    setTabOrder(rateUnit_, startNow_);
     setTabOrder(startNow_, startAt_);
     setTabOrder(startAt_, date_);
     setTabOrder(date_, time_);
@@ -224,6 +237,8 @@ void SmtpSettingsTab::load(const DeliverySettings& s) {
         threads_->setValue(s.threadCount);
         wait_->setValue(s.waitSeconds);
     }
+    rateCount_->setValue(static_cast<int>(s.rate.count));
+    rateUnit_->setCurrentIndex(static_cast<int>(s.rate.unit));
     (s.startNow ? startNow_ : startAt_)->setChecked(true);
     updateEnabled();
 }
@@ -240,6 +255,8 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.verifyCert = verify_->isChecked();
     s.threadCount = threads_->value();
     s.waitSeconds = wait_->value();
+    s.rate = {static_cast<unsigned>(rateCount_->value()),
+              static_cast<RateUnit>(rateUnit_->currentIndex())};
     s.startNow = startNow_->isChecked();
     return s;
 }
