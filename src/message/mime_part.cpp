@@ -102,7 +102,7 @@ TextScan scanText(std::string_view text) {
         if (c == '\r' || c == '\n') {
             if (c == '\n' || i + 1 >= n || p[i + 1] != '\n') {
                 scan.crLfOnly = false;
-                break;  // the text is normalised and wrapped first: the rest is measured there
+                break;  // the caller normalises the text and scans it again
             }
             scan.longestLine = std::max(scan.longestLine, i - lineStart);
             lineStart = i + 2;
@@ -161,18 +161,26 @@ void writeText(const MimePart& part, const ContentHandler& handler, PartWriter& 
         w.out += "\r\n\r\n";
         w.out += text;
     };
-    const TextScan scan = scanText(part.content);
-    if (scan.crLfOnly && scan.longestLine <= std::min(w.lineLength, kMaxLineOctets) &&
-        scan.boundaryFree && (qpLabel ? isQuotedPrintableReady(part.content) : scan.sevenBit)) {
-        // Normalising and wrapping would give the same text back.
-        writeAsItStands(part.content);
+    // One scan says whether normalising and wrapping would give the text back; bare line ends
+    // (a body saved with LF alone) cost one normalised copy and a second scan, no more.
+    std::string text;
+    std::string_view shaped = part.content;
+    TextScan scan = scanText(shaped);
+    if (!scan.crLfOnly) {
+        text = normaliseLineEnds(part.content);
+        shaped = text;
+        scan = scanText(shaped);
+    }
+    if (scan.longestLine <= std::min(w.lineLength, kMaxLineOctets) && scan.boundaryFree &&
+        (qpLabel ? isQuotedPrintableReady(shaped) : scan.sevenBit)) {
+        writeAsItStands(shaped);
         if (scan.leadingDot) w.outWireReady = false;
         return;
     }
     w.outWireReady = false;  // no scan of the text as written: the transparency step does it
-    std::string text = normaliseLineEnds(part.content);
+    if (text.empty()) text = part.content;
     std::string wrapped = wrapText(text, w.lineLength);
-    const bool boundarySafe = wrapped.find(kBoundaryCore) == std::string::npos;
+    const bool boundarySafe = scan.boundaryFree;
     const bool ready = qpLabel ? isQuotedPrintableReady(wrapped) : isSevenBitReady(wrapped);
     if (ready && boundarySafe) {
         writeAsItStands(wrapped);
