@@ -228,16 +228,11 @@ StreamResult TcpStream::sendAll(std::string_view data, Millis timeout) {
 }
 
 StreamResult TcpStream::receive(char* buffer, std::size_t size, std::size_t& received,
-                                Millis timeout, bool waitFirst) {
+                                Millis timeout) {
     received = 0;
     if (fd_ < 0) return fail(StreamResult::Failed, "not connected");
     if (size == 0) return StreamResult::Ok;
     auto deadline = Clock::now() + timeout;
-    // Bytes the TLS layer has already decrypted are not visible to poll().
-    if (waitFirst && !(ssl_ && SSL_pending(ssl_) > 0)) {
-        StreamResult r = waitFor(false, deadline);
-        if (r != StreamResult::Ok) return r;
-    }
     for (;;) {
         if (ssl_) {
             ERR_clear_error();

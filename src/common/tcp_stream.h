@@ -51,12 +51,8 @@ class TcpStream {
     // Sends every byte; the time limit applies to each stall (no progress), not to the whole
     // transfer, so a large message on a slow but moving link is not cut off.
     StreamResult sendAll(std::string_view data, Millis timeout);
-    // Waits up to `timeout` for some bytes; `received` gets their count (0 unless Ok). Everything
-    // already there, up to `size`, comes in one call. `waitFirst` is for a reply that cannot have
-    // arrived yet (a command just went out): it waits before reading instead of trying a read
-    // that would only say "not yet", one system call fewer per reply.
-    StreamResult receive(char* buffer, std::size_t size, std::size_t& received, Millis timeout,
-                         bool waitFirst = false);
+    // Waits up to `timeout` for some bytes; `received` gets their count (0 unless Ok).
+    StreamResult receive(char* buffer, std::size_t size, std::size_t& received, Millis timeout);
     // TLS client handshake on the open connection; `host` is the name the certificate must match
     // (and the SNI name when it is not an IP address).
     StreamResult startTls(const std::string& host, const TlsOptions& options, Millis timeout);
