@@ -213,11 +213,15 @@ class QuotaRelay {
         thread_ = std::thread([this] { serve(); });
     }
     ~QuotaRelay() {
-        done_ = true;
-        thread_.join();
+        stop();
         ::close(fd_);
     }
     int port() const { return port_; }
+    // Ends the server's thread; read the results after it.
+    void stop() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
 
     std::vector<std::string> delivered;  // one RCPT address per message taken
     int refusals = 0;
@@ -357,6 +361,7 @@ TEST(SendPaceTest, QuotaRefusalsSlowTheRunAndEveryRecipientGoesOnce) {
             ASSERT_TRUE(run.start(std::move(r)));
             run.wait();
         }
+        relay.stop();
         EXPECT_EQ(relay.protocolErrors, "");
         EXPECT_EQ(watch.endings, std::vector<std::string>{"finished"});
         EXPECT_GE(relay.refusals, 2);
