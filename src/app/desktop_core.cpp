@@ -26,6 +26,9 @@ void RunObserverRelay::finished(const RunSummary& summary) {
 void RunObserverRelay::stopped(const RunSummary& summary) {
     if (RunObserver* t = target_.load()) t->stopped(summary);
 }
+void RunObserverRelay::paceChanged(double perMinute) {
+    if (RunObserver* t = target_.load()) t->paceChanged(perMinute);
+}
 
 DesktopCore::DesktopCore(SettingsStore s) : DesktopCore(s, Paths::current(s)) {}
 

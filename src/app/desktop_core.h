@@ -36,6 +36,7 @@ class RunObserverRelay : public RunObserver {
     void relayFailure(const std::string& message) override;
     void finished(const RunSummary& summary) override;
     void stopped(const RunSummary& summary) override;
+    void paceChanged(double perMinute) override;
 
   private:
     std::atomic<RunObserver*> target_{nullptr};

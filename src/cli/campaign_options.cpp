@@ -102,6 +102,13 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
                      "Messages each thread sends over one SMTP session (1: a connection per "
                      "recipient); without it, the stored setting")
         ->check(CLI::Range(kMinPerConnection, kMaxPerConnection));
+    command
+        ->add_option("--rate", o.rate,
+                     "At most N messages per minute or hour, all threads together: N/min or N/h "
+                     "(0: no limit; else the stored pace)")
+        ->check([](const std::string& text) {
+            return parseSendRate(text) ? std::string() : "not N/min, N/h or 0: " + text;
+        });
 }
 
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string& error) {
@@ -133,6 +140,7 @@ bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string&
     d.threadCount = o.threads;
     d.waitSeconds = o.wait;
     if (o.perConnection > 0) d.perConnection = o.perConnection;
+    if (!o.rate.empty()) d.rate = parseSendRate(o.rate).value_or(SendRate{});
     d.startNow = true;
     return true;
 }

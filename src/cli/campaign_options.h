@@ -51,13 +51,14 @@ struct DeliveryOptions {
     int threads = 1;
     int wait = 0;
     int perConnection = 0;  // 0: the stored "Messages per connection"
+    std::string rate;  // "N/min", "N/h" or "0"; empty keeps the stored pace
 };
 
 // --server --port --security --verify-cert --user --password-env.
 void addRelayOptions(CLI::App* command, DeliveryOptions& o);
 // --mx-order answer|preference.
 void addMxOrderOption(CLI::App* command, DeliveryOptions& o);
-// The relay options, --mx, --mx-order, --threads, --wait and --per-connection.
+// The relay options, --mx, --mx-order, --threads, --wait, --per-connection and --rate.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // The stored delivery settings with the command line's choices over them.
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);

@@ -75,6 +75,14 @@ class ConsoleObserver : public RunObserver {
         std::cerr << message << '\n';
         outcome_ = Outcome::Aborted;
     }
+    void paceChanged(double perMinute) override {
+        std::lock_guard g(m_);
+        const bool slower = pace_ > 0;
+        pace_ = perMinute;
+        if (terminal_) return;  // the bar shows it
+        std::cerr << (slower ? "The server asked to slow down: " : "") << paceStatusText(pace_, 0)
+                  << '\n';
+    }
     void finished(const RunSummary& s) override { report(s, Outcome::Finished); }
     void stopped(const RunSummary& s) override { report(s, Outcome::Stopped); }
 
@@ -95,10 +103,11 @@ class ConsoleObserver : public RunObserver {
         std::size_t total = known_ > done ? known_ : done;
         int width = 30, filled = total ? static_cast<int>(done * width / total) : width;
         double secs = std::chrono::duration<double>(now - start_).count();
-        std::fprintf(stdout, "\r[%s%s] %zu/%zu  sent %zu  failed %zu  %.0f/s  %s\033[K",
+        std::string pace = pace_ > 0 ? "  " + paceStatusText(pace_, total - done) : "";
+        std::fprintf(stdout, "\r[%s%s] %zu/%zu  sent %zu  failed %zu  %.0f/s%s  %s\033[K",
                      std::string(filled, '#').c_str(), std::string(width - filled, '.').c_str(),
                      done, total, sent_, failed_, secs > 0 ? (sent_ + failed_) / secs : 0.0,
-                     group_.c_str());
+                     pace.c_str(), group_.c_str());
         std::fflush(stdout);
         barShown_ = true;
     }
@@ -136,6 +145,7 @@ class ConsoleObserver : public RunObserver {
     std::string group_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), lastDraw_{};
     bool barShown_ = false;
+    double pace_ = 0;  // messages per minute; 0 without a pace
     Outcome outcome_ = Outcome::Running;
     RunSummary summary_;
 };

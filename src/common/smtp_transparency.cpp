@@ -1,5 +1,6 @@
 #include "common/smtp_transparency.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qm {
@@ -49,6 +50,14 @@ void SmtpTransparency::feed(std::string_view piece, std::string& out) {
     }
 }
 
+void SmtpTransparency::passThrough(std::string_view piece, std::string& out) {
+    if (piece.empty()) return;
+    if (heldCr_) out += "\r\n";  // the piece cannot start with the LF that would pair with it
+    heldCr_ = false;
+    out.append(piece);
+    lineStart_ = piece.back() == '\n';
+}
+
 void SmtpTransparency::finish(std::string& out) {
     if (heldCr_) out += "\r\n";
     heldCr_ = false;
@@ -62,6 +71,32 @@ std::string smtpTransparency(std::string_view text) {
     t.feed(text, out);
     t.finish(out);
     return out;
+}
+
+bool streamMessageData(std::string_view headerBlock, const std::vector<DataPiece>& pieces,
+                       std::size_t block, const std::function<bool(std::string_view)>& write) {
+    if (block == 0) block = 1;
+    SmtpTransparency encoder;
+    std::string out(headerBlock);
+    out.reserve(headerBlock.size() + block + block / 32 + 8);
+    for (const DataPiece& whole : pieces) {
+        std::string_view piece = whole.text;
+        while (!piece.empty()) {
+            std::size_t take = std::min(piece.size(), block > out.size() ? block - out.size() : 1);
+            if (whole.wireReady)
+                encoder.passThrough(piece.substr(0, take), out);
+            else
+                encoder.feed(piece.substr(0, take), out);
+            piece.remove_prefix(take);
+            if (out.size() >= block) {
+                if (!write(out)) return false;
+                out.clear();
+            }
+        }
+    }
+    encoder.finish(out);
+    out += "\r\n.\r\n";
+    return write(out);
 }
 
 std::string normaliseLineEnds(std::string_view text) {

@@ -67,6 +67,8 @@ inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
 // "Messages per connection": how many messages one sending thread sends over one SMTP session
 // (1 to 1000; 1 opens a connection for every recipient).
 inline constexpr SettingKey kSmtpPerConnection{"SmtpServer", "PerConnection", 100, "1"};
+// The sending pace: "0" (none), "N/min" or "N/h".
+inline constexpr SettingKey kSmtpRate{"SmtpServer", "Rate", 100, "0"};
 // Opportunistic STARTTLS towards mail exchangers in MX mode.
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
 // Exchanger order in MX mode: "answer" (first MX record as answered) or "preference".
@@ -92,7 +94,7 @@ inline constexpr SettingKey kAll[] = {
     kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
     kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
     kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert,
-    kMxOrder,
+    kMxOrder,      kSmtpPerConnection, kSmtpRate,
 };
 // clang-format on
 }  // namespace keys

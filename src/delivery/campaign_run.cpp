@@ -17,6 +17,10 @@ namespace qm {
 
 namespace {
 
+// Rate refusals of one recipient before it is recorded as failed: with the pace halved each time,
+// a relay that still refuses after this many is refusing for some other reason.
+constexpr int kRateRetries = 8;
+
 std::string threadLabel(int index) {
     return "Thread# " + std::to_string(index + 1);
 }
@@ -80,6 +84,8 @@ bool CampaignRun::start(RunRequest request) {
     if (request_.delivery.mxMode && request_.delivery.mxOrder == MxOrder::ByPreference)
         mxRoutes_ = std::make_unique<MxRouteCache>(MxOrder::ByPreference);
     target_.mxRoutes = mxRoutes_.get();
+    target_.rateAware = request_.delivery.rate.limited();
+    pace_ = std::make_unique<SendPace>(request_.delivery.rate, request_.rateBackoff);
 
     RecipientQueue::Events events;
     events.groupStarted = [this](const std::string& g, std::size_t n) {
@@ -114,6 +120,7 @@ bool CampaignRun::start(RunRequest request) {
     statusActive_ = true;
     sending_ = true;
     observer_.runStarted(request_.typed.size());
+    if (pace_->limited()) observer_.paceChanged(pace_->perMinute());
     coordinator_ = std::thread(&CampaignRun::coordinate, this);
     return true;
 }
@@ -183,7 +190,14 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
-    DeliveryOutcome outcome = session.deliver(msg, address, m.subject, m.senderAddress, sending_);
+    DeliveryOutcome outcome;
+    for (int rateTry = 0;; ++rateTry) {
+        if (!waitForPace()) return false;
+        outcome = session.deliver(msg, address, m.subject, m.senderAddress, sending_);
+        if (!outcome.rateRefused || rateTry + 1 >= kRateRetries) break;
+        log_.append(index + 1, "Sending too fast for the server: slowing down\n");
+        if (pace_->slowDown()) observer_.paceChanged(pace_->perMinute());
+    }
     switch (outcome.kind) {
         case DeliveryOutcome::Interrupted:
             return false;
@@ -243,6 +257,20 @@ bool CampaignRun::pause(int seconds) {
     std::unique_lock lock(pauseLock_);
     pauseWake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return !sending_.load(); });
     return sending_.load();
+}
+
+bool CampaignRun::waitForPace() {
+    if (!pace_->limited()) return sending_.load();
+    for (;;) {
+        const SendPace::Slot slot = pace_->next();
+        {
+            std::unique_lock lock(pauseLock_);
+            pauseWake_.wait_until(lock, slot.go, [this] { return !sending_.load(); });
+        }
+        if (!sending_.load()) return false;
+        // A rate refusal while this thread waited: its moment belonged to the faster pace.
+        if (pace_->slowDowns() == slot.slowDowns) return true;
+    }
 }
 
 void CampaignRun::stop() {

@@ -21,6 +21,11 @@
 // carries all three counts. Recipients not reached because of Stop or a relay failure are in none
 // of them.
 //
+// Pace: with delivery.rate set, every message waits for a token of one bucket shared by all
+// threads (send_pace.h). A refusal that names a rate then halves the pace, holds every thread for
+// rateBackoff and offers the same recipient again, up to kRateRetries times, instead of spending
+// its four offers at once; the recipient is still recorded once.
+//
 // Limits: 1 to 15 threads, 0 to 5 seconds of wait after each recipient (both clamped).
 //
 // Threads: the engine owns its threads and joins them; the destructor stops a run in progress and
@@ -44,6 +49,7 @@
 #include "delivery/delivery_report.h"
 #include "delivery/delivery_settings.h"
 #include "delivery/recipient_delivery.h"
+#include "delivery/send_pace.h"
 #include "delivery/smtp_client.h"
 #include "groups/recipient.h"
 #include "message/campaign_message.h"
@@ -113,6 +119,9 @@ class RunObserver {
     virtual void finished(const RunSummary& /*summary*/) {}
     // The run ended through stop(): no summary message, no question.
     virtual void stopped(const RunSummary& /*summary*/) {}
+    // A run with a pace: the pace at the start, and each time a relay's rate refusal slowed it
+    // down (messages per minute).
+    virtual void paceChanged(double /*perMinute*/) {}
 };
 
 struct RunRequest {
@@ -128,6 +137,8 @@ struct RunRequest {
     int mxPort = 25;     // where exchangers listen (tests)
     // Message-ID and clock for tests; unset means random ids and the system clock.
     MimeSources sources;
+    // With a pace (delivery.rate): how long every thread waits after a rate refusal.
+    std::chrono::milliseconds rateBackoff = kDefaultRateBackoff;
 };
 
 class CampaignRun {
@@ -164,6 +175,8 @@ class CampaignRun {
                 const std::string& address);
     void abortRun(const std::string& message);
     bool pause(int seconds);
+    // Waits for the run's pace to let one more message go; false when the run ended meanwhile.
+    bool waitForPace();
     void runWorkers(void (CampaignRun::*worker)(int));
     RunSummary summary() const;
 
@@ -177,6 +190,7 @@ class CampaignRun {
     std::unique_ptr<MxRouteCache> mxRoutes_;
     std::unique_ptr<RecipientQueue> queue_;
     std::unique_ptr<AttachmentCache> cache_;
+    std::unique_ptr<SendPace> pace_;
     std::string bodyForTyped_;  // the body with the typed-address unsubscribe footer
 
     std::atomic<bool> sending_{false};

@@ -86,6 +86,7 @@ DeliverySettings loadDeliverySettings(const SettingsStore& store) {
     s.security = parseSecurity(store.read(keys::kSmtpSecurity));
     s.verifyCert = store.readFlag(keys::kSmtpVerifyCert);
     s.perConnection = parsePerConnection(store.read(keys::kSmtpPerConnection));
+    s.rate = parseSendRate(store.read(keys::kSmtpRate)).value_or(SendRate{});
     return s;
 }
 
@@ -97,6 +98,7 @@ void saveDeliverySettings(SettingsStore& store, const DeliverySettings& s) {
     store.write(keys::kMxOrder, mxOrderName(s.mxOrder));
     // Exchangers keep sessions too, so the count is stored in both modes.
     store.write(keys::kSmtpPerConnection, std::to_string(s.perConnection));
+    store.write(keys::kSmtpRate, sendRateText(s.rate));
     if (s.mxMode) return;
     store.writeFlag(keys::kSmtpAuth, s.authenticate);
     store.write(keys::kSmtpUser, s.authenticate ? s.userName : std::string());

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "delivery/send_pace.h"
+
 namespace qm {
 
 class SettingsStore;
@@ -50,6 +52,7 @@ struct DeliverySettings {
     bool startNow = true;
     // Messages one sending thread sends over one session; 1 is a connection per recipient.
     int perConnection = 1;
+    SendRate rate;  // "At most N messages per minute/hour"; stored, in both delivery modes
 };
 
 // The stored spelling of a security choice ("none", "starttls", "tls") and back; an unknown or

@@ -5,6 +5,7 @@
 
 #include "delivery/dns_resolver.h"
 #include "delivery/send_log_buffer.h"
+#include "delivery/send_pace.h"
 #include "groups/address.h"
 #include "message/fill_message.h"
 
@@ -16,9 +17,25 @@ MxRoute exchangersFor(const DeliveryTarget& target, std::string_view address) {
     return resolveMxRoute(resolver, address, target.settings.mxOrder);
 }
 
+bool refusedForRate(const DeliveryTarget& target, const SmtpClient& client, SmtpFailure kind) {
+    return target.rateAware && client.failure() == kind &&
+           isRateRefusal(client.replyCode(), client.refusalLine());
+}
+
+SmtpMessage smtpMessageOf(const MimeMessage& message, const std::string& address) {
+    SmtpMessage smtp;
+    smtp.sender = message.envelopeSender;
+    smtp.recipients.push_back(address);
+    smtp.headerBlock = message.headerBlock;
+    smtp.body = message.body;
+    for (const auto& piece : message.bodyPieces)
+        smtp.bodyPieces.push_back({piece.text(), piece.wireReady});
+    return smtp;
+}
+
 ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& hosts, int port,
                             SendLogBuffer& log, int logSlot, const std::atomic<bool>& running,
-                            std::string& failText) {
+                            std::string& failText, bool rateAware) {
     const SmtpSecurityOptions chosen = client.security();
     const std::size_t attempts = std::max<std::size_t>(kConnectAttempts, hosts.size());
     for (std::size_t attempt = 0; attempt < attempts && !hosts.empty(); ++attempt) {
@@ -38,6 +55,10 @@ ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& 
         if (!running.load()) return ConnectResult::Interrupted;
         if (connected) return ConnectResult::Connected;
         failText = "Connection fail " + host.exchanger + ": " + client.lastError();
+        // A relay that turns the connection away for its quota says the same on the next three.
+        if (rateAware && client.failure() == SmtpFailure::NoGreeting &&
+            isRateRefusal(client.replyCode(), client.refusalLine()))
+            return ConnectResult::RateRefused;
         if (hosts.size() > 1 && attempt + 1 < attempts)
             log.append(logSlot, host.exchanger + " did not take the connection; next: " +
                                     hosts[(attempt + 1) % hosts.size()].exchanger + "\n");
@@ -48,6 +69,8 @@ ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& 
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
                            std::string_view body, const MimeSources& sources) {
     out.sources = sources;
+    // The attachments stay in the run's cache and go to the connection from there.
+    out.shareAttachments = true;
     fillMimeMessage(out, m, address, body);
     std::lock_guard build(mimeBuildLock());
     out.build();
@@ -105,11 +128,18 @@ void configureClient(SmtpClient& client, const DeliveryTarget& target, const Del
     client.setHelloDomain(route.hello);
 }
 
-bool connectClient(SmtpClient& client, const DeliveryRoute& route, SendLogBuffer& log, int logSlot,
-                   const std::atomic<bool>& running, DeliveryOutcome& out) {
-    switch (connectInTurn(client, route.hosts, route.port, log, logSlot, running, out.text)) {
+bool connectClient(SmtpClient& client, const DeliveryTarget& target, const DeliveryRoute& route,
+                   SendLogBuffer& log, int logSlot, const std::atomic<bool>& running,
+                   DeliveryOutcome& out) {
+    switch (connectInTurn(client, route.hosts, route.port, log, logSlot, running, out.text,
+                          target.rateAware)) {
         case ConnectResult::Interrupted:
             out = {DeliveryOutcome::Interrupted, {}, {}};
+            return false;
+        case ConnectResult::RateRefused:
+            out.kind = DeliveryOutcome::Failed;
+            out.failure = client.failure();
+            out.rateRefused = true;
             return false;
         case ConnectResult::Failed:
             out.kind = DeliveryOutcome::ConnectFailed;
@@ -140,13 +170,9 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
     } untrack{track};
 
     DeliveryOutcome out;
-    if (!connectClient(client, route, log, logSlot, running, out)) return out;
+    if (!connectClient(client, target, route, log, logSlot, running, out)) return out;
 
-    SmtpMessage smtp;
-    smtp.sender = message.envelopeSender;
-    smtp.recipients.push_back(address);
-    smtp.headerBlock = message.headerBlock;
-    smtp.body = message.body;
+    const SmtpMessage smtp = smtpMessageOf(message, address);
     bool sent = false;
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         // Each try is a transaction of its own. A server that will not reset leaves the refusal
@@ -160,6 +186,10 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         if (sent) break;
         out.text = "Email fail <" + subject + ">: " + client.lastError();
         out.failure = client.failure();
+        if (refusedForRate(target, client, SmtpFailure::Refused)) {
+            out.rateRefused = true;
+            break;
+        }
         // Only a well-formed refusal on a live session is worth another try. Anything else after
         // the end of the data means the server may hold the message: offering it again could
         // deliver it twice.

@@ -25,6 +25,9 @@
 // once in the same attempt without STARTTLS, as a mail server does when TLS is only offered; a
 // relay whose TLS the user chose is never tried in clear.
 //
+// With DeliveryTarget::rateAware a refusal that names a sending rate is not offered again on the
+// spot: the outcome says so and the caller decides when to try again.
+//
 // Limits: one connection per recipient (SmtpSession keeps one for several); the stage time-outs
 // of DeliveryTarget::timeouts.
 //
@@ -63,17 +66,25 @@ struct DeliveryTarget {
     // own route. Owned by the run.
     MxRouteCache* mxRoutes = nullptr;
     int mxPort = 25;  // where exchangers listen (tests use others)
+    // A pace is set: a temporary refusal that names a rate ends the recipient's attempts at once
+    // with DeliveryOutcome::rateRefused, so the caller can wait and slow down instead.
+    bool rateAware = false;
 };
 
 // The exchangers to try for `address` in MX mode, through the run's cache when it has one.
 MxRoute exchangersFor(const DeliveryTarget& target, std::string_view address);
 
-enum class ConnectResult { Connected, Failed, Interrupted };
+enum class ConnectResult { Connected, Failed, Interrupted, RateRefused };
 // Connects `client` (security, timeouts and log already set) to the first of `hosts` that takes
 // the session, in turn, max(4, hosts) attempts; `failText` is the last failure's record text.
+// With `rateAware`, a greeting that refuses for a sending rate ends the attempts at once.
 ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& hosts, int port,
                             SendLogBuffer& log, int logSlot, const std::atomic<bool>& running,
-                            std::string& failText);
+                            std::string& failText, bool rateAware = false);
+
+// The client's last failure, of `kind`, refused the message for the rate it is sent at, and the
+// target has a pace that can slow down for it.
+bool refusedForRate(const DeliveryTarget& target, const SmtpClient& client, SmtpFailure kind);
 
 // `body` is the final body for this recipient (footer added, personalised).
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
@@ -90,6 +101,9 @@ struct DeliveryOutcome {
     std::string text;
     // The client's failure behind Failed and ConnectFailed (AuthFailed tells a refused account).
     SmtpFailure failure = SmtpFailure::None;
+    // With DeliveryTarget::rateAware: the server refused the message, or the greeting, for the
+    // rate it is being sent at (send_pace.h). The message was not taken.
+    bool rateRefused = false;
 };
 
 // Where one recipient's message goes: the relay, or the exchangers of the recipient's domain.
@@ -112,8 +126,11 @@ void configureClient(SmtpClient& client, const DeliveryTarget& target, const Del
                      SendLogBuffer& log, int logSlot);
 // connectInTurn() over the route: true when connected; else `out` is ConnectFailed or
 // Interrupted.
-bool connectClient(SmtpClient& client, const DeliveryRoute& route, SendLogBuffer& log, int logSlot,
-                   const std::atomic<bool>& running, DeliveryOutcome& out);
+bool connectClient(SmtpClient& client, const DeliveryTarget& target, const DeliveryRoute& route,
+                   SendLogBuffer& log, int logSlot, const std::atomic<bool>& running,
+                   DeliveryOutcome& out);
+// The SMTP view of one recipient's built message (the message stays alive while it is used).
+SmtpMessage smtpMessageOf(const MimeMessage& message, const std::string& address);
 
 DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,
                              const std::string& address, const std::string& subject,

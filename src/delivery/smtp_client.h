@@ -55,6 +55,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/smtp_transparency.h"
 #include "common/tcp_stream.h"
 #include "delivery/delivery_settings.h"
 #include "delivery/smtp_reply.h"
@@ -147,6 +148,8 @@ struct SmtpMessage {
     std::vector<std::string_view> recipients;
     std::string_view headerBlock;  // sent as built
     std::string_view body;         // sent through the transparency step
+    // When not empty, the body in pieces (MimeMessage::bodyPieces) in place of `body`.
+    std::vector<DataPiece> bodyPieces = {};
 };
 
 class SmtpClient {
@@ -206,6 +209,9 @@ class SmtpClient {
     SmtpFailure failure() const { return failure_; }
     SmtpStage failedStage() const { return failedStage_; }
     int replyCode() const { return replyCode_; }
+    // The first line of the refusal behind replyCode() (empty when no reply caused the failure),
+    // for callers that read what a temporary refusal says (a sending rate, a quota).
+    const std::string& refusalLine() const { return refusalLine_; }
     // After a failed sendMessage: the server refused with a well-formed reply and the session is
     // open, so the message may be offered again (after reset()).
     bool canRetry() const { return failure_ == SmtpFailure::Refused && stream_.isOpen(); }
@@ -245,7 +251,10 @@ class SmtpClient {
     bool authLogin();
     bool authPlain();
     bool startTlsNow(bool verify);
-    bool sendBody(std::string_view headerBlock, std::string_view body);
+    bool sendBody(std::string_view headerBlock, const std::vector<DataPiece>& pieces);
+    // The body as sendBody takes it: the message's pieces, else `whole` made of its one body.
+    static const std::vector<DataPiece>& bodyOf(const SmtpMessage& message,
+                                                std::vector<DataPiece>& whole);
     // sendMessage's transaction as one pipelined group (smtp_pipelining.cpp).
     bool sendPipelined(const SmtpMessage& message);
     // After a 421 the server closes; nothing more can be read or sent on this connection.
@@ -258,6 +267,7 @@ class SmtpClient {
     SmtpFailure failure_ = SmtpFailure::None;
     SmtpStage failedStage_ = SmtpStage::Connect;
     int replyCode_ = 0;
+    std::string refusalLine_;
     bool needsReset_ = false;  // MAIL went out since the last completed transaction or RSET
     std::string helloDomain_;
     bool authenticate_ = false;

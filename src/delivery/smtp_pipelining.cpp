@@ -94,7 +94,8 @@ bool SmtpClient::sendPipelined(const SmtpMessage& message) {
     }
     if (!dataAccepted) return firstRefusal();
 
-    if (!sendBody(message.headerBlock, message.body) ||
+    std::vector<DataPiece> whole;
+    if (!sendBody(message.headerBlock, bodyOf(message, whole)) ||
         !check(SmtpStage::EndOfData, Row::Ok250, reply))
         return false;
     needsReset_ = false;

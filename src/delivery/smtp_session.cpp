@@ -45,7 +45,7 @@ bool SmtpSession::open(const DeliveryRoute& route, const std::atomic<bool>& runn
     client_->setPipelining(true);
     if (track_) track_(client_.get());
     ++connections_;
-    if (connectClient(*client_, route, log_, slot_, running, out)) return true;
+    if (connectClient(*client_, target_, route, log_, slot_, running, out)) return true;
     close();
     return false;
 }
@@ -78,11 +78,7 @@ DeliveryOutcome SmtpSession::deliver(const MimeMessage& message, const std::stri
 DeliveryOutcome SmtpSession::offer(const MimeMessage& message, const std::string& address,
                                    const std::string& subject, const DeliveryRoute& route,
                                    const std::atomic<bool>& running) {
-    SmtpMessage smtp;
-    smtp.sender = message.envelopeSender;
-    smtp.recipients.push_back(address);
-    smtp.headerBlock = message.headerBlock;
-    smtp.body = message.body;
+    const SmtpMessage smtp = smtpMessageOf(message, address);
 
     DeliveryOutcome out;
     bool freshRetryLeft = true;
@@ -108,6 +104,11 @@ DeliveryOutcome SmtpSession::offer(const MimeMessage& message, const std::string
         ++offers;
         out = {DeliveryOutcome::Failed, "Email fail <" + subject + ">: " + client_->lastError(),
                client_->failure()};
+        // With a pace, a refusal for the rate goes back to the run, which slows down first.
+        if (refusedForRate(target_, *client_, SmtpFailure::Refused)) {
+            out.rateRefused = true;
+            break;
+        }
         // The server said it is closing; the next offer goes over a new connection.
         if (client_->replyCode() == 421 && !client_->deliveryUncertain()) {
             close();

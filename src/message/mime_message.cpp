@@ -147,11 +147,19 @@ void MimeMessage::build() {
             root_ = makePart(ContentKind::PlainText, std::move(body), kLabel7Bit, {});
     }
     body.clear();
-    if (root_) {
-        PartWriter writer{body, lineLength, sources.cache, true};
-        writePart(*root_, writer, 0);
-    }
-    if (body.size() < 2 || body.compare(body.size() - 2, 2, "\r\n") != 0) body += "\r\n";
+    bodyPieces.clear();
+    PartWriter writer{body, lineLength, sources.cache, true};
+    if (shareAttachments) writer.pieces = &bodyPieces;
+    if (root_) writePart(*root_, writer, 0);
+    if (!writer.endsWithCrLf()) body += "\r\n";
+    writer.flush();
+}
+
+std::string MimeMessage::wholeBody() const {
+    if (!shareAttachments) return body;
+    std::string whole;
+    for (const auto& piece : bodyPieces) whole += piece.text();
+    return whole;
 }
 
 }  // namespace qm

@@ -71,6 +71,11 @@ class MimeMessage {
     std::size_t lineLength = 76;
     std::vector<MimeRecipient> recipients;
     MimeSources sources;
+    // Set before build(): the body comes out as `bodyPieces` (the personalised text and views of
+    // the encoded attachments, shared with every other message of the run) and `body` stays
+    // empty. Joined, the pieces are the bytes build() gives otherwise.
+    bool shareAttachments = false;
+    std::vector<BodyPiece> bodyPieces;
 
     bool addRecipient(std::string address, std::string displayName, int kind);
     // Items separated by ";": "address" or "name<address>". False at the first item whose ">" is
@@ -88,6 +93,8 @@ class MimeMessage {
                       bool nameInContentType);
 
     void build();
+    // The body as one text, whichever way it was built.
+    std::string wholeBody() const;
 
   private:
     std::unique_ptr<MimePart> root_;

@@ -74,8 +74,50 @@ std::string saltedContentId(std::string_view name, std::uint32_t salt) {
 // Any text holding this could spell a delimiter line.
 constexpr std::string_view kBoundaryCore = "ZEB__Mailer__Part_Boundary";
 
-bool endsWithCrLf(const std::string& s) {
+bool endsWithCrLf(std::string_view s) {
     return s.size() >= 2 && s[s.size() - 2] == '\r' && s.back() == '\n';
+}
+
+// What one pass over a text part tells the builder, so that a text already in shape (the common
+// case) is written as it stands without a normalised copy, a wrapped copy and three more scans.
+struct TextScan {
+    bool crLfOnly = true;  // every CR and LF is part of a CR LF pair
+    std::size_t longestLine = 0;
+    bool sevenBit = true;  // no NUL and no byte over 0x7F
+    bool boundaryFree = true;
+    bool leadingDot = false;  // a line, the first included, begins with "."
+};
+
+TextScan scanText(std::string_view text) {
+    TextScan scan;
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t lineStart = 0;
+    unsigned char high = 0;
+    bool nul = false;
+    scan.leadingDot = n > 0 && p[0] == '.';
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = p[i];
+        high |= static_cast<unsigned char>(c);
+        if (c == '\r' || c == '\n') {
+            if (c == '\n' || i + 1 >= n || p[i + 1] != '\n') {
+                scan.crLfOnly = false;
+                break;  // the caller normalises the text and scans it again
+            }
+            scan.longestLine = std::max(scan.longestLine, i - lineStart);
+            lineStart = i + 2;
+            ++i;
+            if (lineStart < n && p[lineStart] == '.') scan.leadingDot = true;
+        } else if (c == '\0') {
+            nul = true;
+        } else if (c == kBoundaryCore[0] &&
+                   text.compare(i, kBoundaryCore.size(), kBoundaryCore) == 0) {
+            scan.boundaryFree = false;
+        }
+    }
+    if (scan.crLfOnly) scan.longestLine = std::max(scan.longestLine, n - lineStart);
+    scan.sevenBit = !nul && high < 0x80;
+    return scan;
 }
 
 // 7-bit, no NUL, CR and LF only as CR LF, and no line over 998 octets.
@@ -109,18 +151,39 @@ void writeText(const MimePart& part, const ContentHandler& handler, PartWriter& 
     const bool html = part.kind == ContentKind::HtmlText;
     const bool qpLabel =
         part.label == kLabelQuotedPrintable || (part.label == kLabelByKind && html);
-    std::string text = normaliseLineEnds(part.content);
-    std::string wrapped = wrapText(text, w.lineLength);
-    const bool boundarySafe = wrapped.find(kBoundaryCore) == std::string::npos;
-    const bool ready = qpLabel ? isQuotedPrintableReady(wrapped) : isSevenBitReady(wrapped);
-    if (ready && boundarySafe) {
+    // With the fixed labels, the text as it stands.
+    auto writeAsItStands = [&](std::string_view text) {
         w.out += "Content-Type: ";
         w.out += handler.contentType;
         w.out += part.parameters;
         w.out += "\r\nContent-Transfer-Encoding: ";
         w.out += qpLabel ? "quoted-printable" : "7Bit";
         w.out += "\r\n\r\n";
-        w.out += wrapped;
+        w.out += text;
+    };
+    // One scan says whether normalising and wrapping would give the text back; bare line ends
+    // (a body saved with LF alone) cost one normalised copy and a second scan, no more.
+    std::string text;
+    std::string_view shaped = part.content;
+    TextScan scan = scanText(shaped);
+    if (!scan.crLfOnly) {
+        text = normaliseLineEnds(part.content);
+        shaped = text;
+        scan = scanText(shaped);
+    }
+    if (scan.longestLine <= std::min(w.lineLength, kMaxLineOctets) && scan.boundaryFree &&
+        (qpLabel ? isQuotedPrintableReady(shaped) : scan.sevenBit)) {
+        writeAsItStands(shaped);
+        if (scan.leadingDot) w.outWireReady = false;
+        return;
+    }
+    w.outWireReady = false;  // no scan of the text as written: the transparency step does it
+    if (text.empty()) text = part.content;
+    std::string wrapped = wrapText(text, w.lineLength);
+    const bool boundarySafe = scan.boundaryFree;
+    const bool ready = qpLabel ? isQuotedPrintableReady(wrapped) : isSevenBitReady(wrapped);
+    if (ready && boundarySafe) {
+        writeAsItStands(wrapped);
         return;
     }
     // Real quoted-printable of what the reader is meant to see, labelled with its charset.
@@ -153,7 +216,7 @@ void writeFile(const MimePart& part, const ContentHandler& handler, PartWriter& 
     w.out += "\r\n";
     auto lines = w.cache ? w.cache->encodedLines(part.content) : encodeFileLines(part.content);
     if (!lines) return;
-    w.out += *lines;
+    w.appendShared(std::move(lines));
     w.out += "\r\n";
 }
 
@@ -169,14 +232,15 @@ void writeMultipart(const MimePart& part, const ContentHandler& handler, PartWri
     for (const auto& child : part.children) {
         if (!child) continue;
         std::size_t before = w.out.size();
-        if (!endsWithCrLf(w.out)) w.out += "\r\n";
+        if (!w.endsWithCrLf()) w.out += "\r\n";
         w.out += "\r\n--" + boundary + "\r\n";
-        std::size_t headerEnd = w.out.size();
+        std::size_t headerEnd = w.position();
         writePart(*child, w, depth + 1);
-        // A child of no known kind is left out whole, delimiter included.
-        if (w.out.size() == headerEnd) w.out.resize(before);
+        // A child of no known kind is left out whole, delimiter included. It wrote nothing, so
+        // nothing was flushed either and `before` still counts in `out`.
+        if (w.position() == headerEnd) w.out.resize(before);
     }
-    if (!endsWithCrLf(w.out)) w.out += "\r\n";
+    if (!w.endsWithCrLf()) w.out += "\r\n";
     w.out += "--" + boundary + "--\r\n";
 }
 
@@ -247,6 +311,32 @@ std::string wrapText(std::string_view text, std::size_t width) {
         pos = eol + 2;
     }
     return out;
+}
+
+bool PartWriter::endsWithCrLf() const {
+    if (out.size() >= 2 || !pieces || pieces->empty()) return qm::endsWithCrLf(out);
+    std::string_view last = pieces->back().text();
+    if (out.size() == 1) return out[0] == '\n' && !last.empty() && last.back() == '\r';
+    return qm::endsWithCrLf(last);
+}
+
+void PartWriter::appendShared(std::shared_ptr<const std::string> text) {
+    if (!pieces) {
+        out += *text;
+        return;
+    }
+    flush();
+    flushed += text->size();
+    // Base64 lines: CR LF line ends, and no "." in the alphabet.
+    pieces->push_back({{}, std::move(text), true});
+}
+
+void PartWriter::flush() {
+    if (!pieces) return;
+    flushed += out.size();
+    if (!out.empty()) pieces->push_back({std::move(out), nullptr, outWireReady});
+    out.clear();
+    outWireReady = true;
 }
 
 void writePart(const MimePart& part, PartWriter& writer, int depth) {

@@ -83,11 +83,35 @@ std::vector<std::string> contentIdsFor(const std::vector<std::string>& names);
 // ends.
 std::string wrapText(std::string_view text, std::size_t width);
 
+// One piece of a built body: text of its own, or a view of an encoded attachment that every
+// recipient's message shares. Joined in order, the pieces are the body.
+struct BodyPiece {
+    std::string own;
+    std::shared_ptr<const std::string> shared;
+    // The SMTP transparency step would leave it as it is (common/smtp_transparency.h DataPiece):
+    // base64 lines, or text whose text parts the builder's one scan found in shape.
+    bool wireReady = false;
+    std::string_view text() const { return shared ? std::string_view(*shared) : own; }
+};
+
 struct PartWriter {
     std::string& out;
     std::size_t lineLength = 76;
     AttachmentCache* cache = nullptr;
     bool preamblePending = true;
+    // Set: an encoded file goes in as a shared piece, after `out` is moved into a piece of its own,
+    // so a message costs its personalised text and no copy of its attachments.
+    std::vector<BodyPiece>* pieces = nullptr;
+    std::size_t flushed = 0;  // bytes moved out of `out` into pieces so far
+    // No text written into `out` since its last flush could need the transparency step.
+    bool outWireReady = true;
+
+    // Bytes written so far, flushed pieces included.
+    std::size_t position() const { return flushed + out.size(); }
+    bool endsWithCrLf() const;
+    void appendShared(std::shared_ptr<const std::string> text);
+    // Moves what `out` holds into a piece of its own.
+    void flush();
 };
 void writePart(const MimePart& part, PartWriter& writer, int depth);
 

@@ -37,7 +37,7 @@ std::string spamCheckMessageText(CampaignMessage m, const MimeSources& sources) 
     if (m.useDynamicVariables) body = personalise(body, m.senderAddress);
     MimeMessage msg;
     buildRecipientMessage(msg, m, m.senderAddress, body, sources);
-    return msg.headerBlock + smtpTransparency(msg.body);
+    return msg.headerBlock + smtpTransparency(msg.wholeBody());
 }
 
 std::optional<AnalyserLocation> locateAnalyser(const Paths& paths) {

@@ -61,8 +61,11 @@ TEST_F(DeliverySettingsTest, SmtpModeRoundTrips) {
     s.password = "pw\\=x";
     s.security = ConnectionSecurity::Tls;
     s.verifyCert = false;
+    s.rate = {1000, RateUnit::Hour};
     saveDeliverySettings(store, s);
     DeliverySettings back = loadDeliverySettings(store);
+    EXPECT_EQ(store.read(keys::kSmtpRate), "1000/h");
+    EXPECT_EQ(back.rate, s.rate);
     EXPECT_FALSE(back.mxMode);
     EXPECT_EQ(back.server, s.server);
     EXPECT_EQ(back.port, 465u);
@@ -71,6 +74,17 @@ TEST_F(DeliverySettingsTest, SmtpModeRoundTrips) {
     EXPECT_EQ(back.password, "pw\\=x");
     EXPECT_EQ(back.security, ConnectionSecurity::Tls);
     EXPECT_FALSE(back.verifyCert);
+}
+
+// A pace the program cannot read (typed into the file by hand) is no pace, not a failed load.
+TEST_F(DeliverySettingsTest, UnreadablePaceLoadsAsNone) {
+    store.write(keys::kSmtpServer, "relay");
+    for (const char* text : {"300", "fast", "5/day", ""}) {
+        store.write(keys::kSmtpRate, text);
+        EXPECT_FALSE(loadDeliverySettings(store).rate.limited()) << text;
+    }
+    store.write(keys::kSmtpRate, "30/min");
+    EXPECT_EQ(loadDeliverySettings(store).rate, (SendRate{30, RateUnit::Minute}));
 }
 
 TEST_F(DeliverySettingsTest, MxModeWritesEmptyServerAndKeepsTheRelayAccount) {

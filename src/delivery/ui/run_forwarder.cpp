@@ -76,6 +76,10 @@ void RunForwarder::finished(const RunSummary& summary) {
     onWindow([this, summary] { window_->runFinished(summary); });
 }
 
+void RunForwarder::paceChanged(double perMinute) {
+    onWindow([this, perMinute] { window_->statusTab()->setPace(perMinute); });
+}
+
 void RunForwarder::stopped(const RunSummary&) {
     onWindow([this] { window_->runStopped(); });
 }

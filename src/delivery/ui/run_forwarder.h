@@ -46,6 +46,7 @@ class RunForwarder : public QObject, public RunObserver {
     void relayFailure(const std::string& message) override;
     void finished(const RunSummary& summary) override;
     void stopped(const RunSummary& summary) override;
+    void paceChanged(double perMinute) override;
 
   private:
     template <typename F>

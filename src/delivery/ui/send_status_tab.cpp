@@ -8,6 +8,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "common/ui/text.h"
+#include "delivery/send_pace.h"
 #include "delivery/ui/status_model.h"
 
 namespace qm::ui {
@@ -44,6 +46,9 @@ SendStatusTab::SendStatusTab(QWidget* parent) : QWidget(parent) {
         " padding: 2px 6px;";
     sentLabel_ = new QLabel;
     groupLabel_ = new QLabel;
+    paceLabel_ = new QLabel;
+    paceLabel_->setStyleSheet(painted);
+    paceLabel_->hide();
     sentLabel_->setStyleSheet(painted);
     groupLabel_->setStyleSheet(painted);
     sentLabel_->hide();
@@ -52,6 +57,7 @@ SendStatusTab::SendStatusTab(QWidget* parent) : QWidget(parent) {
     auto* statusRow = new QHBoxLayout;
     statusRow->addWidget(sentLabel_);
     statusRow->addWidget(groupLabel_);
+    statusRow->addWidget(paceLabel_);
     statusRow->addStretch();
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(progress_, 1);
@@ -70,6 +76,7 @@ SendStatusTab::SendStatusTab(QWidget* parent) : QWidget(parent) {
 void SendStatusTab::reset() {
     model_->reset();
     sentCount_ = 0;
+    pace_ = 0;
     progress_->setRange(0, 1);
     progress_->setValue(0);
 }
@@ -94,6 +101,11 @@ void SendStatusTab::setCurrentGroup(const QString& group) {
     currentGroup_ = group;
 }
 
+void SendStatusTab::setPace(double perMinute) {
+    pace_ = perMinute;
+    paintStatus();
+}
+
 void SendStatusTab::setSending(bool sending) {
     sending_ = sending;
     view_->setEnabled(!sending);
@@ -115,12 +127,20 @@ QString SendStatusTab::groupText() const {
     return QString("Current Group: %1").arg(currentGroup_);
 }
 
+QString SendStatusTab::paceText() const {
+    if (pace_ <= 0) return {};
+    const int left = progress_->maximum() - progress_->value();
+    return toScreen(paceStatusText(pace_, static_cast<std::size_t>(left > 0 ? left : 0)));
+}
+
 void SendStatusTab::paintStatus() {
     sentLabel_->setVisible(sending_);
     groupLabel_->setVisible(sending_);
+    paceLabel_->setVisible(sending_ && pace_ > 0);
     if (!sending_) return;
     sentLabel_->setText(sentText());
     groupLabel_->setText(groupText());
+    paceLabel_->setText(paceText());
 }
 
 }  // namespace qm::ui

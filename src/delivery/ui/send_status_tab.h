@@ -1,5 +1,6 @@
 // The "Send Status" tab: the results grid, the progress bar, "View Log", and the two status texts
-// ("Total Emails sent: %d", "Current Group: %s") repainted every 200 ms while a run is sent.
+// ("Total Emails sent: %d", "Current Group: %s") repainted every 200 ms while a run is sent, and
+// for a paced run a third one ("Pace 300/min, about 2 min left").
 //
 // This is the surface the send engine's observer feeds (on the window's thread): reset() at the
 // start of a run, addResult() per recipient, setProgressRange()/stepProgress(), setCurrentGroup(),
@@ -30,6 +31,9 @@ class SendStatusTab : public QWidget {
     void setProgressRange(int total);
     void stepProgress();
     void setCurrentGroup(const QString& group);
+    // Messages per minute of a paced run (0: no pace); the status row then shows the pace and the
+    // time left for the current step of the progress bar.
+    void setPace(double perMinute);
     void setSending(bool sending);
     // End of a run (finish, stop or abort): progress back to 0, grid and "View Log" enabled.
     void finished();
@@ -40,6 +44,7 @@ class SendStatusTab : public QWidget {
     QPushButton* viewLogButton() const { return viewLog_; }
     QString sentText() const;
     QString groupText() const;
+    QString paceText() const;  // empty without a pace
 
   signals:
     void viewLogRequested();
@@ -53,9 +58,11 @@ class SendStatusTab : public QWidget {
     QPushButton* viewLog_;
     QLabel* sentLabel_;
     QLabel* groupLabel_;
+    QLabel* paceLabel_;
     QTimer painter_;
     bool sending_ = false;
     int sentCount_ = 0;
+    double pace_ = 0;
     QString currentGroup_;
 };
 

@@ -164,6 +164,17 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
     runLayout->addRow("Wait for each Thread:", waitRow);
+    // "At most N messages per minute/hour", all threads together; 0 is no limit.
+    rateCount_ = new QSpinBox;
+    rateCount_->setRange(0, static_cast<int>(kMaxSendRate));
+    rateCount_->setSpecialValueText("No limit");
+    rateUnit_ = new QComboBox;
+    rateUnit_->addItems({"per minute", "per hour"});  // the order of RateUnit
+    auto* rateRow = new QHBoxLayout;
+    rateRow->addWidget(rateCount_);
+    rateRow->addWidget(rateUnit_);
+    rateRow->addStretch();
+    runLayout->addRow("At most (messages):", rateRow);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
@@ -217,7 +228,9 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(password_, threads_);
     setTabOrder(threads_, wait_);
     setTabOrder(wait_, perConnection_);
-    setTabOrder(perConnection_, startNow_);
+    setTabOrder(perConnection_, rateCount_);
+    setTabOrder(rateCount_, rateUnit_);
+    setTabOrder(rateUnit_, startNow_);
     setTabOrder(startNow_, startAt_);
     setTabOrder(startAt_, date_);
     setTabOrder(date_, time_);
@@ -253,6 +266,8 @@ void SmtpSettingsTab::load(const DeliverySettings& s) {
         wait_->setValue(s.waitSeconds);
     }
     perConnection_->setValue(s.perConnection);
+    rateCount_->setValue(static_cast<int>(s.rate.count));
+    rateUnit_->setCurrentIndex(static_cast<int>(s.rate.unit));
     (s.startNow ? startNow_ : startAt_)->setChecked(true);
     updateEnabled();
 }
@@ -271,6 +286,8 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.threadCount = threads_->value();
     s.waitSeconds = wait_->value();
     s.perConnection = perConnection_->value();
+    s.rate = {static_cast<unsigned>(rateCount_->value()),
+              static_cast<RateUnit>(rateUnit_->currentIndex())};
     s.startNow = startNow_->isChecked();
     return s;
 }

@@ -1,6 +1,7 @@
-// The "SMTP Settings" tab: delivery mode, relay, connection security, thread and wait counts and
-// the launch fields. It only shows a DeliverySettings record; loading, saving, the range check,
-// the port rule and the enabling rules are the core's (app/delivery_settings.h).
+// The "SMTP Settings" tab: delivery mode, relay, connection security, thread and wait counts, the
+// sending pace ("At most N messages per minute/hour") and the launch fields. It only shows a
+// DeliverySettings record; loading, saving, the range check, the port rule and the enabling rules
+// are the core's (app/delivery_settings.h).
 //
 // Launch fields: "Start At" enables the date (from the moment the tab opened to one month later),
 // the time and the repetition list. The list shows the placeholder "Repetition" until it is
@@ -40,6 +41,8 @@ class SmtpSettingsTab : public QWidget {
     QSpinBox* threadsField() const { return threads_; }
     QSpinBox* waitField() const { return wait_; }
     QSpinBox* perConnectionField() const { return perConnection_; }
+    QSpinBox* rateCountField() const { return rateCount_; }
+    QComboBox* rateUnitField() const { return rateUnit_; }
     QRadioButton* mxModeButton() const { return mx_; }
     QRadioButton* smtpModeButton() const { return smtp_; }
     QRadioButton* authRequiredButton() const { return authYes_; }
@@ -75,6 +78,8 @@ class SmtpSettingsTab : public QWidget {
     QSpinBox* threads_;
     QSpinBox* wait_;
     QSpinBox* perConnection_;
+    QSpinBox* rateCount_;
+    QComboBox* rateUnit_;
     QRadioButton* startNow_;
     QRadioButton* startAt_;
     QDateEdit* date_;
