@@ -66,6 +66,12 @@ inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"}
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
 // Opportunistic STARTTLS towards mail exchangers in MX mode.
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
+// DKIM signing: the signing domain (empty: no signing), the selector, the private key file and
+// "rsa" or "ed25519".
+inline constexpr SettingKey kDkimDomain{"Dkim", "Domain", screenBuffer(253), ""};
+inline constexpr SettingKey kDkimSelector{"Dkim", "Selector", screenBuffer(63), ""};
+inline constexpr SettingKey kDkimKeyFile{"Dkim", "KeyFile", 4096, ""};
+inline constexpr SettingKey kDkimAlgorithm{"Dkim", "Algorithm", 100, "rsa"};
 // POP3 mailbox that receives unsubscribe requests. The retrieval screen takes 50 characters for
 // each; the scrambled password spends up to five bytes on each byte of the password.
 inline constexpr SettingKey kInfoId{"Info", "ID", screenBuffer(50), ""};
@@ -84,7 +90,8 @@ inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
 inline constexpr SettingKey kAll[] = {
     kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
     kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
-    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert};
+    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert,
+    kDkimDomain,   kDkimSelector,    kDkimKeyFile,  kDkimAlgorithm};
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name

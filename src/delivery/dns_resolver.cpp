@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <ldns/ldns.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -215,6 +216,28 @@ std::vector<std::string> renderPacket(const ldns_pkt* pkt, int type) {
     return out;
 }
 
+// Each TXT record of the answer as one text: its character-strings joined.
+std::vector<std::string> renderTextPacket(const ldns_pkt* pkt) {
+    std::vector<std::string> out;
+    const ldns_rr_list* answer = ldns_pkt_answer(pkt);
+    if (!answer) return out;
+    for (std::size_t i = 0; i < ldns_rr_list_rr_count(answer); ++i) {
+        const ldns_rr* rr = ldns_rr_list_rr(answer, i);
+        if (ldns_rr_get_type(rr) != LDNS_RR_TYPE_TXT) continue;
+        std::string text;
+        for (std::size_t f = 0; f < ldns_rr_rd_count(rr); ++f) {
+            const ldns_rdf* rdf = ldns_rr_rdf(rr, f);
+            std::size_t size = ldns_rdf_size(rdf);
+            const uint8_t* data = ldns_rdf_data(rdf);
+            if (size < 1) continue;
+            std::size_t len = std::min<std::size_t>(data[0], size - 1);
+            text.append(reinterpret_cast<const char*>(data + 1), len);
+        }
+        out.push_back(std::move(text));
+    }
+    return out;
+}
+
 }  // namespace
 
 ResolverConfig parseResolverConfig(std::string_view text) {
@@ -348,6 +371,10 @@ DnsAnswer DnsResolver::lookupMx(std::string_view name) {
     return query(name, "C_IN", "T_MX");
 }
 
+DnsAnswer DnsResolver::lookupTxt(std::string_view name) {
+    return queryOne(name, 1, static_cast<int>(LDNS_RR_TYPE_TXT), true);
+}
+
 DnsAnswer DnsResolver::query(std::string_view names, std::string_view className,
                              std::string_view typeName) {
     return queryEach(splitDnsList(names), dnsClassNumber(className), dnsTypeNumber(typeName));
@@ -379,7 +406,7 @@ std::string DnsResolver::joined(const DnsAnswer& answer) const {
     return out;
 }
 
-DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type) {
+DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type, bool text) {
     const DnsAnswer nothing;
     const auto failure = [](std::string_view why) {
         return DnsAnswer{DnsStatus::TemporaryFailure, {}, why};
@@ -459,7 +486,7 @@ DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type
             return failure(kDnsServerFailure);
     }
     DnsAnswer out;
-    out.records = renderPacket(answer.get(), type);
+    out.records = text ? renderTextPacket(answer.get()) : renderPacket(answer.get(), type);
     out.status = out.records.empty() ? DnsStatus::None : DnsStatus::Found;
     return out;
 }

@@ -81,6 +81,9 @@ class DnsResolver {
 
     // The MX hosts of `name`; an empty name stands for the search domains.
     DnsAnswer lookupMx(std::string_view name);
+    // The TXT records of `name`, each record's strings joined without separators (as SPF, DMARC
+    // and DKIM read them). query() keeps rendering no TXT records, as the dns commands promise.
+    DnsAnswer lookupTxt(std::string_view name);
     // Several names (list rule of splitDnsList) give their records one after the other: Found
     // when any record came, else TemporaryFailure when any name failed, else None.
     DnsAnswer query(std::string_view names, std::string_view className, std::string_view typeName);
@@ -97,7 +100,7 @@ class DnsResolver {
 
   private:
     DnsAnswer queryEach(const std::vector<std::string>& names, int classNumber, int type);
-    DnsAnswer queryOne(std::string_view name, int classNumber, int type);
+    DnsAnswer queryOne(std::string_view name, int classNumber, int type, bool text = false);
     void fillSearchDomains();
     void addSearchDomain(std::string domain);
     void loadConfig();

@@ -5,6 +5,7 @@
 #include "delivery/dns_resolver.h"
 #include "delivery/send_log_buffer.h"
 #include "groups/address.h"
+#include "message/dkim_signer.h"
 #include "message/fill_message.h"
 
 namespace qm {
@@ -20,8 +21,12 @@ void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std
                            std::string_view body, const MimeSources& sources) {
     out.sources = sources;
     fillMimeMessage(out, m, address, body);
-    std::lock_guard build(mimeBuildLock());
-    out.build();
+    {
+        std::lock_guard build(mimeBuildLock());
+        out.build();
+    }
+    // Outside the build lock: signing costs more than building and the signer is shared.
+    if (sources.dkim) signMessage(*sources.dkim, out);
 }
 
 DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& message,

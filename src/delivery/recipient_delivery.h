@@ -45,7 +45,8 @@ struct DeliveryTarget {
     std::string caFile;  // trusted CAs instead of the system store (tests)
 };
 
-// `body` is the final body for this recipient (footer added, personalised).
+// `body` is the final body for this recipient (footer added, personalised). With sources.dkim set
+// the built message is signed, its DKIM-Signature first in the header block.
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
                            std::string_view body, const MimeSources& sources);
 

@@ -25,6 +25,10 @@ class QSpinBox;
 class QTimeEdit;
 
 namespace qm::ui {
+class SenderAuthBox;
+}
+
+namespace qm::ui {
 
 class SmtpSettingsTab : public QWidget {
     Q_OBJECT
@@ -52,6 +56,8 @@ class SmtpSettingsTab : public QWidget {
     std::int64_t launchMoment() const;
     // 0 "None" (and the placeholder), 1 "Daily", 2 "Weekly", 3 "Monthly".
     int repetitionChoice() const;
+    // The "Sender Authentication" group (DKIM settings, domain-check warnings).
+    SenderAuthBox* senderAuth() const { return senderAuth_; }
     // Puts the "Scheduled Mails" grid below the other fields.
     void setScheduleView(QWidget* view);
 
@@ -80,6 +86,7 @@ class SmtpSettingsTab : public QWidget {
     QWidget* serverBox_;
     QWidget* authBox_;
     QGridLayout* grid_;
+    SenderAuthBox* senderAuth_;
     ConnectionSecurity shownSecurity_ = ConnectionSecurity::None;
     bool checking_ = false;
 };
