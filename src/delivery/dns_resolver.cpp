@@ -216,6 +216,15 @@ std::vector<std::string> renderPacket(const ldns_pkt* pkt, int type) {
     return out;
 }
 
+// A received packet, or nullptr when it does not parse.
+std::unique_ptr<ldns_pkt, LdnsPktFree> wirePacket(std::string_view packet) {
+    ldns_pkt* raw = nullptr;
+    if (ldns_wire2pkt(&raw, reinterpret_cast<const uint8_t*>(packet.data()), packet.size()) !=
+        LDNS_STATUS_OK)
+        return nullptr;
+    return std::unique_ptr<ldns_pkt, LdnsPktFree>(raw);
+}
+
 // Each TXT record of the answer as one text: its character-strings joined.
 std::vector<std::string> renderTextPacket(const ldns_pkt* pkt) {
     std::vector<std::string> out;
@@ -316,12 +325,13 @@ std::string_view ipProtocolKeyword(int number) {
 }
 
 std::vector<std::string> renderAnswer(std::string_view packet, int type) {
-    ldns_pkt* raw = nullptr;
-    if (ldns_wire2pkt(&raw, reinterpret_cast<const uint8_t*>(packet.data()), packet.size()) !=
-        LDNS_STATUS_OK)
-        return {};
-    std::unique_ptr<ldns_pkt, LdnsPktFree> pkt(raw);
-    return renderPacket(pkt.get(), type);
+    auto pkt = wirePacket(packet);
+    return pkt ? renderPacket(pkt.get(), type) : std::vector<std::string>{};
+}
+
+std::vector<std::string> renderTextAnswer(std::string_view packet) {
+    auto pkt = wirePacket(packet);
+    return pkt ? renderTextPacket(pkt.get()) : std::vector<std::string>{};
 }
 
 DnsResolver::DnsResolver() = default;

@@ -60,6 +60,8 @@ std::string_view ipProtocolKeyword(int number);
 
 // Renders the answer records of type `type` in a DNS reply packet (wire format), in order.
 std::vector<std::string> renderAnswer(std::string_view packet, int type);
+// The TXT records of a DNS reply packet as lookupTxt() gives them (each record's strings joined).
+std::vector<std::string> renderTextAnswer(std::string_view packet);
 
 enum class DnsStatus { Found, None, TemporaryFailure };
 

@@ -73,6 +73,18 @@ TEST(DomainCheck, SpfDmarcAndDkimVerdicts) {
     EXPECT_FALSE(anyFailed({{"SPF", CheckVerdict::Pass, ""}, {"DMARC", CheckVerdict::Warn, ""}}));
 }
 
+TEST(DomainCheck, TxtRecordsJoinTheirStrings) {
+    // One TXT answer for s._domainkey.a.test holding "v=DKIM1; p", "=QUJD" and "".
+    std::string packet;
+    readFile(std::string(QM_TEST_SOURCE_DIR) +
+                 "/../fuzz/regressions/sender_records/txt_packet_two_strings",
+             packet);
+    ASSERT_FALSE(packet.empty());
+    EXPECT_EQ(renderTextAnswer(packet.substr(1)), std::vector<std::string>{"v=DKIM1; p=QUJD"});
+    EXPECT_TRUE(renderAnswer(packet.substr(1), 16).empty()) << "the dns commands show no TXT";
+    EXPECT_TRUE(renderTextAnswer(packet.substr(1, 20)).empty()) << "a cut packet gives nothing";
+}
+
 TEST(DomainCheck, RunDoesNotStartWithAKeyOthersMayRead) {
     test::TempDir dir;
     std::string pem;
