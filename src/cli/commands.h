@@ -45,5 +45,7 @@ void addSubscriptionCommands(CLI::App& app, int& exitCode);
 void addScheduleCommands(CLI::App& app, int& exitCode);
 void addSpamCommands(CLI::App& app, int& exitCode);
 void addEmlCommands(CLI::App& app, int& exitCode);
+// dkim keygen, dkim check, check-domain.
+void addDkimCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

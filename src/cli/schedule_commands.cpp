@@ -18,6 +18,7 @@
 
 #include "cli/campaign_options.h"
 #include "cli/commands.h"
+#include "delivery/dkim_settings.h"
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/run_request.h"
@@ -170,6 +171,9 @@ int runDue(const RunDueOptions& o) {
     if (!check.ok) return fail(check.message);
     run.target.settings = delivery;
     run.target.mxStartTls = SettingsStore::open().readFlag(keys::kMxStartTls);
+    // Stored runs are signed as the settings stand when they go out.
+    if (!loadRunSigner(loadDkimSettings(SettingsStore::open()), run.sources.dkim, error))
+        return fail(error);
     run.unsubscribeAddress = o.unsubscribe;
     run.unsubscribeScope =
         o.scope == "all" ? UnsubscribeScope::AllGroups : UnsubscribeScope::SingleGroup;

@@ -12,6 +12,7 @@
 
 #include "cli/campaign_options.h"
 #include "cli/commands.h"
+#include "cli/dkim_options.h"
 #include "common/file_util.h"
 #include "config/paths.h"
 #include "config/settings.h"
@@ -176,6 +177,7 @@ int runCampaign(RunRequest request, const SettingsStore& settings) {
 struct SendOptions {
     MessageOptions message;
     DeliveryOptions delivery;
+    DkimOptions dkim;
     std::string to, groups;
 };
 
@@ -188,6 +190,7 @@ int runSend(const SendOptions& o, bool testCampaign) {
     fields.recipientsText = o.to;
     fields.groupsText = o.groups;
     fields.testCampaign = testCampaign;
+    fields.dkim = resolveDkim(o.dkim);
 
     const SettingsStore settings = SettingsStore::open();
     RunRequestHooks hooks;
@@ -219,6 +222,7 @@ void addSendCommands(CLI::App& app, int& exitCode) {
             "--groups", o->groups,
             "Group names, each followed by ';' (text after the last ';' is not a group)");
         addDeliveryOptions(send, o->delivery);
+        addDkimOptions(send, o->dkim);
         send->callback([&exitCode, o] {
             if (!bodyChosen(o->message)) {
                 std::cerr << "Give exactly one of --html and --text.\n";
@@ -235,6 +239,7 @@ void addSendCommands(CLI::App& app, int& exitCode) {
         addMessageOptions(test, o->message);
         test->add_option("--to", o->to, "Up to five addresses separated by ','")->required();
         addDeliveryOptions(test, o->delivery);
+        addDkimOptions(test, o->dkim);
         test->callback([&exitCode, o] {
             if (!bodyChosen(o->message)) {
                 std::cerr << "Give exactly one of --html and --text.\n";

@@ -73,6 +73,12 @@ inline constexpr SettingKey kSmtpRate{"SmtpServer", "Rate", 100, "0"};
 inline constexpr SettingKey kMxStartTls{"SmtpServer", "MxStartTls", 2, "y"};
 // Exchanger order in MX mode: "answer" (first MX record as answered) or "preference".
 inline constexpr SettingKey kMxOrder{"SmtpServer", "MxOrder", 100, "answer"};
+// DKIM signing: the signing domain (empty: no signing), the selector, the private key file and
+// "rsa" or "ed25519".
+inline constexpr SettingKey kDkimDomain{"Dkim", "Domain", screenBuffer(253), ""};
+inline constexpr SettingKey kDkimSelector{"Dkim", "Selector", screenBuffer(63), ""};
+inline constexpr SettingKey kDkimKeyFile{"Dkim", "KeyFile", 4096, ""};
+inline constexpr SettingKey kDkimAlgorithm{"Dkim", "Algorithm", 100, "rsa"};
 // POP3 mailbox that receives unsubscribe requests. The retrieval screen takes 50 characters for
 // each; the scrambled password spends up to five bytes on each byte of the password.
 inline constexpr SettingKey kInfoId{"Info", "ID", screenBuffer(50), ""};
@@ -95,6 +101,7 @@ inline constexpr SettingKey kAll[] = {
     kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
     kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert,
     kMxOrder,      kSmtpPerConnection, kSmtpRate,
+    kDkimDomain,   kDkimSelector,    kDkimKeyFile,  kDkimAlgorithm,
 };
 // clang-format on
 }  // namespace keys

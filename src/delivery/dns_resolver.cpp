@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <ldns/ldns.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -234,6 +235,37 @@ std::vector<std::vector<std::string>> recordFields(const ldns_pkt* pkt, int type
     return out;
 }
 
+// A received packet, or nullptr when it does not parse.
+std::unique_ptr<ldns_pkt, LdnsPktFree> wirePacket(std::string_view packet) {
+    ldns_pkt* raw = nullptr;
+    if (ldns_wire2pkt(&raw, reinterpret_cast<const uint8_t*>(packet.data()), packet.size()) !=
+        LDNS_STATUS_OK)
+        return nullptr;
+    return std::unique_ptr<ldns_pkt, LdnsPktFree>(raw);
+}
+
+// Each TXT record of the answer as one text: its character-strings joined.
+std::vector<std::string> renderTextPacket(const ldns_pkt* pkt) {
+    std::vector<std::string> out;
+    const ldns_rr_list* answer = ldns_pkt_answer(pkt);
+    if (!answer) return out;
+    for (std::size_t i = 0; i < ldns_rr_list_rr_count(answer); ++i) {
+        const ldns_rr* rr = ldns_rr_list_rr(answer, i);
+        if (ldns_rr_get_type(rr) != LDNS_RR_TYPE_TXT) continue;
+        std::string text;
+        for (std::size_t f = 0; f < ldns_rr_rd_count(rr); ++f) {
+            const ldns_rdf* rdf = ldns_rr_rdf(rr, f);
+            std::size_t size = ldns_rdf_size(rdf);
+            const uint8_t* data = ldns_rdf_data(rdf);
+            if (size < 1) continue;
+            std::size_t len = std::min<std::size_t>(data[0], size - 1);
+            text.append(reinterpret_cast<const char*>(data + 1), len);
+        }
+        out.push_back(std::move(text));
+    }
+    return out;
+}
+
 }  // namespace
 
 ResolverConfig parseResolverConfig(std::string_view text) {
@@ -312,12 +344,13 @@ std::string_view ipProtocolKeyword(int number) {
 }
 
 std::vector<std::string> renderAnswer(std::string_view packet, int type) {
-    ldns_pkt* raw = nullptr;
-    if (ldns_wire2pkt(&raw, reinterpret_cast<const uint8_t*>(packet.data()), packet.size()) !=
-        LDNS_STATUS_OK)
-        return {};
-    std::unique_ptr<ldns_pkt, LdnsPktFree> pkt(raw);
-    return renderPacket(pkt.get(), type);
+    auto pkt = wirePacket(packet);
+    return pkt ? renderPacket(pkt.get(), type) : std::vector<std::string>{};
+}
+
+std::vector<std::string> renderTextAnswer(std::string_view packet) {
+    auto pkt = wirePacket(packet);
+    return pkt ? renderTextPacket(pkt.get()) : std::vector<std::string>{};
 }
 
 DnsResolver::DnsResolver() = default;
@@ -367,6 +400,10 @@ DnsAnswer DnsResolver::lookupMx(std::string_view name) {
     return query(name, "C_IN", "T_MX");
 }
 
+DnsAnswer DnsResolver::lookupTxt(std::string_view name) {
+    return queryOne(name, 1, static_cast<int>(LDNS_RR_TYPE_TXT), nullptr, true);
+}
+
 DnsAnswer DnsResolver::query(std::string_view names, std::string_view className,
                              std::string_view typeName) {
     return queryEach(splitDnsList(names), dnsClassNumber(className), dnsTypeNumber(typeName));
@@ -399,7 +436,7 @@ std::string DnsResolver::joined(const DnsAnswer& answer) const {
 }
 
 DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type,
-                                std::vector<std::vector<std::string>>* fields) {
+                                std::vector<std::vector<std::string>>* fields, bool text) {
     const DnsAnswer nothing;
     const auto failure = [](std::string_view why) {
         return DnsAnswer{DnsStatus::TemporaryFailure, {}, why};
@@ -479,7 +516,7 @@ DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type
             return failure(kDnsServerFailure);
     }
     DnsAnswer out;
-    out.records = renderPacket(answer.get(), type);
+    out.records = text ? renderTextPacket(answer.get()) : renderPacket(answer.get(), type);
     out.status = out.records.empty() ? DnsStatus::None : DnsStatus::Found;
     if (fields) *fields = recordFields(answer.get(), type);
     return out;

@@ -60,6 +60,8 @@ std::string_view ipProtocolKeyword(int number);
 
 // Renders the answer records of type `type` in a DNS reply packet (wire format), in order.
 std::vector<std::string> renderAnswer(std::string_view packet, int type);
+// The TXT records of a DNS reply packet as lookupTxt() gives them (each record's strings joined).
+std::vector<std::string> renderTextAnswer(std::string_view packet);
 
 enum class DnsStatus { Found, None, TemporaryFailure };
 
@@ -93,6 +95,9 @@ class DnsResolver {
 
     // The MX hosts of `name`; an empty name stands for the search domains.
     DnsAnswer lookupMx(std::string_view name);
+    // The TXT records of `name`, each record's strings joined without separators (as SPF, DMARC
+    // and DKIM read them). query() keeps rendering no TXT records, as the dns commands promise.
+    DnsAnswer lookupTxt(std::string_view name);
     // Several names (list rule of splitDnsList) give their records one after the other: Found
     // when any record came, else TemporaryFailure when any name failed, else None.
     DnsAnswer query(std::string_view names, std::string_view className, std::string_view typeName);
@@ -116,8 +121,9 @@ class DnsResolver {
     DnsAnswer queryEach(const std::vector<std::string>& names, int classNumber, int type);
     // With `fields`, each answer record of `type` is also given as its data fields in
     // presentation form ("10", "mx.example."), for the lookups that need more than the rendering.
+    // With `text`, TXT records are given as their strings joined (lookupTxt()).
     DnsAnswer queryOne(std::string_view name, int classNumber, int type,
-                       std::vector<std::vector<std::string>>* fields = nullptr);
+                       std::vector<std::vector<std::string>>* fields = nullptr, bool text = false);
     void fillSearchDomains();
     void addSearchDomain(std::string domain);
     void loadConfig();

@@ -7,6 +7,7 @@
 #include "delivery/send_log_buffer.h"
 #include "delivery/send_pace.h"
 #include "groups/address.h"
+#include "message/dkim_signer.h"
 #include "message/fill_message.h"
 
 namespace qm {
@@ -72,8 +73,12 @@ void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std
     // The attachments stay in the run's cache and go to the connection from there.
     out.shareAttachments = true;
     fillMimeMessage(out, m, address, body);
-    std::lock_guard build(mimeBuildLock());
-    out.build();
+    {
+        std::lock_guard build(mimeBuildLock());
+        out.build();
+    }
+    // Outside the build lock: signing costs more than building and the signer is shared.
+    if (sources.dkim) signMessage(*sources.dkim, out);
 }
 
 bool DeliveryRoute::reaches(const std::string& server, int p) const {

@@ -86,7 +86,8 @@ ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& 
 // target has a pace that can slow down for it.
 bool refusedForRate(const DeliveryTarget& target, const SmtpClient& client, SmtpFailure kind);
 
-// `body` is the final body for this recipient (footer added, personalised).
+// `body` is the final body for this recipient (footer added, personalised). With sources.dkim set
+// the built message is signed, its DKIM-Signature first in the header block.
 void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std::string& address,
                            std::string_view body, const MimeSources& sources);
 

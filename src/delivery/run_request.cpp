@@ -44,6 +44,9 @@ RunBuild buildRunRequest(RunFields fields, const SettingsStore& settings,
     markInlinePictures(r.message);
     r.autoUnsubscribe = settings.readFlag(keys::kAutoUnsubscribe);
     r.mxStartTls = settings.readFlag(keys::kMxStartTls);
+    std::string dkimError;
+    if (!loadRunSigner(fields.dkim, r.sources.dkim, dkimError))
+        out.check = {false, dkimError, MessageField::DeliverySettings};
     return out;
 }
 

@@ -15,7 +15,9 @@
 //      campaign takes no groups;
 //   4. nobody to send to: kMsgNoValidAddress (kMsgNoTestAddress for a test campaign);
 //   5. the embedded flags are reset and the pictures the HTML body refers to become inline parts;
-//      Auto Unsubscribe and STARTTLS towards exchangers are read from the settings store.
+//      Auto Unsubscribe and STARTTLS towards exchangers are read from the settings store;
+//   6. with DKIM signing on, the key is loaded once for the whole run; a key that cannot be used
+//      stops the run before it starts (delivery/dkim_settings.h).
 //
 // Failure contract: `check` says what failed, with its fixed text (empty when the user declined
 // the empty-message question) and the field to focus. Whatever the outcome, request.message holds
@@ -28,6 +30,7 @@
 #include <string_view>
 
 #include "delivery/campaign_run.h"
+#include "delivery/dkim_settings.h"
 
 namespace qm {
 
@@ -39,6 +42,7 @@ struct RunFields {
     std::string groupsText;      // the groups field
     DeliverySettings delivery;   // as the settings page shows them; checked here
     bool testCampaign = false;   // to the typed addresses only
+    DkimSettings dkim;           // as the Sender Authentication group shows them; empty: unsigned
 };
 
 struct RunRequestHooks {

@@ -36,6 +36,8 @@
 
 namespace qm {
 
+class DkimSigner;
+
 struct MimeRecipient {
     std::string address;
     std::string displayName;
@@ -50,6 +52,8 @@ struct MimeSources {
     // The unique part and domain of a Message-ID ("id@domain", no angle brackets).
     std::function<std::string(std::string_view senderDomain)> messageId;
     AttachmentCache* cache = nullptr;
+    // Signs each built message when set (message/dkim_signer.h); loaded once per run, shared.
+    std::shared_ptr<const DkimSigner> dkim;
 };
 
 // "<random hex>@domain".

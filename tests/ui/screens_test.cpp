@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -16,6 +17,7 @@
 #include "app/ui/reminder_dialog.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "delivery/ui/sender_auth_box.h"
 #include "delivery/ui/smtp_settings_tab.h"
 #include "delivery/ui/test_campaign_dialog.h"
 #include "groups/ui/select_groups_dialog.h"
@@ -109,6 +111,24 @@ TEST(SettingsTab, PortFollowsSecurityUntilTyped) {
     tab.securityField()->setCurrentIndex(0);
     EXPECT_EQ(tab.portField()->text(), "2525");
     test::screenshot(&tab, "smtp-settings-relay");
+}
+
+TEST(SettingsTab, SenderAuthenticationShowsWhatItLoadedAndGivesItBack) {
+    ui::SmtpSettingsTab tab;
+    tab.show();
+    for (DkimAlgorithm a : {DkimAlgorithm::Ed25519, DkimAlgorithm::Rsa}) {
+        DkimSettings in{"example.com", "mail2026", "/home/ann/dkim.pem", a};
+        tab.senderAuth()->load(in);
+        DkimSettings out = tab.senderAuth()->settings();
+        EXPECT_EQ(out.domain, in.domain);
+        EXPECT_EQ(out.selector, in.selector);
+        EXPECT_EQ(out.keyFile, in.keyFile);
+        EXPECT_EQ(out.algorithm, a);
+    }
+    // No sender domain (relay mode, or nothing typed yet): no warnings, no lookup.
+    tab.senderAuth()->checkSenderDomain("");
+    EXPECT_TRUE(tab.senderAuth()->warningsLabel()->isHidden());
+    test::screenshot(&tab, "smtp-settings-sender-auth");
 }
 
 TEST(Dialogs, UnsubscribeAddressIsCheckedBeforeItIsTaken) {

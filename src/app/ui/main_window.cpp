@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -36,6 +37,7 @@
 #include "delivery/ui/delivery_report_dialog.h"
 #include "delivery/ui/run_forwarder.h"
 #include "delivery/ui/send_status_tab.h"
+#include "delivery/ui/sender_auth_box.h"
 #include "delivery/ui/smtp_settings_tab.h"
 #include "delivery/ui/stopping_threads_dialog.h"
 #include "delivery/ui/test_campaign_dialog.h"
@@ -209,6 +211,12 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
     buildCommands();
 
     settingsTab_->load(loadDeliverySettings(core_.store));
+    settingsTab_->senderAuth()->load(loadDkimSettings(core_.store));
+    // Straight to exchangers, receivers judge the sender's own domain: say what they will find.
+    connect(settingsTab_->mxModeButton(), &QRadioButton::toggled, this, [this](bool mx) {
+        std::string sender = fromScreen(form_->senderAddress()->text().trimmed());
+        settingsTab_->senderAuth()->checkSenderDomain(mx ? std::string(domainOf(sender)) : "");
+    });
 
     scheduleGrid_ = new ScheduleGrid;
     settingsTab_->setScheduleView(scheduleGrid_);
@@ -228,6 +236,12 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
                 return std::nullopt;
             }
             o.target.mxStartTls = core_.store.readFlag(keys::kMxStartTls);
+            std::string dkimError;
+            if (!loadRunSigner(settingsTab_->senderAuth()->settings(), o.sources.dkim,
+                               dkimError)) {
+                inform(this, dkimError);
+                return std::nullopt;
+            }
             o.unsubscribeAddress = message_.unsubscribeAddress;
             o.unsubscribeScope = message_.unsubscribeScope;
             return o;
@@ -487,6 +501,7 @@ void MainWindow::startRun(const QString& html, const std::optional<QString>& tes
     if (!testAddresses) fields.groupsText = fromScreen(form_->groupsField()->text());
     fields.testCampaign = testAddresses.has_value();
     fields.delivery = settingsTab_->settings();
+    fields.dkim = settingsTab_->senderAuth()->settings();
     RunRequestHooks hooks;
     hooks.confirm = [this](std::string_view question) { return ask(this, toScreen(question)); };
     hooks.note = [this](std::string_view text) { inform(this, text); };
@@ -702,6 +717,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     if (!settingsSaved_) {
         saveDeliverySettings(core_.store, settingsTab_->settings());
+        saveDkimSettings(core_.store, settingsTab_->senderAuth()->settings());
         settingsSaved_ = true;
     }
     event->accept();

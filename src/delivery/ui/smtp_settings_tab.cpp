@@ -20,6 +20,7 @@
 
 #include "common/ui/message_boxes.h"
 #include "common/ui/text.h"
+#include "delivery/ui/sender_auth_box.h"
 
 namespace qm::ui {
 
@@ -211,6 +212,8 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     grid->addWidget(authBox, 0, 1);
     grid->addWidget(runBox, 1, 0);
     grid->addWidget(launchBox, 1, 1);
+    senderAuth_ = new SenderAuthBox;
+    grid->addWidget(senderAuth_, 0, 2, 2, 1);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
@@ -307,7 +310,7 @@ void SmtpSettingsTab::setScheduleView(QWidget* view) {
     view->setMinimumHeight(2 * (view->fontMetrics().height() + 6) + 4);
     grid_->setContentsMargins(4, 4, 4, 4);
     grid_->setVerticalSpacing(4);
-    grid_->addWidget(view, 2, 0, 1, 2);
+    grid_->addWidget(view, 2, 0, 1, 3);
     grid_->setRowStretch(2, 1);
 }
 

@@ -26,6 +26,10 @@ class QSpinBox;
 class QTimeEdit;
 
 namespace qm::ui {
+class SenderAuthBox;
+}
+
+namespace qm::ui {
 
 class SmtpSettingsTab : public QWidget {
     Q_OBJECT
@@ -57,6 +61,8 @@ class SmtpSettingsTab : public QWidget {
     std::int64_t launchMoment() const;
     // 0 "None" (and the placeholder), 1 "Daily", 2 "Weekly", 3 "Monthly".
     int repetitionChoice() const;
+    // The "Sender Authentication" group (DKIM settings, domain-check warnings).
+    SenderAuthBox* senderAuth() const { return senderAuth_; }
     // Puts the "Scheduled Mails" grid below the other fields.
     void setScheduleView(QWidget* view);
 
@@ -89,6 +95,7 @@ class SmtpSettingsTab : public QWidget {
     QWidget* serverBox_;
     QWidget* authBox_;
     QGridLayout* grid_;
+    SenderAuthBox* senderAuth_;
     ConnectionSecurity shownSecurity_ = ConnectionSecurity::None;
     bool checking_ = false;
 };
