@@ -476,8 +476,13 @@ std::string DkimSigner::signatureHeader(std::string_view headerBlock, std::strin
 }
 
 void signMessage(const DkimSigner& signer, MimeMessage& message) {
-    std::string header = signer.signatureHeader(message.headerBlock, message.body,
-                                                static_cast<std::int64_t>(std::time(nullptr)));
+    // A message built in pieces is hashed from a joined copy that lives only while it is signed:
+    // the root part's header lines run on into the first piece, and the body hash must see the
+    // bytes exactly as the wire will carry them.
+    const std::string joined = message.bodyPieces.empty() ? std::string() : message.wholeBody();
+    std::string header = signer.signatureHeader(
+        message.headerBlock, message.bodyPieces.empty() ? std::string_view(message.body) : joined,
+        static_cast<std::int64_t>(std::time(nullptr)));
     if (!header.empty()) message.headerBlock.insert(0, header);
 }
 
