@@ -80,11 +80,16 @@ inline constexpr SettingKey kInfoVerifyCert{"Info", "VerifyCert", 2, "y"};
 inline constexpr SettingKey kAutoUnsubscribe{"Info\\Test", "Test", 2, "n"};
 // "Show Reminder For Quick Tour".
 inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
+// The text alternative of HTML mail: "source" (the HTML source) or "readable" (rendered text).
+inline constexpr SettingKey kTextPart{"SmtpServer", "TextPart", 100, "source"};
+// One-click unsubscribe URL template (https), empty for none.
+inline constexpr SettingKey kUnsubscribeUrl{"Info", "UnsubscribeUrl", 1025, ""};
 
 inline constexpr SettingKey kAll[] = {
-    kAppPath,      kSmtpServer,      kSmtpPort,     kSmtpAuth, kSmtpUser,     kSmtpPassword,
-    kSmtpSecurity, kSmtpVerifyCert,  kMxStartTls,   kInfoId,   kInfoPass,     kInfoMailServer,
-    kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert};
+    kAppPath,      kSmtpServer,     kSmtpPort,       kSmtpAuth,        kSmtpUser,
+    kSmtpPassword, kSmtpSecurity,   kSmtpVerifyCert, kMxStartTls,      kInfoId,
+    kInfoPass,     kInfoMailServer, kInfoRemember,   kAutoUnsubscribe, kShowReminder,
+    kInfoPort,     kInfoSecurity,   kInfoVerifyCert, kTextPart,        kUnsubscribeUrl};
 }  // namespace keys
 
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name

@@ -71,6 +71,9 @@ class MimeMessage {
     std::size_t lineLength = 76;
     std::vector<MimeRecipient> recipients;
     MimeSources sources;
+    // Whole header lines (continuations joined by CR LF + blank, no final CR LF) written before
+    // MIME-Version, such as List-Unsubscribe (list_unsubscribe.h); the caller makes them safe.
+    std::vector<std::string> extraHeaders;
 
     bool addRecipient(std::string address, std::string displayName, int kind);
     // Items separated by ";": "address" or "name<address>". False at the first item whose ">" is

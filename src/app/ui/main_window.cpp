@@ -47,6 +47,7 @@
 #include "groups/ui/sheet_name_dialog.h"
 #include "message/eml_content.h"
 #include "message/html_tools.h"
+#include "message/mail_shape.h"
 #include "message/ui/composer.h"
 #include "message/ui/eml_import_dialog.h"
 #include "message/ui/html_page_dialog.h"
@@ -209,6 +210,7 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
     buildCommands();
 
     settingsTab_->load(loadDeliverySettings(core_.store));
+    settingsTab_->setTextPart(loadMailShape(core_.store).textPart);
 
     scheduleGrid_ = new ScheduleGrid;
     settingsTab_->setScheduleView(scheduleGrid_);
@@ -230,6 +232,7 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
             o.target.mxStartTls = core_.store.readFlag(keys::kMxStartTls);
             o.unsubscribeAddress = message_.unsubscribeAddress;
             o.unsubscribeScope = message_.unsubscribeScope;
+            o.shape = mailShape();
             return o;
         },
         this);
@@ -549,6 +552,14 @@ void MainWindow::takeScreens(const QString& html) {
     if (composer_->isHtml()) message_.htmlText = fromScreen(html);
     message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
     message_.useDynamicVariables = composer_->useVariables();
+    applyMailShape(message_, mailShape());
+}
+
+MailShape MainWindow::mailShape() const {
+    // The tab's choice as it stands (saved with the tab at close); the URL as the dialog stored it.
+    MailShape shape = loadMailShape(core_.store);
+    shape.textPart = settingsTab_->textPart();
+    return shape;
 }
 
 void MainWindow::spamCheck() {
@@ -702,6 +713,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     if (!settingsSaved_) {
         saveDeliverySettings(core_.store, settingsTab_->settings());
+        core_.store.write(keys::kTextPart, textPartName(settingsTab_->textPart()));
         settingsSaved_ = true;
     }
     event->accept();
@@ -749,8 +761,13 @@ void MainWindow::removeWebPage() {
 void MainWindow::addUnsubscribeLink() {
     UnsubscribeDialog dialog(toScreen(message_.unsubscribeAddress),
                              message_.unsubscribeScope == UnsubscribeScope::SingleGroup, this);
+    dialog.setUrl(toScreen(core_.store.read(keys::kUnsubscribeUrl)));
     if (dialog.exec() != QDialog::Accepted) return;
     message_.unsubscribeAddress = fromScreen(dialog.address());
+    std::string error;
+    if (!message_.unsubscribeAddress.empty() &&
+        !core_.store.write(keys::kUnsubscribeUrl, fromScreen(dialog.url()), &error))
+        inform(this, "The unsubscribe URL was not saved: " + error);
     message_.unsubscribeScope =
         dialog.singleGroup() ? UnsubscribeScope::SingleGroup : UnsubscribeScope::AllGroups;
 }

@@ -139,6 +139,11 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
     runLayout->addRow("Wait for each Thread:", waitRow);
+    textPart_ = new QComboBox;
+    textPart_->addItems({"HTML source", "Readable text"});
+    textPart_->setToolTip(
+        "What HTML mail carries for readers without HTML: its source, or the page as text");
+    runLayout->addRow("Plain-text part:", textPart_);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
@@ -190,7 +195,8 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(user_, password_);
     setTabOrder(password_, threads_);
     setTabOrder(threads_, wait_);
-    setTabOrder(wait_, startNow_);
+    setTabOrder(wait_, textPart_);
+    setTabOrder(textPart_, startNow_);
     setTabOrder(startNow_, startAt_);
     setTabOrder(startAt_, date_);
     setTabOrder(date_, time_);
@@ -204,6 +210,14 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     connect(wait_, &QSpinBox::valueChanged, this, &SmtpSettingsTab::checkCountsNow);
 
     load(DeliverySettings{});
+}
+
+TextPartStyle SmtpSettingsTab::textPart() const {
+    return textPart_->currentIndex() == 1 ? TextPartStyle::Readable : TextPartStyle::HtmlSource;
+}
+
+void SmtpSettingsTab::setTextPart(TextPartStyle style) {
+    textPart_->setCurrentIndex(style == TextPartStyle::Readable ? 1 : 0);
 }
 
 void SmtpSettingsTab::load(const DeliverySettings& s) {
