@@ -579,9 +579,15 @@ class Renderer {
 
     template <class Put>
     void splitPre(std::string_view text, Put& put) {
+        bool blank = false;
         for (std::size_t pos = 0;;) {
             std::size_t eol = text.find('\n', pos);
-            put(text.substr(pos, eol == std::string_view::npos ? eol : eol - pos));
+            std::string_view line =
+                text.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
+            // One blank line at most here too, as between blocks.
+            const bool isBlank = line.find_first_not_of(' ') == std::string_view::npos;
+            if (!(isBlank && blank)) put(line);
+            blank = isBlank;
             if (eol == std::string_view::npos) return;
             pos = eol + 1;
         }

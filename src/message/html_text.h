@@ -13,7 +13,8 @@
 //   - character references are decoded: the common named ones (Latin-1 letters, quotes, dashes,
 //     currency and the like) and every numeric one; an unknown name stays as written;
 //   - script, style, title and head contents, comments and declarations are dropped; images too;
-//   - white space collapses to one blank outside <pre>; <pre> keeps its lines as written;
+//   - white space collapses to one blank outside <pre>; <pre> keeps its lines as written, but
+//     for runs of blank lines, which become one;
 //   - lines are wrapped at blanks to at most `width` characters (code points, indent included);
 //     a word longer than that stands alone on its line.
 // The result has "\n" line ends, no trailing blanks on any line, and no blank lines at either end.

@@ -58,7 +58,7 @@ TEST(HtmlToText, ReadsAsThePageDoes) {
         {"unclosed head ends at page text", "<head><title>T</title><p>Hello", "Hello"},
         {"table rows and cells", "<table><tr><td>a</td><td>b</td></tr><tr><th>c</th></tr></table>",
          "a b\nc"},
-        {"pre keeps its lines", "<pre>\n  x = 1\n\n  y  = 2\n</pre>after",
+        {"pre keeps its lines, blank runs as one", "<pre>\n  x = 1\n\n \n\n  y  = 2\n</pre>after",
          "  x = 1\n\n  y  = 2\n\nafter"},
         {"a lone < is text", "1 < 2 and 3 <4", "1 < 2 and 3 <4"},
         {"unclosed tag ends the page", "text <a href=\"x", "text"},
