@@ -579,7 +579,7 @@ class Renderer {
 
     template <class Put>
     void splitPre(std::string_view text, Put& put) {
-        bool blank = false;
+        bool blank = true;  // the block's own separation stands before the first line
         for (std::size_t pos = 0;;) {
             std::size_t eol = text.find('\n', pos);
             std::string_view line =

@@ -60,6 +60,8 @@ TEST(HtmlToText, ReadsAsThePageDoes) {
          "a b\nc"},
         {"pre keeps its lines, blank runs as one", "<pre>\n  x = 1\n\n \n\n  y  = 2\n</pre>after",
          "  x = 1\n\n  y  = 2\n\nafter"},
+        {"pre's leading blank lines give way to the block's", "<p>a</p><pre> \n\nx</pre>",
+         "a\n\nx"},
         {"a lone < is text", "1 < 2 and 3 <4", "1 < 2 and 3 <4"},
         {"unclosed tag ends the page", "text <a href=\"x", "text"},
         {"unclosed comment ends the page", "text <!-- never closed <p>x</p>", "text"},
