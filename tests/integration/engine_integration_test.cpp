@@ -185,16 +185,17 @@ TEST_F(EngineTest, SinkListUnsubscribeNamesEachCopysGroup) {
         const std::string dump = peerEnv("QM_SINK_DUMP");
         for (const auto& name : listFiles(dump, "")) {
             std::string text;
-            if (!readFile(dump + "/" + name, text) ||
-                text.find("Subject: List-Unsubscribe check") == std::string::npos)
-                continue;
-            std::size_t to = text.find("\r\nTo: <") + 7;
-            std::size_t at = text.find("\r\nList-Unsubscribe: ");
-            if (to < 7 || at == std::string::npos) continue;
+            if (!readFile(dump + "/" + name, text)) continue;
+            // smtp-sink writes its dump with bare LF line ends.
+            std::erase(text, '\r');
+            if (text.find("Subject: List-Unsubscribe check") == std::string::npos) continue;
+            std::size_t to = text.find("\nTo: <") + 6;
+            std::size_t at = text.find("\nList-Unsubscribe: ");
+            if (to < 6 || at == std::string::npos) continue;
             std::string value =
-                text.substr(at + 20, text.find("\r\nList-Unsubscribe-Post", at) - at - 20);
-            for (std::size_t fold; (fold = value.find("\r\n ")) != std::string::npos;)
-                value.replace(fold, 3, " ");
+                text.substr(at + 19, text.find("\nList-Unsubscribe-Post", at) - at - 19);
+            for (std::size_t fold; (fold = value.find("\n ")) != std::string::npos;)
+                value.replace(fold, 2, " ");
             listHeader[text.substr(to, text.find('>', to) - to)] = value;
         }
         if (listHeader.size() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));

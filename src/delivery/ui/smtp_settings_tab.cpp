@@ -133,17 +133,25 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     threads_ = countBox(1);
     wait_ = countBox(1);
     auto* runLayout = new QFormLayout(runBox);
-    runLayout->addRow("No. of Threads:", threads_);
+    // The text-part choice shares the threads row: a row of its own would push the window past
+    // 800x580.
+    textPart_ = new QComboBox;
+    textPart_->addItems({"HTML source", "Readable text"});
+    textPart_->setToolTip(
+        "Plain-text part of HTML mail, for readers without HTML: its source, or the page as text");
+    auto* threadsRow = new QHBoxLayout;
+    threadsRow->addWidget(threads_);
+    threadsRow->addStretch();
+    auto* textPartLabel = new QLabel("Plain-text part:");
+    textPartLabel->setBuddy(textPart_);
+    threadsRow->addWidget(textPartLabel);
+    threadsRow->addWidget(textPart_);
+    runLayout->addRow("No. of Threads:", threadsRow);
     auto* waitRow = new QHBoxLayout;
     waitRow->addWidget(wait_);
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
     runLayout->addRow("Wait for each Thread:", waitRow);
-    textPart_ = new QComboBox;
-    textPart_->addItems({"HTML source", "Readable text"});
-    textPart_->setToolTip(
-        "What HTML mail carries for readers without HTML: its source, or the page as text");
-    runLayout->addRow("Plain-text part:", textPart_);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
