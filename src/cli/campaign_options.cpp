@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "delivery/run_request.h"
 #include "groups/address.h"
+#include "message/list_unsubscribe.h"
 
 namespace qm::cli {
 
@@ -26,6 +27,26 @@ void addMessageOptions(CLI::App* command, MessageOptions& o) {
     command->add_option("--scope", o.scope, "Unsubscribe scope")
         ->check(CLI::IsMember({"single", "all"}))
         ->needs(o.unsubscribeOption);
+}
+
+void addShapeOptions(CLI::App* command, ShapeOptions& o, CLI::Option* unsubscribe) {
+    command->add_option("--text-part", o.textPart, "Plain-text part of HTML mail (else stored)")
+        ->check(CLI::IsMember({"source", "readable"}));
+    o.url = command->add_option("--unsubscribe-url", o.unsubscribeUrl,
+                                "One-click unsubscribe URL template, https, with [**EMAIL**] and "
+                                "[**GROUP**] (else stored; \"\" for none)");
+    if (unsubscribe) o.url->needs(unsubscribe);
+}
+
+bool resolveShape(const ShapeOptions& o, MailShape& out, std::string& error) {
+    out = loadMailShape(SettingsStore::open());
+    if (auto style = parseTextPart(o.textPart)) out.textPart = *style;
+    if (o.url && o.url->count() > 0) {
+        error = checkUnsubscribeUrl(o.unsubscribeUrl);
+        if (!error.empty()) return false;
+        out.unsubscribeUrl = o.unsubscribeUrl;
+    }
+    return true;
 }
 
 bool bodyChosen(const MessageOptions& o) {
@@ -53,6 +74,9 @@ bool fillMessage(const MessageOptions& o, CampaignMessage& m, std::string& error
         error = "The email address entered is invalid.";
         return false;
     }
+    MailShape shape;
+    if (!resolveShape(o.shape, shape, error)) return false;
+    applyMailShape(m, shape);
     error = m.attachments.addFiles(o.attach);
     return error.empty();
 }

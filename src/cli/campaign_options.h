@@ -16,8 +16,22 @@
 
 #include "delivery/delivery_settings.h"
 #include "message/campaign_message.h"
+#include "message/mail_shape.h"
 
 namespace qm::cli {
+
+// --text-part and --unsubscribe-url: over the stored choices (message/mail_shape.h).
+struct ShapeOptions {
+    std::string textPart;  // "source" or "readable"; empty: the stored choice
+    std::string unsubscribeUrl;
+    CLI::Option* url = nullptr;
+};
+
+// Declares both; --unsubscribe-url needs `unsubscribe` when given.
+void addShapeOptions(CLI::App* command, ShapeOptions& o, CLI::Option* unsubscribe);
+// The stored choices with the command line's over them. False with the text to show when the URL
+// given is not a usable https template.
+bool resolveShape(const ShapeOptions& o, MailShape& out, std::string& error);
 
 struct MessageOptions {
     std::string fromName, from, subject, htmlFile, textFile, unsubscribe;
@@ -27,15 +41,16 @@ struct MessageOptions {
     CLI::Option* html = nullptr;
     CLI::Option* text = nullptr;
     CLI::Option* unsubscribeOption = nullptr;
+    ShapeOptions shape;  // declared by the commands that send or build (addShapeOptions)
 };
 
 void addMessageOptions(CLI::App* command, MessageOptions& o);
 // True when exactly one of --html and --text was given.
 bool bodyChosen(const MessageOptions& o);
 
-// Fills `m` from the options: reads the body and the attachments and checks the unsubscribe
-// address, but runs no message check (a run's check is buildRunRequest()'s). False with the text
-// to show.
+// Fills `m` from the options: reads the body and the attachments, checks the unsubscribe address
+// and takes the text-part choice and unsubscribe URL (resolveShape()), but runs no message check (a
+// run's check is buildRunRequest()'s). False with the text to show.
 bool fillMessage(const MessageOptions& o, CampaignMessage& m, std::string& error);
 // fillMessage(), the message check without a delivery step, and the inline pictures: a message
 // ready to build. False with the text to show.

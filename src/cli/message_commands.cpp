@@ -12,6 +12,7 @@
 #include "message/dynamic_variables.h"
 #include "message/fill_message.h"
 #include "message/html_tools.h"
+#include "message/list_unsubscribe.h"
 
 namespace qm::cli {
 
@@ -29,9 +30,9 @@ int runBuild(const BuildOptions& o) {
     if (!prepareMessage(o.message, m, error)) return fail(error);
 
     std::string body = m.body;
+    std::optional<std::string_view> group;
+    if (!o.group.empty()) group = o.group;
     if (!m.unsubscribeAddress.empty()) {
-        std::optional<std::string_view> group;
-        if (!o.group.empty()) group = o.group;
         body = withUnsubscribeText(body, m.format, m.unsubscribeAddress, m.unsubscribeScope, group);
     }
     if (m.useDynamicVariables)
@@ -41,6 +42,7 @@ int runBuild(const BuildOptions& o) {
     AttachmentCache cache;
     MimeMessage mime;
     mime.sources.cache = &cache;
+    mime.extraHeaders = listUnsubscribeHeaders(m, o.to, group);
     fillMimeMessage(mime, m, o.to, body);
     {
         std::lock_guard<std::mutex> guard(mimeBuildLock());
@@ -60,6 +62,7 @@ void addMessageCommands(CLI::App& app, int& exitCode) {
     auto* build = message->add_subcommand(
         "build", "Print the DATA text (header block and body, dot-stuffed) for one recipient");
     addMessageOptions(build, o->message);
+    addShapeOptions(build, o->message.shape, o->message.unsubscribeOption);
     build->add_option("--to", o->to, "Recipient address")->required();
     build->add_option("--recipient-line", o->recipientLine,
                       "Stored group line of the recipient, for dynamic variables");

@@ -153,6 +153,7 @@ int scheduleStatus() {
 struct RunDueOptions {
     DeliveryOptions delivery;
     std::string now, unsubscribe, scope = "single";
+    ShapeOptions shape;
 };
 
 int runDue(const RunDueOptions& o) {
@@ -177,6 +178,7 @@ int runDue(const RunDueOptions& o) {
     run.unsubscribeAddress = o.unsubscribe;
     run.unsubscribeScope =
         o.scope == "all" ? UnsubscribeScope::AllGroups : UnsubscribeScope::SingleGroup;
+    if (!resolveShape(o.shape, run.shape, error)) return fail(error);
     bool allSent = true;
     run.onEntry = [](const ScheduleEntry& e) {
         std::cout << "Sending \"" << e.subject << "\" due " << formatGridDate(e.dueAt) << '\n'
@@ -279,6 +281,7 @@ void addScheduleCommands(CLI::App& app, int& exitCode) {
     due->add_option("--scope", o->scope, "Unsubscribe scope")
         ->check(CLI::IsMember({"single", "all"}))
         ->needs(unsubscribe);
+    addShapeOptions(due, o->shape, unsubscribe);
     due->callback([&exitCode, o] { exitCode = runDue(*o); });
 }
 

@@ -217,6 +217,7 @@ void addSendCommands(CLI::App& app, int& exitCode) {
         auto* send = app.add_subcommand(
             "send", "Send a campaign to typed addresses and groups (Ctrl+C stops it)");
         addMessageOptions(send, o->message);
+        addShapeOptions(send, o->message.shape, o->message.unsubscribeOption);
         send->add_option("--to", o->to, "Typed addresses, separated by ';' or ','");
         send->add_option(
             "--groups", o->groups,
@@ -237,6 +238,7 @@ void addSendCommands(CLI::App& app, int& exitCode) {
         auto* test = app.add_subcommand("test-campaign",
                                         "Send the message at once to at most five addresses");
         addMessageOptions(test, o->message);
+        addShapeOptions(test, o->message.shape, o->message.unsubscribeOption);
         test->add_option("--to", o->to, "Up to five addresses separated by ','")->required();
         addDeliveryOptions(test, o->delivery);
         addDkimOptions(test, o->dkim);

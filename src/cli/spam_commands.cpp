@@ -82,6 +82,7 @@ void addSpamCommands(CLI::App& app, int& exitCode) {
         "spam-check",
         "Run the campaign message through SpamAssassin: exit 0 not spam, 1 spam, 3 no answer");
     addMessageOptions(spam, o->message);
+    addShapeOptions(spam, o->message.shape, o->message.unsubscribeOption);
     spam->add_option("--time-limit", o->timeLimit, "Seconds the analyser may take")
         ->check(CLI::Range(1, 3600));
     spam->callback([&exitCode, o] {

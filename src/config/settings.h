@@ -93,6 +93,10 @@ inline constexpr SettingKey kInfoVerifyCert{"Info", "VerifyCert", 2, "y"};
 inline constexpr SettingKey kAutoUnsubscribe{"Info\\Test", "Test", 2, "n"};
 // "Show Reminder For Quick Tour".
 inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
+// The text alternative of HTML mail: "source" (the HTML source) or "readable" (rendered text).
+inline constexpr SettingKey kTextPart{"SmtpServer", "TextPart", 100, "source"};
+// One-click unsubscribe URL template (https), empty for none.
+inline constexpr SettingKey kUnsubscribeUrl{"Info", "UnsubscribeUrl", 1025, ""};
 
 // One key a line at the end keeps additions from reflowing the table.
 // clang-format off
@@ -102,6 +106,7 @@ inline constexpr SettingKey kAll[] = {
     kInfoRemember, kAutoUnsubscribe, kShowReminder, kInfoPort, kInfoSecurity, kInfoVerifyCert,
     kMxOrder,      kSmtpPerConnection, kSmtpRate,
     kDkimDomain,   kDkimSelector,    kDkimKeyFile,  kDkimAlgorithm,
+    kTextPart,     kUnsubscribeUrl,
 };
 // clang-format on
 }  // namespace keys

@@ -11,6 +11,7 @@
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
+#include "message/list_unsubscribe.h"
 #include "message/mime_message.h"
 
 namespace qm {
@@ -187,6 +188,8 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
         body = member ? personalise(body, *member) : personalise(body, address);
 
     MimeMessage msg;
+    msg.extraHeaders = listUnsubscribeHeaders(
+        m, address, member ? std::optional<std::string_view>(group) : std::nullopt);
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 

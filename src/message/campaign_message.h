@@ -22,6 +22,8 @@ namespace qm {
 
 enum class MessageFormat { Html, PlainText };
 enum class UnsubscribeScope { SingleGroup, AllGroups };
+// What the HTML shape carries as its text/plain alternative.
+enum class TextPartStyle { HtmlSource, Readable };
 
 // What the HTML editor starts from and is reset to.
 inline constexpr std::string_view kBlankDocument =
@@ -46,6 +48,10 @@ struct CampaignMessage {
     AttachmentList attachments;
     std::string unsubscribeAddress;  // empty: no unsubscribe link
     UnsubscribeScope unsubscribeScope = UnsubscribeScope::SingleGroup;
+    // Stored settings taken at every run (message/mail_shape.h): the one-click unsubscribe URL
+    // template (https, empty for none) and how the text alternative is made.
+    std::string unsubscribeUrl;
+    TextPartStyle textPart = TextPartStyle::HtmlSource;
 
     // Derived by checkMessage(): what the send engine sends.
     std::string body;

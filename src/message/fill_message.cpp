@@ -1,5 +1,7 @@
 #include "message/fill_message.h"
 
+#include "message/html_text.h"
+
 namespace qm {
 
 namespace {
@@ -34,7 +36,11 @@ void fillMimeMessage(MimeMessage& out, const CampaignMessage& m, std::string_vie
         MimePart* related = out.addChild(mixed, ContentKind::Related, {}, kLabelByKind, {});
         MimePart* alternative =
             out.addChild(related, ContentKind::Alternative, {}, kLabelByKind, {});
-        out.addChild(alternative, ContentKind::PlainText, std::string(body), kLabelByKind, {});
+        // Wrapped to the builder's own line length, so the builder keeps the renderer's lines.
+        out.addChild(alternative, ContentKind::PlainText,
+                     m.textPart == TextPartStyle::Readable ? htmlToText(body, out.lineLength)
+                                                           : std::string(body),
+                     kLabelByKind, {});
         out.addChild(alternative, ContentKind::HtmlText, escapeEquals(body), kLabelByKind, {});
         // Named from the whole list, as rewriteInlineImages() named the body's references.
         const std::vector<std::string> ids = contentIdsFor(files.names());

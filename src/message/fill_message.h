@@ -26,7 +26,10 @@
 namespace qm {
 
 // Sender, the one To recipient (no display name), subject, and the parts of the message's shape,
-// with `body` as the personalised body. The "=" of the HTML part is escaped here.
+// with `body` as the personalised body. The "=" of the HTML part is escaped here. The HTML shape's
+// text alternative is `body` itself or, with TextPartStyle::Readable, htmlToText() of it
+// (html_text.h). Header lines beyond the builder's own (List-Unsubscribe) are the caller's:
+// MimeMessage::extraHeaders, from listUnsubscribeHeaders() (list_unsubscribe.h).
 void fillMimeMessage(MimeMessage& out, const CampaignMessage& m, std::string_view toAddress,
                      std::string_view body);
 

@@ -192,15 +192,18 @@ void rewriteInlineImages(std::string& body, AttachmentList& list) {
         if (referred[i]) list.setEmbedded(i);
 }
 
+std::string unsubscribeLinkSubject(UnsubscribeScope scope, std::optional<std::string_view> group) {
+    if (!group) return {};
+    return scope == UnsubscribeScope::SingleGroup ? "Unsubscribe-" + percentEncodeSubject(*group)
+                                                  : "Unsubscribe";
+}
+
 std::string unsubscribeText(MessageFormat format, std::string_view address, UnsubscribeScope scope,
                             std::optional<std::string_view> group) {
     std::string u(address);
     if (format == MessageFormat::Html) {
-        std::string subject;
-        if (group)
-            subject = scope == UnsubscribeScope::SingleGroup
-                          ? "?Subject=Unsubscribe-" + percentEncodeSubject(*group)
-                          : "?Subject=Unsubscribe";
+        std::string subject = unsubscribeLinkSubject(scope, group);
+        if (!subject.empty()) subject = "?Subject=" + subject;
         return "<Center><BR><A href=\"mailto:" + u + subject + "\">Send Mail To " + u +
                " to unsubscribe.</A></Center>";
     }

@@ -59,6 +59,9 @@ void rewriteInlineImages(std::string& body, AttachmentList& list);
 // The same for bare file names: true for each name that was referred to.
 std::vector<bool> rewriteInlineReferences(std::string& body, const std::vector<std::string>& names);
 
+// The subject the HTML link's mailto: URL asks for, percent-encoded ("Unsubscribe-" + the group
+// with blanks as ":", or "Unsubscribe" for all groups); empty without a group.
+std::string unsubscribeLinkSubject(UnsubscribeScope scope, std::optional<std::string_view> group);
 // The link (HTML) or line (plain text) for unsubscribe address `address`. `group` is the group's
 // name for group runs, nullopt for runs over typed addresses and scheduled runs.
 std::string unsubscribeText(MessageFormat format, std::string_view address, UnsubscribeScope scope,

@@ -138,6 +138,7 @@ void MimeMessage::build() {
     headerBlock += "Message-ID: <" + messageId + ">\r\n";
     headerBlock += unstructuredHeader("Subject", subject) + "\r\n";
     headerBlock += unstructuredHeader("X-Mailer", mailerName) + "\r\n";
+    for (const auto& line : extraHeaders) headerBlock += line + "\r\n";
     headerBlock += "MIME-Version: 1.0\r\n";
 
     if (!body.empty()) {

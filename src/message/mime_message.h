@@ -80,6 +80,9 @@ class MimeMessage {
     // empty. Joined, the pieces are the bytes build() gives otherwise.
     bool shareAttachments = false;
     std::vector<BodyPiece> bodyPieces;
+    // Whole header lines (continuations joined by CR LF + blank, no final CR LF) written before
+    // MIME-Version, such as List-Unsubscribe (list_unsubscribe.h); the caller makes them safe.
+    std::vector<std::string> extraHeaders;
 
     bool addRecipient(std::string address, std::string displayName, int kind);
     // Items separated by ";": "address" or "name<address>". False at the first item whose ">" is

@@ -149,6 +149,7 @@ DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
         r.target = o.target;
         r.unsubscribeAddress = o.unsubscribeAddress;
         r.unsubscribeScope = o.unsubscribeScope;
+        r.shape = o.shape;
         r.pause = o.pause;
         r.sources = o.sources;
         r.record = [&](std::string_view, std::string_view status, const std::string& address) {

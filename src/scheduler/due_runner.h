@@ -34,6 +34,7 @@
 #include <string>
 
 #include "delivery/recipient_delivery.h"
+#include "message/mail_shape.h"
 #include "scheduler/schedule.h"
 #include "scheduler/scheduler_status.h"
 
@@ -49,6 +50,7 @@ struct DueRunOptions {
     DeliveryTarget target;  // checked by the caller (checkDeliverySettings)
     std::string unsubscribeAddress;
     UnsubscribeScope unsubscribeScope = UnsubscribeScope::SingleGroup;
+    MailShape shape;
     std::chrono::milliseconds pause = std::chrono::seconds(2);
     MimeSources sources;
     // Every status line as it is appended, and every entry as its run starts.

@@ -7,6 +7,7 @@
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
+#include "message/list_unsubscribe.h"
 #include "scheduler/outbox.h"
 
 namespace qm {
@@ -49,6 +50,9 @@ void ScheduledRun::run() {
         m.subject = stored.subject;
         m.format = stored.html ? MessageFormat::Html : MessageFormat::PlainText;
         m.body = stored.body;
+        m.unsubscribeAddress = request_.unsubscribeAddress;
+        m.unsubscribeScope = request_.unsubscribeScope;
+        applyMailShape(m, request_.shape);
         // One file at a time keeps each embedded flag with its own file when one is unreadable.
         for (std::size_t i = 0; i < stored.attachments.size(); ++i) {
             std::size_t before = m.attachments.size();
@@ -80,6 +84,7 @@ void ScheduledRun::run() {
         for (const std::string& address : outboxRecipientList(stored.recipients)) {
             if (!active_.load()) break;
             MimeMessage msg;
+            msg.extraHeaders = listUnsubscribeHeaders(m, address, std::nullopt);
             buildRecipientMessage(msg, m, address, personalise(body, address), sources);
             DeliveryOutcome outcome =
                 session.deliver(msg, address, m.subject, m.senderAddress, active_);

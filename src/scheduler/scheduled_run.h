@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "delivery/recipient_delivery.h"
+#include "message/mail_shape.h"
 
 namespace qm {
 
@@ -38,6 +39,7 @@ struct ScheduledRunRequest {
     // Taken from the window at the moment of sending: the outbox file does not hold it.
     std::string unsubscribeAddress;
     UnsubscribeScope unsubscribeScope = UnsubscribeScope::SingleGroup;
+    MailShape shape;  // the stored text-part choice and unsubscribe URL, at the moment of sending
     std::chrono::milliseconds pause = std::chrono::seconds(2);
     MimeSources sources;  // tests fix the clock and Message-ID
     // One call per recipient: thread label, "Sent" or "Failed To Send", address.

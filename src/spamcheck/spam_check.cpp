@@ -9,6 +9,7 @@
 #include "delivery/run_request.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
+#include "message/list_unsubscribe.h"
 #include "spamcheck/analyser_process.h"
 
 namespace qm {
@@ -36,6 +37,7 @@ std::string spamCheckMessageText(CampaignMessage m, const MimeSources& sources) 
                                                  m.unsubscribeScope, std::nullopt);
     if (m.useDynamicVariables) body = personalise(body, m.senderAddress);
     MimeMessage msg;
+    msg.extraHeaders = listUnsubscribeHeaders(m, m.senderAddress, std::nullopt);
     buildRecipientMessage(msg, m, m.senderAddress, body, sources);
     return msg.headerBlock + smtpTransparency(msg.wholeBody());
 }

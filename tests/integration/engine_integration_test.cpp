@@ -212,6 +212,55 @@ TEST_F(EngineTest, SinkKeptSessionsPipelinedCountedByTheSink) {
     EXPECT_EQ(listFiles(peerEnv("QM_SINK_DUMP"), "").size() - filesBefore, 25u);
 }
 
+// Each copy names its own group in List-Unsubscribe, as its footer does; typed addresses ask for
+// all groups; the one-click pair carries each recipient's address. Read back from the sink.
+TEST_F(EngineTest, SinkListUnsubscribeNamesEachCopysGroup) {
+    group("Spring Buyers", "lu-g1@x.test,,,,,,,,,,,,,E\r\n");
+    group("Autumn", "lu-g2@x.test,,,,,,,,,,,,,E\r\n");
+    auto r = request({"lu-t@x.test"}, {"Spring Buyers", "Autumn"});
+    r.delivery.port = static_cast<unsigned>(peerPort("QM_SINK_PORT"));
+    r.message.unsubscribeAddress = "unsub@example.test";
+    r.message.unsubscribeUrl = "https://example.test/u?e=[**EMAIL**]&g=[**GROUP**]";
+    r.message.subject = "List-Unsubscribe check";
+    CampaignRun run(paths, log, rec);
+    ASSERT_TRUE(run.start(std::move(r)));
+    run.wait();
+    ASSERT_EQ(rec.endings, std::vector<std::string>{"finished"});
+
+    // The sink writes a message when its connection ends.
+    std::map<std::string, std::string> listHeader;  // To address -> List-Unsubscribe, unfolded
+    for (int tries = 0; tries < 50 && listHeader.size() < 3; ++tries) {
+        listHeader.clear();
+        const std::string dump = peerEnv("QM_SINK_DUMP");
+        for (const auto& name : listFiles(dump, "")) {
+            std::string text;
+            if (!readFile(dump + "/" + name, text)) continue;
+            // smtp-sink writes its dump with bare LF line ends.
+            std::erase(text, '\r');
+            if (text.find("Subject: List-Unsubscribe check") == std::string::npos) continue;
+            std::size_t to = text.find("\nTo: <") + 6;
+            std::size_t at = text.find("\nList-Unsubscribe: ");
+            if (to < 6 || at == std::string::npos) continue;
+            std::string value =
+                text.substr(at + 19, text.find("\nList-Unsubscribe-Post", at) - at - 19);
+            for (std::size_t fold; (fold = value.find("\n ")) != std::string::npos;)
+                value.replace(fold, 2, " ");
+            listHeader[text.substr(to, text.find('>', to) - to)] = value;
+        }
+        if (listHeader.size() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(listHeader, (std::map<std::string, std::string>{
+                              {"lu-t@x.test",
+                               "<mailto:unsub@example.test?subject=Unsubscribe>, "
+                               "<https://example.test/u?e=lu-t%40x.test&g=>"},
+                              {"lu-g1@x.test",
+                               "<mailto:unsub@example.test?subject=Unsubscribe-Spring:Buyers>, "
+                               "<https://example.test/u?e=lu-g1%40x.test&g=Spring%20Buyers>"},
+                              {"lu-g2@x.test",
+                               "<mailto:unsub@example.test?subject=Unsubscribe-Autumn>, "
+                               "<https://example.test/u?e=lu-g2%40x.test&g=Autumn>"}}));
+}
+
 TEST_F(EngineTest, AioWrongPasswordAbortsWithoutAResult) {
     auto r = request({"a@x.test", "b@x.test"}, {});
     r.delivery.port = static_cast<unsigned>(peerPort("QM_AIO_PORT"));

@@ -85,6 +85,8 @@ ReadMessage readWithPython(const std::string& dataText) {
             if (name == "Message-ID") out.messageId = withoutAngles(value);
             if (name == "From-Name") out.fromName = value;
             if (name == "From-Address") out.fromAddress = value;
+            if (name == "List-Unsubscribe") out.listUnsubscribe = value;
+            if (name == "List-Unsubscribe-Post") out.listUnsubscribePost = value;
         } else if (kind == "part") {
             ReadPart p;
             std::string cs, fn, cid, bytes;
@@ -119,6 +121,9 @@ ReadMessage readWithGMime(const std::string& dataText) {
     } else {
         out.subject = str(g_mime_message_get_subject(message));
         out.messageId = str(g_mime_message_get_message_id(message));
+        GMimeObject* object = GMIME_OBJECT(message);
+        out.listUnsubscribe = str(g_mime_object_get_header(object, "List-Unsubscribe"));
+        out.listUnsubscribePost = str(g_mime_object_get_header(object, "List-Unsubscribe-Post"));
         InternetAddressList* from = g_mime_message_get_from(message);
         if (from && internet_address_list_length(from) > 0) {
             InternetAddress* a = internet_address_list_get_address(from, 0);

@@ -19,7 +19,8 @@ struct ReadMessage {
     bool ok = false;
     std::string error;
     std::string subject, fromName, fromAddress, messageId;
-    std::vector<ReadPart> parts;  // depth first, the root first
+    std::string listUnsubscribe, listUnsubscribePost;  // unfolded; empty when absent
+    std::vector<ReadPart> parts;                       // depth first, the root first
     std::vector<std::string> defects;
 };
 

@@ -37,7 +37,7 @@ def main():
     with open(sys.argv[1], "rb") as f:
         msg = email.message_from_binary_file(f, policy=email.policy.default)
     out = []
-    for name in ("Subject", "Message-ID", "X-Mailer"):
+    for name in ("Subject", "Message-ID", "X-Mailer", "List-Unsubscribe", "List-Unsubscribe-Post"):
         out.append("header %s %s" % (name, hexs(str(msg[name]) if msg[name] is not None else None)))
     sender = msg["From"].addresses[0]
     out.append("header From-Name %s" % hexs(sender.display_name))

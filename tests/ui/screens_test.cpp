@@ -150,6 +150,33 @@ TEST(Dialogs, UnsubscribeAddressIsCheckedBeforeItIsTaken) {
     EXPECT_EQ(dialog.address(), "leave@example.com");
 }
 
+TEST(Dialogs, UnsubscribeUrlMustBeHttps) {
+    RecordedBoxes boxes;
+    ui::UnsubscribeDialog dialog("leave@example.com", true);
+    dialog.setUrl("http://example.com/u?e=[**EMAIL**]");
+    dialog.show();
+    auto* add = dialog.findChild<QPushButton*>();
+    add->click();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown.first().contains("https://")) << boxes.shown.first().toStdString();
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.urlField()->setText(" https://example.com/u?e=[**EMAIL**]&g=[**GROUP**] ");
+    test::screenshot(&dialog, "dialog-unsubscribe-url");
+    add->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.url(), "https://example.com/u?e=[**EMAIL**]&g=[**GROUP**]");
+}
+
+TEST(Screens, SmtpSettingsTabShowsTheTextPartChoice) {
+    ui::SmtpSettingsTab tab;
+    EXPECT_EQ(tab.textPart(), TextPartStyle::HtmlSource) << "the default";
+    EXPECT_EQ(tab.textPartField()->currentText(), "HTML source");
+    tab.setTextPart(TextPartStyle::Readable);
+    EXPECT_EQ(tab.textPartField()->currentText(), "Readable text");
+    tab.textPartField()->setCurrentIndex(0);
+    EXPECT_EQ(tab.textPart(), TextPartStyle::HtmlSource);
+}
+
 TEST(Dialogs, CreateHtmlPageClearAsksOnlyWhenThereIsText) {
     RecordedBoxes boxes;
     ui::HtmlPageDialog dialog;

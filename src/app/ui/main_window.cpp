@@ -49,6 +49,7 @@
 #include "groups/ui/sheet_name_dialog.h"
 #include "message/eml_content.h"
 #include "message/html_tools.h"
+#include "message/mail_shape.h"
 #include "message/ui/composer.h"
 #include "message/ui/eml_import_dialog.h"
 #include "message/ui/html_page_dialog.h"
@@ -217,6 +218,7 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
         std::string sender = fromScreen(form_->senderAddress()->text().trimmed());
         settingsTab_->senderAuth()->checkSenderDomain(mx ? std::string(domainOf(sender)) : "");
     });
+    settingsTab_->setTextPart(loadMailShape(core_.store).textPart);
 
     scheduleGrid_ = new ScheduleGrid;
     settingsTab_->setScheduleView(scheduleGrid_);
@@ -244,6 +246,7 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
             }
             o.unsubscribeAddress = message_.unsubscribeAddress;
             o.unsubscribeScope = message_.unsubscribeScope;
+            o.shape = mailShape();
             return o;
         },
         this);
@@ -564,6 +567,14 @@ void MainWindow::takeScreens(const QString& html) {
     if (composer_->isHtml()) message_.htmlText = fromScreen(html);
     message_.plainText = fromScreen(composer_->plainEdit()->toPlainText());
     message_.useDynamicVariables = composer_->useVariables();
+    applyMailShape(message_, mailShape());
+}
+
+MailShape MainWindow::mailShape() const {
+    // The tab's choice as it stands (saved with the tab at close); the URL as the dialog stored it.
+    MailShape shape = loadMailShape(core_.store);
+    shape.textPart = settingsTab_->textPart();
+    return shape;
 }
 
 void MainWindow::spamCheck() {
@@ -718,6 +729,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (!settingsSaved_) {
         saveDeliverySettings(core_.store, settingsTab_->settings());
         saveDkimSettings(core_.store, settingsTab_->senderAuth()->settings());
+        core_.store.write(keys::kTextPart, textPartName(settingsTab_->textPart()));
         settingsSaved_ = true;
     }
     event->accept();
@@ -765,8 +777,13 @@ void MainWindow::removeWebPage() {
 void MainWindow::addUnsubscribeLink() {
     UnsubscribeDialog dialog(toScreen(message_.unsubscribeAddress),
                              message_.unsubscribeScope == UnsubscribeScope::SingleGroup, this);
+    dialog.setUrl(toScreen(core_.store.read(keys::kUnsubscribeUrl)));
     if (dialog.exec() != QDialog::Accepted) return;
     message_.unsubscribeAddress = fromScreen(dialog.address());
+    std::string error;
+    if (!message_.unsubscribeAddress.empty() &&
+        !core_.store.write(keys::kUnsubscribeUrl, fromScreen(dialog.url()), &error))
+        inform(this, "The unsubscribe URL was not saved: " + error);
     message_.unsubscribeScope =
         dialog.singleGroup() ? UnsubscribeScope::SingleGroup : UnsubscribeScope::AllGroups;
 }

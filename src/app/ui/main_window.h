@@ -26,6 +26,7 @@
 #include "app/command_rules.h"
 #include "delivery/ui/run_forwarder.h"
 #include "message/campaign_message.h"
+#include "message/mail_shape.h"
 
 class QAction;
 class QListWidget;
@@ -150,6 +151,8 @@ class MainWindow : public QMainWindow, public RunHost {
     void deleteScheduled(const ScheduleEntry& entry);
     // The form and the editors into the message (the HTML as the editor gave it).
     void takeScreens(const QString& html);
+    // The text-part choice of the SMTP Settings tab and the stored unsubscribe URL.
+    MailShape mailShape() const;
     // Spam Check once the editor's text is there: the check, the busy window, the answer.
     void checkForSpam(const QString& html);
     void showStopping();

@@ -154,11 +154,19 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     perConnection_->setToolTip(
         "Messages per connection: 1 opens a new connection for every recipient; more keep one "
         "session per thread");
+    textPart_ = new QComboBox;
+    textPart_->addItems({"HTML source", "Readable text"});
+    textPart_->setToolTip(
+        "Plain-text part of HTML mail, for readers without HTML: its source, or the page as text");
     auto* threadsRow = new QHBoxLayout;
     threadsRow->addWidget(threads_);
     threadsRow->addWidget(new QLabel("Per connection:"));
     threadsRow->addWidget(perConnection_);
     threadsRow->addStretch();
+    auto* textPartLabel = new QLabel("Plain-text part:");
+    textPartLabel->setBuddy(textPart_);
+    threadsRow->addWidget(textPartLabel);
+    threadsRow->addWidget(textPart_);
     runLayout->addRow("No. of Threads:", threadsRow);
     auto* waitRow = new QHBoxLayout;
     waitRow->addWidget(wait_);
@@ -231,7 +239,8 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(password_, threads_);
     setTabOrder(threads_, wait_);
     setTabOrder(wait_, perConnection_);
-    setTabOrder(perConnection_, rateCount_);
+    setTabOrder(perConnection_, textPart_);
+    setTabOrder(textPart_, rateCount_);
     setTabOrder(rateCount_, rateUnit_);
     setTabOrder(rateUnit_, startNow_);
     setTabOrder(startNow_, startAt_);
@@ -247,6 +256,14 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     connect(wait_, &QSpinBox::valueChanged, this, &SmtpSettingsTab::checkCountsNow);
 
     load(DeliverySettings{});
+}
+
+TextPartStyle SmtpSettingsTab::textPart() const {
+    return textPart_->currentIndex() == 1 ? TextPartStyle::Readable : TextPartStyle::HtmlSource;
+}
+
+void SmtpSettingsTab::setTextPart(TextPartStyle style) {
+    textPart_->setCurrentIndex(style == TextPartStyle::Readable ? 1 : 0);
 }
 
 void SmtpSettingsTab::load(const DeliverySettings& s) {

@@ -1,7 +1,7 @@
 // The "SMTP Settings" tab: delivery mode, relay, connection security, thread and wait counts, the
-// sending pace ("At most N messages per minute/hour") and the launch fields. It only shows a
-// DeliverySettings record; loading, saving, the range check, the port rule and the enabling rules
-// are the core's (app/delivery_settings.h).
+// sending pace ("At most N messages per minute/hour"), the plain-text part of HTML mail and the
+// launch fields. It only shows a DeliverySettings record; loading, saving, the range check, the
+// port rule and the enabling rules are the core's (app/delivery_settings.h).
 //
 // Launch fields: "Start At" enables the date (from the moment the tab opened to one month later),
 // the time and the repetition list. The list shows the placeholder "Repetition" until it is
@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "delivery/delivery_settings.h"
+#include "message/campaign_message.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -56,6 +57,11 @@ class SmtpSettingsTab : public QWidget {
     QTimeEdit* timeField() const { return time_; }
     QComboBox* repetitionField() const { return repetition_; }
     QComboBox* mxOrderField() const { return mxOrder_; }
+    QComboBox* textPartField() const { return textPart_; }
+
+    // "Plain-text part" of HTML mail; stored apart from the delivery settings (mail_shape.h).
+    TextPartStyle textPart() const;
+    void setTextPart(TextPartStyle style);
 
     // The start moment of "Start At" (date and time fields, local time, seconds since 1970).
     std::int64_t launchMoment() const;
@@ -92,6 +98,7 @@ class SmtpSettingsTab : public QWidget {
     QTimeEdit* time_;
     QComboBox* repetition_;
     QComboBox* mxOrder_;
+    QComboBox* textPart_;
     QWidget* serverBox_;
     QWidget* authBox_;
     QGridLayout* grid_;

@@ -10,6 +10,7 @@
 #include "common/ui/message_boxes.h"
 #include "common/ui/text.h"
 #include "groups/address.h"
+#include "message/list_unsubscribe.h"
 
 namespace qm::ui {
 
@@ -19,6 +20,12 @@ UnsubscribeDialog::UnsubscribeDialog(const QString& address, bool singleGroup, Q
     address_ = new QLineEdit(address);
     address_->setMaxLength(100);
     address_->setMinimumWidth(260);
+    url_ = new QLineEdit;
+    url_->setMaxLength(static_cast<int>(kMaxUnsubscribeUrl));
+    url_->setPlaceholderText("https://example.com/unsubscribe?e=[**EMAIL**]&g=[**GROUP**]");
+    url_->setToolTip(
+        "Optional. Lets mail programs unsubscribe with one click; [**EMAIL**] and [**GROUP**] are "
+        "filled in for each recipient");
     single_ = new QRadioButton("Single Group");
     all_ = new QRadioButton("All Groups");
     (singleGroup ? single_ : all_)->setChecked(true);
@@ -40,6 +47,7 @@ UnsubscribeDialog::UnsubscribeDialog(const QString& address, bool singleGroup, Q
     scope->addWidget(all_);
     scope->addStretch();
     form->addRow("", scope);
+    form->addRow("One-click URL (https)", url_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(add);
@@ -54,6 +62,14 @@ QString UnsubscribeDialog::address() const {
     return address_->text().trimmed();
 }
 
+void UnsubscribeDialog::setUrl(const QString& url) {
+    url_->setText(url);
+}
+
+QString UnsubscribeDialog::url() const {
+    return url_->text().trimmed();
+}
+
 bool UnsubscribeDialog::singleGroup() const {
     return single_->isChecked();
 }
@@ -64,6 +80,10 @@ void UnsubscribeDialog::add() {
         inform(this, QStringLiteral("The email address must be filled up."));
     } else if (!isEmailAddress(fromScreen(text))) {
         inform(this, QStringLiteral("The email address entered is invalid."));
+    } else if (std::string refusal = checkUnsubscribeUrl(fromScreen(url())); !refusal.empty()) {
+        inform(this, refusal);
+        url_->setFocus();
+        return;
     } else {
         accept();
         return;
