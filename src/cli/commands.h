@@ -45,5 +45,7 @@ void addSubscriptionCommands(CLI::App& app, int& exitCode);
 void addScheduleCommands(CLI::App& app, int& exitCode);
 void addSpamCommands(CLI::App& app, int& exitCode);
 void addEmlCommands(CLI::App& app, int& exitCode);
+// template generate.
+void addTemplateCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     addScheduleCommands(app, exitCode);
     addSpamCommands(app, exitCode);
     addEmlCommands(app, exitCode);
+    addTemplateCommands(app, exitCode);
     app.parse_complete_callback([&app] {
         if (app.got_subcommand("address")) return;
         std::string error;
