@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
+#include <QHash>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -71,12 +72,38 @@ QByteArray lzwLiterals(const QImage& indexed) {
 }
 
 void saveGif(const QImage& drawn, const QString& relative) {
-    QImage indexed = drawn.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
-    QList<QRgb> table = indexed.colorTable();
+    // An exact palette: GIF drawings are made without antialiasing and with banded gradients, so
+    // their colours are few. Index 0 stands for every pixel the drawing left clear.
+    const QImage argb = drawn.convertToFormat(QImage::Format_ARGB32);
+    QList<QRgb> table{qRgb(255, 255, 255)};
+    QHash<QRgb, int> index;
+    bool anyClear = false;
+    QImage indexed(argb.size(), QImage::Format_Indexed8);
+    for (int y = 0; y < argb.height(); ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        uchar* out = indexed.scanLine(y);
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(in[x]) < 128) {
+                anyClear = true;
+                out[x] = 0;
+                continue;
+            }
+            const QRgb c = in[x] | 0xFF000000u;
+            auto found = index.constFind(c);
+            if (found == index.constEnd()) {
+                if (table.size() == 256) {
+                    std::fprintf(stderr, "%s: more than 255 colours\n", qPrintable(relative));
+                    failed = true;
+                    return;
+                }
+                found = index.insert(c, int(table.size()));
+                table.append(c);
+            }
+            out[x] = uchar(*found);
+        }
+    }
     while (table.size() < 256) table.append(qRgb(0, 0, 0));
-    int transparent = -1;
-    for (int i = 0; i < indexed.colorCount(); ++i)
-        if (qAlpha(table[i]) < 128) transparent = i;
+    const int transparent = anyClear ? 0 : -1;
 
     QByteArray gif("GIF89a");
     auto word = [&gif](int v) {
@@ -158,8 +185,7 @@ void flower(QPainter& p, QPointF centre, double radius, QColor petals, QColor he
 
 QImage flowerPicture(int size, const Palette& c) {
     QImage image = canvas(size, size, Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+    QPainter p(&image);  // no antialiasing: a GIF has one transparent colour, no soft edges
     flower(p, QPointF(size / 2.0, size / 2.0), size * 0.48, c.main, QColor("#F4C430"));
     return image;
 }
@@ -167,7 +193,6 @@ QImage flowerPicture(int size, const Palette& c) {
 QImage tile(int size, const Palette& c, int pattern) {
     QImage image = canvas(size, size, c.light);
     QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
     QColor mark = c.main;
     mark.setAlpha(28);
     p.setPen(QPen(mark, 2));
@@ -185,10 +210,16 @@ QImage tile(int size, const Palette& c, int pattern) {
 QImage bar(int w, int h, const Palette& c) {
     QImage image = canvas(w, h);
     QPainter p(&image);
-    QLinearGradient g(0, 0, w, 0);
-    g.setColorAt(0, c.deep);
-    g.setColorAt(1, c.main);
-    p.fillRect(image.rect(), g);
+    // Bands rather than a smooth gradient keep the colours few enough for a GIF.
+    const int bands = 24;
+    for (int i = 0; i < bands; ++i) {
+        const double t = double(i) / (bands - 1);
+        const QColor col =
+            QColor::fromRgbF(c.deep.redF() + (c.main.redF() - c.deep.redF()) * t,
+                             c.deep.greenF() + (c.main.greenF() - c.deep.greenF()) * t,
+                             c.deep.blueF() + (c.main.blueF() - c.deep.blueF()) * t);
+        p.fillRect(QRect(w * i / bands, 0, w / bands + 1, h), col);
+    }
     return image;
 }
 
