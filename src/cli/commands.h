@@ -47,5 +47,7 @@ void addSpamCommands(CLI::App& app, int& exitCode);
 void addEmlCommands(CLI::App& app, int& exitCode);
 // dkim keygen, dkim check, check-domain.
 void addDkimCommands(CLI::App& app, int& exitCode);
+// template generate.
+void addTemplateCommands(CLI::App& app, int& exitCode);
 
 }  // namespace qm::cli

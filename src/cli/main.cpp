@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     addSpamCommands(app, exitCode);
     addEmlCommands(app, exitCode);
     addDkimCommands(app, exitCode);
+    addTemplateCommands(app, exitCode);
     app.parse_complete_callback([&app] {
         if (app.got_subcommand("address")) return;
         std::string error;

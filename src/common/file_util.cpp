@@ -127,8 +127,13 @@ bool makeFolders(const std::string& path, std::string* error) {
         if (slash == std::string::npos) slash = path.size();
         partial = path.substr(0, slash);
         if (!partial.empty() && !isDirectory(partial)) {
-            if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
-                return fail(error, "cannot create folder", partial, errno);
+            // EEXIST is fine only when what exists is a folder (another process made it): a
+            // file of that name is no folder to write into.
+            if (::mkdir(partial.c_str(), 0755) != 0) {
+                const int e = errno;
+                if (e != EEXIST || !isDirectory(partial))
+                    return fail(error, "cannot create folder", partial, e == EEXIST ? ENOTDIR : e);
+            }
         }
         pos = slash + 1;
     }

@@ -98,19 +98,14 @@ TEST(MainWindow, CloseGuardKeepsTheWindowOpenWhileWorking) {
     EXPECT_TRUE(window.close());
 }
 
-TEST(MainWindow, LaterFeaturesArePresentButNotAvailable) {
+TEST(MainWindow, EveryMenuCommandIsAvailable) {
     test::FreshProfile profile;
     DesktopCore core;
     ui::MainWindow window(core);
-    for (Command c : {Command::TemplateWizard}) {
-        QAction* a = window.action(c);
-        ASSERT_TRUE(a) << static_cast<int>(c);
-        EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
-        EXPECT_EQ(a->toolTip(), "Not available yet") << a->text().toStdString();
-    }
-    for (Command c : {Command::GetUnsubscribers, Command::GetSubscribers,
+    for (Command c : {Command::TemplateWizard, Command::GetUnsubscribers, Command::GetSubscribers,
                       Command::FilterUnsubscribers, Command::SaveUnsubscribed})
         EXPECT_TRUE(window.action(c)->isEnabled()) << window.action(c)->text().toStdString();
+    EXPECT_NE(window.action(Command::TemplateWizard)->toolTip(), "Not available yet");
     EXPECT_EQ(window.action(Command::NewEmail)->shortcut(), QKeySequence("Ctrl+N"));
     EXPECT_EQ(window.insertVariableAction()->shortcut(), QKeySequence("Ctrl+M"));
     EXPECT_EQ(window.tabs()->count(), 4);

@@ -29,6 +29,7 @@
 #include "common/ui/message_boxes.h"
 #include "common/ui/not_available.h"
 #include "common/ui/text.h"
+#include "config/data_folder.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/delivery_settings.h"
@@ -54,6 +55,7 @@
 #include "message/ui/eml_import_dialog.h"
 #include "message/ui/html_page_dialog.h"
 #include "message/ui/preview_view.h"
+#include "message/ui/template_wizard_dialog.h"
 #include "message/ui/unsubscribe_dialog.h"
 #include "scheduler/schedule_store.h"
 #include "scheduler/ui/schedule_grid.h"
@@ -148,7 +150,8 @@ std::span<const MainWindow::CommandRow> MainWindow::commandTable() {
          &W::createHtmlPage},
         {C::RemoveWebPage, Menu::Html, "Remove Web Page", "", "Remove Inserted Web Page",
          S::SP_DialogDiscardButton, &W::removeWebPage},
-        {C::TemplateWizard, Menu::Html, "Launch Template Wizard...", "", "", none, nullptr},
+        {C::TemplateWizard, Menu::Html, "Launch Template Wizard...", "", "", none,
+         &W::launchTemplateWizard},
 
         {C::AddUnsubscribeLink, Menu::Subscribers, "Add Unsubscribe Link...", "", "", none,
          &W::addUnsubscribeLink},
@@ -752,10 +755,20 @@ void MainWindow::insertWebpage() {
     const QString path = QFileDialog::getOpenFileName(this, "Insert Web Page", {},
                                                       "Html Files(*.htm *.html *.shtml)");
     if (path.isEmpty()) return;
+    insertWebpageFile(path);
+}
+
+void MainWindow::insertWebpageFile(const QString& path) {
     InsertPageResult inserted = insertWebPage(message_, fromScreen(path));
     showAttachments();
     for (const std::string& text : inserted.messages) inform(this, text);
     if (inserted.loaded) composer_->insertPage(path, message_.generatedPage);
+}
+
+void MainWindow::launchTemplateWizard() {
+    TemplateWizardDialog wizard(toScreen(installedDataFolder()), FileChoice::dialogs(), this);
+    if (wizard.exec() != QDialog::Accepted || !wizard.insertIntoMessage()) return;
+    insertWebpageFile(wizard.generatedPage());
 }
 
 void MainWindow::createHtmlPage() {

@@ -78,6 +78,8 @@ class MainWindow : public QMainWindow, public RunHost {
     void addAttachments(const QStringList& paths);
     void removeSelectedAttachment();
     void removeAllAttachments();
+    // "Insert Webpage..." after the file chooser; the template wizard's page takes this way in.
+    void insertWebpageFile(const QString& path);
 
     // End of a run, shown on the window's thread (see RunForwarder).
     void runFinished(const RunSummary& summary) override;
@@ -119,6 +121,7 @@ class MainWindow : public QMainWindow, public RunHost {
     void showDeliveryReport();
     void groupManagement();
     void insertWebpage();
+    void launchTemplateWizard();
     void createHtmlPage();
     void removeWebPage();
     void addUnsubscribeLink();
