@@ -128,6 +128,7 @@ TEST(SettingsTab, SenderAuthenticationShowsWhatItLoadedAndGivesItBack) {
     // No sender domain (relay mode, or nothing typed yet): no warnings, no lookup.
     tab.senderAuth()->checkSenderDomain("");
     EXPECT_TRUE(tab.senderAuth()->warningsLabel()->isHidden());
+    tab.accountTabs()->setCurrentWidget(tab.senderAuth());
     test::screenshot(&tab, "smtp-settings-sender-auth");
 }
 

@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTimeEdit>
 #include <QTimer>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "common/ui/message_boxes.h"
@@ -32,7 +33,7 @@ QSpinBox* countBox(int value) {
     auto* box = new QSpinBox;
     box->setRange(-999, 999);
     box->setValue(value);
-    box->setFixedWidth(70);
+    box->setFixedWidth(60);
     return box;
 }
 
@@ -150,7 +151,7 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     // Beside the thread count, not below it: the tab must fit the 800 x 580 window.
     perConnection_ = new QSpinBox;
     perConnection_->setRange(kMinPerConnection, kMaxPerConnection);
-    perConnection_->setFixedWidth(70);
+    perConnection_->setFixedWidth(60);
     perConnection_->setToolTip(
         "Messages per connection: 1 opens a new connection for every recipient; more keep one "
         "session per thread");
@@ -163,15 +164,17 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     threadsRow->addWidget(new QLabel("Per connection:"));
     threadsRow->addWidget(perConnection_);
     threadsRow->addStretch();
-    auto* textPartLabel = new QLabel("Plain-text part:");
-    textPartLabel->setBuddy(textPart_);
-    threadsRow->addWidget(textPartLabel);
-    threadsRow->addWidget(textPart_);
     runLayout->addRow("No. of Threads:", threadsRow);
+    // The text-part choice shares the wait row: a row of its own would push the window past
+    // 800x580.
     auto* waitRow = new QHBoxLayout;
     waitRow->addWidget(wait_);
     waitRow->addWidget(new QLabel("(Sec.)"));
     waitRow->addStretch();
+    auto* textPartLabel = new QLabel("Plain-text part:");
+    textPartLabel->setBuddy(textPart_);
+    waitRow->addWidget(textPartLabel);
+    waitRow->addWidget(textPart_);
     runLayout->addRow("Wait for each Thread:", waitRow);
     // "At most N messages per minute/hour", all threads together; 0 is no limit.
     rateCount_ = new QSpinBox;
@@ -184,6 +187,10 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     rateRow->addWidget(rateUnit_);
     rateRow->addStretch();
     runLayout->addRow("At most (messages):", rateRow);
+    // Tight rows, as in "Launch": the "Scheduled Mails" grid below needs the height at 800x580.
+    runLayout->setVerticalSpacing(2);
+    runLayout->setContentsMargins(9, 2, 9, 2);
+    for (QHBoxLayout* row : {threadsRow, waitRow, rateRow}) row->setSpacing(6);
 
     auto* launchBox = new QGroupBox("Launch");
     startNow_ = new QRadioButton("Start immediately");
@@ -217,11 +224,22 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     auto* grid = new QGridLayout(this);
     grid_ = grid;
     grid->addWidget(modeBox, 0, 0);
-    grid->addWidget(authBox, 0, 1);
+    // The relay's login and the sender's DKIM signing share one place: a third column would make
+    // the tab wider than the 800 x 580 window.
+    senderAuth_ = new SenderAuthBox;
+    accounts_ = new QTabWidget;
+    accounts_->setDocumentMode(true);
+    // The tab names the box: no second title inside it.
+    for (QGroupBox* box : {authBox, static_cast<QGroupBox*>(senderAuth_)}) {
+        box->setTitle({});
+        box->setFlat(true);
+        box->layout()->setContentsMargins(6, 4, 6, 0);
+    }
+    accounts_->addTab(authBox, "Relay Login");
+    accounts_->addTab(senderAuth_, "Sender Authentication");
+    grid->addWidget(accounts_, 0, 1);
     grid->addWidget(runBox, 1, 0);
     grid->addWidget(launchBox, 1, 1);
-    senderAuth_ = new SenderAuthBox;
-    grid->addWidget(senderAuth_, 0, 2, 2, 1);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
@@ -327,7 +345,7 @@ void SmtpSettingsTab::setScheduleView(QWidget* view) {
     view->setMinimumHeight(2 * (view->fontMetrics().height() + 6) + 4);
     grid_->setContentsMargins(4, 4, 4, 4);
     grid_->setVerticalSpacing(4);
-    grid_->addWidget(view, 2, 0, 1, 3);
+    grid_->addWidget(view, 2, 0, 1, 2);
     grid_->setRowStretch(2, 1);
 }
 

@@ -24,6 +24,7 @@ class QGridLayout;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
+class QTabWidget;
 class QTimeEdit;
 
 namespace qm::ui {
@@ -69,6 +70,8 @@ class SmtpSettingsTab : public QWidget {
     int repetitionChoice() const;
     // The "Sender Authentication" group (DKIM settings, domain-check warnings).
     SenderAuthBox* senderAuth() const { return senderAuth_; }
+    // "Relay Login" and "Sender Authentication" share one place on the tab.
+    QTabWidget* accountTabs() const { return accounts_; }
     // Puts the "Scheduled Mails" grid below the other fields.
     void setScheduleView(QWidget* view);
 
@@ -99,6 +102,7 @@ class SmtpSettingsTab : public QWidget {
     QComboBox* repetition_;
     QComboBox* mxOrder_;
     QComboBox* textPart_;
+    QTabWidget* accounts_;
     QWidget* serverBox_;
     QWidget* authBox_;
     QGridLayout* grid_;
