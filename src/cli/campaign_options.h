@@ -66,7 +66,7 @@ struct DeliveryOptions {
     int threads = 1;
     int wait = 0;
     int perConnection = 0;  // 0: the stored "Messages per connection"
-    std::string rate;  // "N/min", "N/h" or "0"; empty keeps the stored pace
+    std::string rate;       // "N/min", "N/h" or "0"; empty keeps the stored pace
 };
 
 // --server --port --security --verify-cert --user --password-env.

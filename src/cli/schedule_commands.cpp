@@ -18,9 +18,9 @@
 
 #include "cli/campaign_options.h"
 #include "cli/commands.h"
-#include "delivery/dkim_settings.h"
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
+#include "delivery/dkim_settings.h"
 #include "delivery/run_request.h"
 #include "delivery/send_log_buffer.h"
 #include "scheduler/due_runner.h"

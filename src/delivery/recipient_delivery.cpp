@@ -82,9 +82,8 @@ void buildRecipientMessage(MimeMessage& out, const CampaignMessage& m, const std
 }
 
 bool DeliveryRoute::reaches(const std::string& server, int p) const {
-    return p == port && std::any_of(hosts.begin(), hosts.end(), [&](const MxCandidate& h) {
-               return h.target() == server;
-           });
+    return p == port && std::any_of(hosts.begin(), hosts.end(),
+                                    [&](const MxCandidate& h) { return h.target() == server; });
 }
 
 DeliveryRoute chooseRoute(const DeliveryTarget& target, const std::string& address,

@@ -17,8 +17,8 @@ namespace qm {
 namespace {
 
 using namespace std::chrono_literals;
-using test::expect;
 using test::acceptNext;
+using test::expect;
 using test::send;
 using Script = std::vector<test::ServerStep>;
 

@@ -81,7 +81,8 @@ TEST(StreamedMessageTest, PiecesTakeTheSameBytesToTheServerAsTheWholeMessage) {
         MimeSources sources{[] {
                                 return LocalMoment{1709647389, 0};
                             },
-                            [](std::string_view d) { return "fixed@" + std::string(d); }, &cache, nullptr};
+                            [](std::string_view d) { return "fixed@" + std::string(d); }, &cache,
+                            nullptr};
         MimeMessage whole, pieces;
         whole.sources = pieces.sources = sources;
         pieces.shareAttachments = true;

@@ -22,8 +22,7 @@ const LocalMoment kMoment{1709647389, 19800};  // Tue, 05 Mar 2024 19:33:09 +053
 MimeSources fixedSources(AttachmentCache* cache) {
     return {[] { return kMoment; },
             [](std::string_view domain) { return "20240305193309.42@" + std::string(domain); },
-            cache,
-            nullptr};
+            cache, nullptr};
 }
 
 std::string patternBytes(std::size_t n, int seed) {

@@ -242,8 +242,7 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
             }
             o.target.mxStartTls = core_.store.readFlag(keys::kMxStartTls);
             std::string dkimError;
-            if (!loadRunSigner(settingsTab_->senderAuth()->settings(), o.sources.dkim,
-                               dkimError)) {
+            if (!loadRunSigner(settingsTab_->senderAuth()->settings(), o.sources.dkim, dkimError)) {
                 inform(this, dkimError);
                 return std::nullopt;
             }

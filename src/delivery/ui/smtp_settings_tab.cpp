@@ -14,9 +14,9 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimeEdit>
 #include <QTimer>
-#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "common/ui/message_boxes.h"
