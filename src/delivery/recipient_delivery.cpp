@@ -18,8 +18,8 @@ MxRoute exchangersFor(const DeliveryTarget& target, std::string_view address) {
     return resolveMxRoute(resolver, address, target.settings.mxOrder);
 }
 
-bool refusedForRate(const DeliveryTarget& target, const SmtpClient& client, SmtpFailure kind) {
-    return target.rateAware && client.failure() == kind &&
+bool refusedForRate(bool rateAware, const SmtpClient& client, SmtpFailure kind) {
+    return rateAware && client.failure() == kind &&
            isRateRefusal(client.replyCode(), client.refusalLine());
 }
 
@@ -57,8 +57,7 @@ ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& 
         if (connected) return ConnectResult::Connected;
         failText = "Connection fail " + host.exchanger + ": " + client.lastError();
         // A relay that turns the connection away for its quota says the same on the next three.
-        if (rateAware && client.failure() == SmtpFailure::NoGreeting &&
-            isRateRefusal(client.replyCode(), client.refusalLine()))
+        if (refusedForRate(rateAware, client, SmtpFailure::NoGreeting))
             return ConnectResult::RateRefused;
         if (hosts.size() > 1 && attempt + 1 < attempts)
             log.append(logSlot, host.exchanger + " did not take the connection; next: " +
@@ -190,7 +189,7 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         if (sent) break;
         out.text = "Email fail <" + subject + ">: " + client.lastError();
         out.failure = client.failure();
-        if (refusedForRate(target, client, SmtpFailure::Refused)) {
+        if (refusedForRate(target.rateAware, client, SmtpFailure::Refused)) {
             out.rateRefused = true;
             break;
         }

@@ -83,8 +83,8 @@ ConnectResult connectInTurn(SmtpClient& client, const std::vector<MxCandidate>& 
                             std::string& failText, bool rateAware = false);
 
 // The client's last failure, of `kind`, refused the message for the rate it is sent at, and the
-// target has a pace that can slow down for it.
-bool refusedForRate(const DeliveryTarget& target, const SmtpClient& client, SmtpFailure kind);
+// run has a pace (`rateAware`) that can slow down for it.
+bool refusedForRate(bool rateAware, const SmtpClient& client, SmtpFailure kind);
 
 // `body` is the final body for this recipient (footer added, personalised). With sources.dkim set
 // the built message is signed, its DKIM-Signature first in the header block.

@@ -532,6 +532,11 @@ bool SmtpClient::sendMessage(const SmtpMessage& message) {
     }
     if (!sendCommand(SmtpStage::Data, "DATA\r\n") || !check(SmtpStage::Data, Row::Data354, reply))
         return false;
+    return sendDataAndFinish(message);
+}
+
+bool SmtpClient::sendDataAndFinish(const SmtpMessage& message) {
+    SmtpReply reply;
     std::vector<DataPiece> whole;
     if (!sendBody(message.headerBlock, bodyOf(message, whole)) ||
         !check(SmtpStage::EndOfData, Row::Ok250, reply))

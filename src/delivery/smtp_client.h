@@ -252,6 +252,8 @@ class SmtpClient {
     bool authPlain();
     bool startTlsNow(bool verify);
     bool sendBody(std::string_view headerBlock, const std::vector<DataPiece>& pieces);
+    // After the 354: the message, the end of data and its reply; the transaction is then closed.
+    bool sendDataAndFinish(const SmtpMessage& message);
     // The body as sendBody takes it: the message's pieces, else `whole` made of its one body.
     static const std::vector<DataPiece>& bodyOf(const SmtpMessage& message,
                                                 std::vector<DataPiece>& whole);

@@ -94,12 +94,7 @@ bool SmtpClient::sendPipelined(const SmtpMessage& message) {
     }
     if (!dataAccepted) return firstRefusal();
 
-    std::vector<DataPiece> whole;
-    if (!sendBody(message.headerBlock, bodyOf(message, whole)) ||
-        !check(SmtpStage::EndOfData, Row::Ok250, reply))
-        return false;
-    needsReset_ = false;
-    return true;
+    return sendDataAndFinish(message);
 }
 
 }  // namespace qm

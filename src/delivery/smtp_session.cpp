@@ -105,7 +105,7 @@ DeliveryOutcome SmtpSession::offer(const MimeMessage& message, const std::string
         out = {DeliveryOutcome::Failed, "Email fail <" + subject + ">: " + client_->lastError(),
                client_->failure()};
         // With a pace, a refusal for the rate goes back to the run, which slows down first.
-        if (refusedForRate(target_, *client_, SmtpFailure::Refused)) {
+        if (refusedForRate(target_.rateAware, *client_, SmtpFailure::Refused)) {
             out.rateRefused = true;
             break;
         }
