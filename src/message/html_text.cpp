@@ -551,6 +551,8 @@ class Renderer {
         if (pre_ == 0) {
             while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
             while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+            // A spacer such as <p>&nbsp;</p> is blank: the separation around it already stands.
+            if (isBlank(text)) text = {};
         } else {
             while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
             while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
@@ -585,9 +587,9 @@ class Renderer {
             std::string_view line =
                 text.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
             // One blank line at most here too, as between blocks.
-            const bool isBlank = line.find_first_not_of(' ') == std::string_view::npos;
-            if (!(isBlank && blank)) put(line);
-            blank = isBlank;
+            const bool lineIsBlank = isBlank(line);
+            if (!(lineIsBlank && blank)) put(line);
+            blank = lineIsBlank;
             if (eol == std::string_view::npos) return;
             pos = eol + 1;
         }
@@ -607,7 +609,9 @@ class Renderer {
             std::size_t end = sp == std::string_view::npos ? text.size() : sp;
             std::size_t w = columns(text.substr(pos, end - pos));
             if (used > 0 && used + 1 + w > room) {
-                put(text.substr(lineStart, lineEnd - lineStart));
+                // Non-breaking spaces alone on a wrapped line would print as a blank line.
+                if (std::string_view l = text.substr(lineStart, lineEnd - lineStart); !isBlank(l))
+                    put(l);
                 room = roomFor(false);
                 lineStart = pos;
                 used = 0;
@@ -616,7 +620,12 @@ class Renderer {
             lineEnd = end;
             pos = end + 1;
         }
-        if (lineEnd > lineStart) put(text.substr(lineStart, lineEnd - lineStart));
+        if (std::string_view l = text.substr(lineStart, lineEnd - lineStart); !isBlank(l)) put(l);
+    }
+
+    static bool isBlank(std::string_view s) {
+        static constexpr char kBlanks[] = {' ', kNbsp};
+        return s.find_first_not_of(std::string_view(kBlanks, 2)) == std::string_view::npos;
     }
 
     std::size_t width_;

@@ -15,6 +15,7 @@ TEST(HtmlToText, ReadsAsThePageDoes) {
     struct {
         const char* name;
         std::string html, want;
+        std::size_t width = kReadableTextWidth;
     } cases[] = {
         {"paragraphs stand apart by one blank line", "<p>One</p>\n\n<p>Two</p><p></p><p>Three</p>",
          "One\n\nTwo\n\nThree"},
@@ -51,6 +52,11 @@ TEST(HtmlToText, ReadsAsThePageDoes) {
         {"legacy names without semicolon; unknown names kept", "a &amp b &copy c &bogus; &",
          "a & b \xC2\xA9 c &bogus; &"},
         {"nbsp keeps blanks and becomes a blank", "a&nbsp;&nbsp;b", "a  b"},
+        {"spacer paragraphs of nbsp add no blank lines",
+         "<p>a</p><p>&nbsp;</p>&nbsp;<p>\xC2\xA0 </p><p>b</p>", "a\n\nb"},
+        {"nbsp alone on a wrapped line is left out", "p<p>\xA0\n-r", "p\n\n-r", 3},
+        {"a pre line of nbsp is a blank line", "F<pre>\xA0\n2\n&nbsp;\n\n3</pre>", "F\n\n2\n\n3"},
+        {"leading nbsp indents", "&nbsp;&nbsp;x<br>y", "  x\ny"},
         {"script style head title and comments dropped",
          "<html><head><title>T</title><style>p{color:red}</style><meta charset=utf-8></head>"
          "<body><script>if (a<b) alert('</p>')</script><!-- <p>hidden</p> -->Shown<?x?></body>",
@@ -71,7 +77,7 @@ TEST(HtmlToText, ReadsAsThePageDoes) {
         {"empty page", "", ""},
         {"only markup", "<html><body><img src=x></body></html>", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(htmlToText(c.html), c.want) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(htmlToText(c.html, c.width), c.want) << c.name;
 }
 
 TEST(HtmlToText, WrapsAtTheWidth) {
