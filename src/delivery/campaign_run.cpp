@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "delivery/delivery_report.h"
+#include "delivery/paced_delivery.h"
 #include "delivery/recipient_delivery.h"
 #include "delivery/recipient_queue.h"
 #include "delivery/send_log_buffer.h"
@@ -17,10 +18,6 @@
 namespace qm {
 
 namespace {
-
-// Rate refusals of one recipient before it is recorded as failed: with the pace halved each time,
-// a relay that still refuses after this many is refusing for some other reason.
-constexpr int kRateRetries = 8;
 
 std::string threadLabel(int index) {
     return "Thread# " + std::to_string(index + 1);
@@ -193,14 +190,14 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
-    DeliveryOutcome outcome;
-    for (int rateTry = 0;; ++rateTry) {
-        if (!waitForPace()) return false;
-        outcome = session.deliver(msg, address, m.subject, m.senderAddress, sending_);
-        if (!outcome.rateRefused || rateTry + 1 >= kRateRetries) break;
-        log_.append(index + 1, "Sending too fast for the server: slowing down\n");
-        if (pace_->slowDown()) observer_.paceChanged(pace_->perMinute());
-    }
+    const PaceHooks hooks{[this](TokenBucket::Clock::time_point t) { return waitUntil(t); },
+                          [&](bool slowed) {
+                              log_.append(index + 1,
+                                          "Sending too fast for the server: slowing down\n");
+                              if (slowed) observer_.paceChanged(pace_->perMinute());
+                          }};
+    const DeliveryOutcome outcome =
+        deliverAtPace(session, *pace_, msg, address, m.subject, m.senderAddress, sending_, hooks);
     switch (outcome.kind) {
         case DeliveryOutcome::Interrupted:
             return false;
@@ -262,18 +259,10 @@ bool CampaignRun::pause(int seconds) {
     return sending_.load();
 }
 
-bool CampaignRun::waitForPace() {
-    if (!pace_->limited()) return sending_.load();
-    for (;;) {
-        const SendPace::Slot slot = pace_->next();
-        {
-            std::unique_lock lock(pauseLock_);
-            pauseWake_.wait_until(lock, slot.go, [this] { return !sending_.load(); });
-        }
-        if (!sending_.load()) return false;
-        // A rate refusal while this thread waited: its moment belonged to the faster pace.
-        if (pace_->slowDowns() == slot.slowDowns) return true;
-    }
+bool CampaignRun::waitUntil(TokenBucket::Clock::time_point moment) {
+    std::unique_lock lock(pauseLock_);
+    pauseWake_.wait_until(lock, moment, [this] { return !sending_.load(); });
+    return sending_.load();
 }
 
 void CampaignRun::stop() {

@@ -175,8 +175,8 @@ class CampaignRun {
                 const std::string& address);
     void abortRun(const std::string& message);
     bool pause(int seconds);
-    // Waits for the run's pace to let one more message go; false when the run ended meanwhile.
-    bool waitForPace();
+    // Sleeps until `moment` unless the run ends first; false when it ended.
+    bool waitUntil(TokenBucket::Clock::time_point moment);
     void runWorkers(void (CampaignRun::*worker)(int));
     RunSummary summary() const;
 

@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "delivery/campaign_run.h"
+#include "delivery/paced_delivery.h"
+#include "delivery/send_log_buffer.h"
 #include "delivery/smtp_session.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
@@ -77,6 +79,16 @@ void ScheduledRun::run() {
             routes = std::make_unique<MxRouteCache>(MxOrder::ByPreference);
             target.mxRoutes = routes.get();
         }
+        // The relay's quota counts scheduled messages too.
+        target.rateAware = target.settings.rate.limited();
+        SendPace pace(target.settings.rate, request_.rateBackoff);
+        const PaceHooks hooks{
+            [this](TokenBucket::Clock::time_point t) {
+                std::unique_lock lock(pauseLock_);
+                pauseWake_.wait_until(lock, t, [this] { return !active_.load(); });
+                return active_.load();
+            },
+            [this](bool) { log_.append(slot, "Sending too fast for the server: slowing down\n"); }};
         SmtpSession session(target, log_, slot, [this](SmtpClient* c) {
             std::lock_guard guard(clientLock_);
             client_ = c;
@@ -86,8 +98,8 @@ void ScheduledRun::run() {
             MimeMessage msg;
             msg.extraHeaders = listUnsubscribeHeaders(m, address, std::nullopt);
             buildRecipientMessage(msg, m, address, personalise(body, address), sources);
-            DeliveryOutcome outcome =
-                session.deliver(msg, address, m.subject, m.senderAddress, active_);
+            DeliveryOutcome outcome = deliverAtPace(session, pace, msg, address, m.subject,
+                                                    m.senderAddress, active_, hooks);
             if (outcome.kind == DeliveryOutcome::Interrupted) break;
             if (request_.record)
                 request_.record(

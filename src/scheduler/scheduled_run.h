@@ -5,8 +5,10 @@
 // body is personalised for the bare address whatever the dynamic-variables choice was; the
 // unsubscribe footer names no group; a recipient that cannot be reached after 4 connection
 // attempts is "Failed To Send" and the loop goes on (in relay mode too); each recipient is followed
-// by a fixed pause. Results go to `record` (the scheduler's status file), never to the status grid
-// or the delivery reports. Attachment files that cannot be read at this moment are left out.
+// by a fixed pause, and with a sending pace set ("At most N messages per minute/hour") the messages
+// keep to it as an immediate run's do (paced_delivery.h). Results go to `record` (the scheduler's
+// status file), never to the status grid or the delivery reports. Attachment files that cannot be
+// read at this moment are left out.
 //
 // Entry points: ScheduledRun::start() returns at once; `complete` is called on the run's thread
 // when the list is done (or at once when the outbox file cannot be read or `done` is set); it must
@@ -23,6 +25,7 @@
 #include <thread>
 
 #include "delivery/recipient_delivery.h"
+#include "delivery/send_pace.h"
 #include "message/mail_shape.h"
 
 namespace qm {
@@ -41,6 +44,8 @@ struct ScheduledRunRequest {
     UnsubscribeScope unsubscribeScope = UnsubscribeScope::SingleGroup;
     MailShape shape;  // the stored text-part choice and unsubscribe URL, at the moment of sending
     std::chrono::milliseconds pause = std::chrono::seconds(2);
+    // With a pace in target.settings.rate: how long to hold after the relay refused for the rate.
+    std::chrono::milliseconds rateBackoff = kDefaultRateBackoff;
     MimeSources sources;  // tests fix the clock and Message-ID
     // One call per recipient: thread label, "Sent" or "Failed To Send", address.
     std::function<void(std::string_view label, std::string_view status, const std::string& address)>
