@@ -557,6 +557,9 @@ class Renderer {
             while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
             while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
                 text.remove_suffix(1);
+            static constexpr char kBlankLines[] = {' ', '\n', kNbsp};
+            if (text.find_first_not_of(std::string_view(kBlankLines, 3)) == std::string_view::npos)
+                text = {};
         }
         std::size_t widest = 0;
         if (!text.empty()) {
