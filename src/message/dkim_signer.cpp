@@ -14,7 +14,6 @@
 
 #include "common/base64.h"
 #include "common/file_util.h"
-#include "common/smtp_transparency.h"
 #include "common/text.h"
 #include "message/mime_message.h"
 
@@ -67,9 +66,9 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 // The header section of headerBlock + body, and where the body proper starts. The builder leaves
 // the root part's header lines at the top of `body`; an empty line ends the section wherever it is.
 struct SplitMessage {
-    std::string headers;  // every field, each ending in CR LF
-    std::string_view body;
-    std::string ownedBody;  // when the body had to be copied (line ends repaired)
+    std::string headers;    // every field, each ending in CR LF
+    std::string_view body;  // its start: the rest follows in the pieces after those split
+    std::string ownedBody;  // when the header block's own tail starts the body
 };
 
 // Filled in place: `body` may point into `ownedBody`, which a move could invalidate.
@@ -101,11 +100,6 @@ void splitMessage(std::string_view headerBlock, std::string_view body, SplitMess
         out.headers.assign(headerBlock);
         out.headers += "\r\n";
         rest = body;
-    }
-    // The wire carries every bare CR or LF as CR LF; the hash must see the same lines.
-    if (!hasMailLines(rest, std::string_view::npos)) {
-        out.ownedBody = normaliseLineEnds(rest);
-        rest = out.ownedBody;
     }
     out.body = rest;
 }
@@ -248,46 +242,80 @@ std::string relaxedHeader(std::string_view field) {
     return out;
 }
 
-void relaxedBody(std::string_view body, const std::function<void(std::string_view)>& sink) {
-    constexpr std::size_t kPiece = 64 * 1024;
-    std::string buf;
-    buf.reserve(kPiece + 1024);
-    std::size_t emptyLines = 0;
-    std::size_t pos = 0;
-    while (pos < body.size()) {
-        std::size_t eol = body.find("\r\n", pos);
-        std::size_t end = eol == std::string_view::npos ? body.size() : eol;
-        std::string_view line = body.substr(pos, end - pos);
-        pos = eol == std::string_view::npos ? body.size() : eol + 2;
-        std::size_t mark = buf.size();
-        bool space = false;
-        for (char c : line) {
-            if (isWsp(c)) {
-                space = true;
-                continue;
+namespace {
+
+// Relaxed body canonicalisation fed in pieces of any size: a line, a CR LF or a run of empty lines
+// may be split between pieces. A bare CR or LF ends a line, as it does on the wire, where the
+// client sends every line end as CR LF. Output goes to `sink` in blocks of about 64 KB.
+class RelaxedBodyStream {
+  public:
+    explicit RelaxedBodyStream(const std::function<void(std::string_view)>& sink) : sink_(sink) {
+        buf_.reserve(kBlock + 1024);
+    }
+
+    void feed(std::string_view text) {
+        for (char c : text) {
+            if (pendingCr_) {
+                pendingCr_ = false;
+                endLine();
+                if (c == '\n') continue;
             }
-            if (space) buf += ' ';
-            space = false;
-            buf += c;
-        }
-        if (buf.size() == mark) {
-            // Empty lines count only when something follows them.
-            ++emptyLines;
-            continue;
-        }
-        if (emptyLines) {
-            std::string tail = buf.substr(mark);
-            buf.resize(mark);
-            for (; emptyLines; --emptyLines) buf += "\r\n";
-            buf += tail;
-        }
-        buf += "\r\n";
-        if (buf.size() >= kPiece) {
-            sink(buf);
-            buf.clear();
+            if (c == '\r') {
+                pendingCr_ = true;
+            } else if (c == '\n') {
+                endLine();
+            } else if (isWsp(c)) {
+                space_ = true;
+            } else {
+                if (!lineHasText_) {
+                    // Empty lines count only when something follows them.
+                    for (; emptyLines_; --emptyLines_) buf_ += "\r\n";
+                    lineHasText_ = true;
+                }
+                if (space_) buf_ += ' ';  // a run of WSP before text, leading ones too, is one SP
+                space_ = false;
+                buf_ += c;
+                if (buf_.size() >= kBlock) flushBlock();
+            }
         }
     }
-    if (!buf.empty()) sink(buf);
+
+    void finish() {
+        if (pendingCr_ || lineHasText_) endLine();
+        pendingCr_ = false;
+        flushBlock();
+    }
+
+  private:
+    static constexpr std::size_t kBlock = 64 * 1024;
+
+    void endLine() {
+        if (lineHasText_)
+            buf_ += "\r\n";
+        else
+            ++emptyLines_;
+        lineHasText_ = space_ = false;
+    }
+    void flushBlock() {
+        if (buf_.empty()) return;
+        sink_(buf_);
+        buf_.clear();
+    }
+
+    const std::function<void(std::string_view)>& sink_;
+    std::string buf_;
+    std::size_t emptyLines_ = 0;
+    bool lineHasText_ = false;
+    bool space_ = false;  // WSP seen since the last character written on this line
+    bool pendingCr_ = false;
+};
+
+}  // namespace
+
+void relaxedBody(std::string_view body, const std::function<void(std::string_view)>& sink) {
+    RelaxedBodyStream stream(sink);
+    stream.feed(body);
+    stream.finish();
 }
 
 std::string relaxedBody(std::string_view body) {
@@ -383,16 +411,50 @@ std::string DkimSigner::publicKeyBase64() const {
 
 std::string DkimSigner::signatureHeader(std::string_view headerBlock, std::string_view body,
                                         std::int64_t unixTime) const {
+    const std::string_view pieces[] = {body};
+    return signatureHeader(headerBlock, pieces, unixTime);
+}
+
+std::string DkimSigner::signatureHeader(std::string_view headerBlock,
+                                        std::span<const std::string_view> body,
+                                        std::int64_t unixTime) const {
+    // The header section runs on into the body when the header block has no empty line: only the
+    // leading pieces that hold its end are joined (in a built message, the first piece alone).
+    std::size_t used = 0;
+    std::string joined;
+    std::string_view first;
+    if (!body.empty() && headerBlock.find("\r\n\r\n") == std::string_view::npos &&
+        (headerBlock.empty() || headerBlock.ends_with("\r\n"))) {
+        auto ended = [](std::string_view t, std::size_t from) {
+            return t.starts_with("\r\n") || t.find("\r\n\r\n", from) != std::string_view::npos;
+        };
+        first = body[used++];
+        if (!ended(first, 0) && used < body.size()) {
+            joined.assign(first);
+            while (used < body.size()) {
+                const std::size_t from = joined.size() < 3 ? 0 : joined.size() - 3;
+                joined.append(body[used++]);
+                if (ended(joined, from)) break;
+            }
+            first = joined;
+        }
+    }
     SplitMessage m;
-    splitMessage(headerBlock, body, m);
+    splitMessage(headerBlock, first, m);
 
     MdCtx bodyCtx(EVP_MD_CTX_new());
     unsigned char bodyHash[EVP_MAX_MD_SIZE];
     unsigned bodyHashLen = 0;
     bool ok = bodyCtx && EVP_DigestInit_ex(bodyCtx.get(), EVP_sha256(), nullptr) == 1;
-    relaxedBody(m.body, [&](std::string_view piece) {
-        ok = ok && EVP_DigestUpdate(bodyCtx.get(), piece.data(), piece.size()) == 1;
-    });
+    {
+        const std::function<void(std::string_view)> hash = [&](std::string_view block) {
+            ok = ok && EVP_DigestUpdate(bodyCtx.get(), block.data(), block.size()) == 1;
+        };
+        RelaxedBodyStream stream(hash);
+        stream.feed(m.body);
+        for (; used < body.size(); ++used) stream.feed(body[used]);
+        stream.finish();
+    }
     ok = ok && EVP_DigestFinal_ex(bodyCtx.get(), bodyHash, &bodyHashLen) == 1;
     if (!ok) {
         failures_.fetch_add(1);
@@ -476,13 +538,17 @@ std::string DkimSigner::signatureHeader(std::string_view headerBlock, std::strin
 }
 
 void signMessage(const DkimSigner& signer, MimeMessage& message) {
-    // A message built in pieces is hashed from a joined copy that lives only while it is signed:
-    // the root part's header lines run on into the first piece, and the body hash must see the
-    // bytes exactly as the wire will carry them.
-    const std::string joined = message.bodyPieces.empty() ? std::string() : message.wholeBody();
-    std::string header = signer.signatureHeader(
-        message.headerBlock, message.bodyPieces.empty() ? std::string_view(message.body) : joined,
-        static_cast<std::int64_t>(std::time(nullptr)));
+    // A message built in pieces is hashed piece by piece, so signing copies none of the shared
+    // attachments.
+    std::vector<std::string_view> pieces;
+    if (message.bodyPieces.empty()) {
+        pieces.push_back(message.body);
+    } else {
+        pieces.reserve(message.bodyPieces.size());
+        for (const auto& piece : message.bodyPieces) pieces.push_back(piece.text());
+    }
+    std::string header = signer.signatureHeader(message.headerBlock, pieces,
+                                                static_cast<std::int64_t>(std::time(nullptr)));
     if (!header.empty()) message.headerBlock.insert(0, header);
 }
 

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,7 +60,8 @@ bool isDkimName(std::string_view name);
 // "name:value" after relaxed header canonicalisation of one field ("Name: value", continuation
 // lines included, no final CR LF).
 std::string relaxedHeader(std::string_view field);
-// Relaxed body canonicalisation of a body whose lines end in CR LF, handed to `sink` in pieces.
+// Relaxed body canonicalisation, handed to `sink` in pieces. A bare CR or LF ends a line, as the
+// wire carries it.
 void relaxedBody(std::string_view body, const std::function<void(std::string_view)>& sink);
 std::string relaxedBody(std::string_view body);
 
@@ -80,6 +82,12 @@ class DkimSigner {
     // "DKIM-Signature: ...\r\n" for the message headerBlock + body; `unixTime` is t=. Empty when
     // OpenSSL failed (counted in signFailures()).
     std::string signatureHeader(std::string_view headerBlock, std::string_view body,
+                                std::int64_t unixTime) const;
+    // The same for a body that follows in pieces (a message built with shared attachments),
+    // hashed as it streams: no piece is copied beyond the leading ones that end the header
+    // section.
+    std::string signatureHeader(std::string_view headerBlock,
+                                std::span<const std::string_view> body,
                                 std::int64_t unixTime) const;
     // The p= value of the record that matches this key.
     std::string publicKeyBase64() const;

@@ -42,6 +42,8 @@ TEST(DkimCanonical, RelaxedHeaderAndBody) {
         {"only empty lines is empty", "\r\n \t\r\n\r\n", ""},
         {"empty", "", ""},
         {"the builder's one-tab body is empty", "\t\r\n", ""},
+        // The wire carries a bare CR or LF as CR LF: so does the hash.
+        {"bare line ends", "a\nb\rc\r\r\nd\r", "a\r\nb\r\nc\r\n\r\nd\r\n"},
         // Empty lines held across the 64 KB pieces the hash is fed in.
         {"pieces", std::string(70000, 'x') + "\r\n\r\n\r\ny\r\n",
          std::string(70000, 'x') + "\r\n\r\n\r\ny\r\n"},
@@ -170,6 +172,30 @@ TEST(DkimSign, EveryShapeVerifiesAndAnAlteredCopyFails) {
         }
     }
     EXPECT_EQ(verify(dir, "From: a@good.test\r\n\r\nunsigned\r\n"), "") << "no signature, no pass";
+}
+
+TEST(DkimSign, ABodyInPiecesIsSignedAsTheWholeIs) {
+    std::string pem;
+    ASSERT_TRUE(readFile(kKeys + "ed25519.pem", pem));
+    std::string error;
+    auto signer = DkimSigner::fromPem({"good.test", "ed1", "", DkimAlgorithm::Ed25519}, pem, error);
+    ASSERT_TRUE(signer) << error;
+    // The header section ends inside the body, as the builder leaves the root part's header
+    // lines there; WSP runs, empty lines and bare line ends are each cut at every place.
+    const std::string body =
+        "Content-Type: text/plain\r\n\r\n  lead\r\nmid \t run  \r\n\r\n\r\nbare\nlf\rcr\r\n \r\n";
+    for (std::string head : {"From: <a@good.test>\r\nSubject: x\r\n",
+                             "From: <a@good.test>\r\n\r\nsome body\r\n", "From: <a@good.test>"}) {
+        const std::string whole = signer->signatureHeader(head, body, 1700000000);
+        ASSERT_FALSE(whole.empty());
+        for (std::size_t i = 0; i <= body.size(); ++i)
+            for (std::size_t j = i; j <= body.size(); ++j) {
+                const std::string_view b = body;
+                const std::string_view pieces[] = {b.substr(0, i), b.substr(i, j - i), b.substr(j)};
+                ASSERT_EQ(signer->signatureHeader(head, pieces, 1700000000), whole)
+                    << "cut at " << i << " and " << j << " after " << head;
+            }
+    }
 }
 
 TEST(DkimSign, ListUnsubscribeIsSignedWhenPresent) {
