@@ -555,11 +555,11 @@ class Renderer {
             if (isBlank(text)) text = {};
         } else {
             while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
-            while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
-                text.remove_suffix(1);
+            // Blank lines at the end, non-breaking spaces included, would stand before the
+            // separation that follows.
             static constexpr char kBlankLines[] = {' ', '\n', kNbsp};
-            if (text.find_first_not_of(std::string_view(kBlankLines, 3)) == std::string_view::npos)
-                text = {};
+            const std::size_t last = text.find_last_not_of(std::string_view(kBlankLines, 3));
+            text = last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
         }
         std::size_t widest = 0;
         if (!text.empty()) {

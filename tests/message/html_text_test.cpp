@@ -55,6 +55,7 @@ TEST(HtmlToText, ReadsAsThePageDoes) {
         {"spacer paragraphs of nbsp add no blank lines",
          "<p>a</p><p>&nbsp;</p>&nbsp;<p>\xC2\xA0 </p><p>b</p>", "a\n\nb"},
         {"nbsp alone on a wrapped line is left out", "p<p>\xA0\n-r", "p\n\n-r", 3},
+        {"a pre's last line of nbsp is left out", "<pre>-\n\xA0</pre><p>V", "-\n\nV"},
         {"a pre of nbsp alone is nothing", "F<pre>\xA0\n&nbsp;</pre><p>b", "F\n\nb"},
         {"a pre line of nbsp is a blank line", "F<pre>\xA0\n2\n&nbsp;\n\n3</pre>", "F\n\n2\n\n3"},
         {"leading nbsp indents", "&nbsp;&nbsp;x<br>y", "  x\ny"},
