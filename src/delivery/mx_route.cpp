@@ -70,8 +70,9 @@ MxRoute resolveMxRoute(DnsResolver& resolver, std::string_view address, MxOrder 
     return route;
 }
 
-MxRouteCache::MxRouteCache(MxOrder order, std::string nameServers)
-    : order_(order), nameServers_(std::move(nameServers)) {}
+MxRouteCache::MxRouteCache(MxOrder order, std::string nameServers,
+                           std::chrono::milliseconds failureHold)
+    : order_(order), nameServers_(std::move(nameServers)), failureHold_(failureHold) {}
 
 MxRoute MxRouteCache::lookUp(std::string_view address) const {
     DnsResolver resolver;
@@ -94,7 +95,13 @@ MxRoute MxRouteCache::route(std::string_view address) {
     }
     if (!entry) return lookUp(address);
     // The lookup runs outside the map's lock: other domains need not wait for this one.
-    std::call_once(entry->once, [&] { entry->route = lookUp(address); });
+    std::lock_guard guard(entry->lock);
+    if (!entry->known || (entry->route.status == MxRoute::LookupFailed &&
+                          std::chrono::steady_clock::now() - entry->lookedUp >= failureHold_)) {
+        entry->route = lookUp(address);
+        entry->known = true;
+        entry->lookedUp = std::chrono::steady_clock::now();  // the hold runs from the answer
+    }
     MxRoute out = entry->route;
     out.domain = domainPart(address);
     return out;

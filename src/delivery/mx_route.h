@@ -20,8 +20,10 @@
 //
 // Limits: at most kMaxMxCandidates candidates (Postfix stops at 5 addresses; each dead one may
 // cost a connect time-out). The cache keeps at most kMaxCachedDomains domains; later domains are
-// looked up for each recipient. A failed lookup is cached too: a DNS server that cannot answer
-// would otherwise be asked, and waited for, once for every recipient of the domain.
+// looked up for each recipient. A failed lookup is held for kFailedLookupHold: a DNS server that
+// cannot answer would otherwise be asked, and waited for, once for every recipient of the domain;
+// after the hold the domain's next recipient asks again, so one passing failure at the start of a
+// long run does not fail every later recipient of the domain.
 //
 // Threads: resolveMxRoute() on the caller's thread with its own resolver. MxRouteCache is shared
 // by all sending threads of a run; a domain asked for by two threads at once is looked up once,
@@ -30,6 +32,7 @@
 // Standard: RFC 5321 section 5.1, RFC 7505 (null MX).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -45,6 +48,9 @@ namespace qm {
 
 inline constexpr std::size_t kMaxMxCandidates = 10;
 inline constexpr std::size_t kMaxCachedDomains = 50000;
+// How long a failed lookup stands for the domain's later recipients (RFC 2308 section 7.1 caps
+// a resolver's hold of a server failure at five minutes).
+inline constexpr std::chrono::seconds kFailedLookupHold{60};
 
 struct MxCandidate {
     std::string exchanger;  // the name the failure texts and the log use
@@ -72,7 +78,8 @@ MxRoute resolveMxRoute(DnsResolver& resolver, std::string_view address, MxOrder 
 class MxRouteCache {
   public:
     // `nameServers` replaces the configured DNS servers (tests); empty keeps them.
-    explicit MxRouteCache(MxOrder order, std::string nameServers = {});
+    explicit MxRouteCache(MxOrder order, std::string nameServers = {},
+                          std::chrono::milliseconds failureHold = kFailedLookupHold);
 
     MxRoute route(std::string_view address);
     // Domains looked up so far (each once).
@@ -80,13 +87,16 @@ class MxRouteCache {
 
   private:
     struct Entry {
-        std::once_flag once;
+        std::mutex lock;  // held through the lookup: a second thread waits for the first's answer
+        bool known = false;
         MxRoute route;
+        std::chrono::steady_clock::time_point lookedUp;
     };
     MxRoute lookUp(std::string_view address) const;
 
     const MxOrder order_;
     const std::string nameServers_;
+    const std::chrono::milliseconds failureHold_;
     mutable std::mutex lock_;
     std::unordered_map<std::string, std::shared_ptr<Entry>> entries_;
 };

@@ -190,6 +190,17 @@ TEST(MxRouteTest, CacheAsksOncePerDomainAcrossThreads) {
     EXPECT_EQ(dns.queries(), 2);
 }
 
+TEST(MxRouteTest, FailedLookupIsHeldAWhileThenAskedAgain) {
+    test::FakeDns dns(test::answering(2));  // SERVFAIL
+    MxRouteCache cache(MxOrder::ByPreference, dns.server(), 500ms);
+    EXPECT_EQ(cache.route("a@d.test").status, MxRoute::LookupFailed);
+    EXPECT_EQ(cache.route("b@d.test").status, MxRoute::LookupFailed);
+    EXPECT_EQ(dns.queries(), 1) << "within the hold the failure stands";
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(cache.route("c@d.test").status, MxRoute::LookupFailed);
+    EXPECT_EQ(dns.queries(), 2) << "after the hold the next recipient asks again";
+}
+
 struct Attempt {
     bool connected;
     bool tls;
