@@ -65,6 +65,53 @@ TEST(RetrievalScreen, OpensWithTheRememberedAccountAndChecksInOrder) {
     EXPECT_TRUE(subscribe.groupsField()->isVisible());
 }
 
+TEST(RetrievalScreen, TestConnectionKeepsTheScreenLiveAndStopEndsIt) {
+    Profile p;
+    using test::say;
+    using test::want;
+    struct Case {
+        const char* name;
+        std::vector<test::Pop3Step> script;
+        bool pressStop;
+        QStringList want;
+    } cases[] = {
+        {"server answers",
+         {say("+OK\r\n"), want("USER u\r\n"), say("+OK\r\n"), want("PASS p\r\n"), say("+OK\r\n"),
+          want("QUIT\r\n"), say("+OK\r\n")},
+         false,
+         {"Connection successful"}},
+        // A server that never answers: the screen stays live, and Stop ends the wait at once,
+        // long before the client's time-out, with nothing to report.
+        {"silent server, Stop", {test::silence()}, true, {}},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakePop3Server server(c.script);
+        RecordedBoxes boxes;
+        ui::RetrievalDialog dialog(p.store, p.paths, RetrievalMode::Unsubscribe);
+        dialog.userField()->setText("u");
+        dialog.passwordField()->setText("p");
+        dialog.serverField()->setText("127.0.0.1");
+        dialog.portField()->setValue(server.port());
+        dialog.testButton()->click();
+        EXPECT_TRUE(dialog.testing());
+        EXPECT_FALSE(dialog.testButton()->isEnabled());
+        EXPECT_FALSE(dialog.retrieveButton()->isEnabled());
+        EXPECT_TRUE(dialog.stopButton()->isEnabled());
+        EXPECT_FALSE(dialog.statusLine()->text().isEmpty());
+        if (c.pressStop) {
+            QTest::qWait(200);
+            EXPECT_TRUE(dialog.testing());
+            dialog.stopButton()->click();
+        }
+        ASSERT_TRUE(test::waitFor([&] { return !dialog.testing(); }));
+        EXPECT_EQ(boxes.shown, c.want);
+        EXPECT_TRUE(dialog.testButton()->isEnabled());
+        EXPECT_FALSE(dialog.stopButton()->isEnabled());
+        EXPECT_TRUE(dialog.statusLine()->text().isEmpty());
+    }
+}
+
 TEST(RetrievalScreen, AutoUnsubscribeOffAsksFirst) {
     Profile p;
     ASSERT_TRUE(p.store.writeFlag(keys::kAutoUnsubscribe, true));

@@ -170,6 +170,7 @@ RetrievalDialog::RetrievalDialog(SettingsStore& store, Paths paths, RetrievalMod
 RetrievalDialog::~RetrievalDialog() {
     stopRun();
     if (worker_.joinable()) worker_.join();
+    if (tester_.joinable()) tester_.join();
 }
 
 bool RetrievalDialog::autoUnsubscribe() const {
@@ -210,14 +211,33 @@ void RetrievalDialog::testConnection() {
         inform(this, QString("Please Enter server credentials"));
         return;
     }
-    Pop3Client client(s.server, s.port, s.user, s.password);
-    client.setSecurity({s.security, s.verifyCert, {}});
-    if (client.connect()) {
-        client.disconnect();
+    if (run_ || testClient_) return;
+    auto client = std::make_shared<Pop3Client>(s.server, s.port, s.user, s.password);
+    client->setSecurity({s.security, s.verifyCert, {}});
+    testClient_ = client;
+    testStopped_ = false;
+    setRunning(true);
+    status_->setText(QString("Testing the connection to %1 ...").arg(toScreen(s.server)));
+    if (tester_.joinable()) tester_.join();
+    tester_ = std::thread([this, client] {
+        const bool ok = client->connect();
+        if (ok) client->disconnect();
+        const std::string error = ok ? std::string() : client->lastError();
+        QMetaObject::invokeMethod(
+            this, [this, ok, error] { testEnded(ok, error); }, Qt::QueuedConnection);
+    });
+}
+
+void RetrievalDialog::testEnded(bool ok, const std::string& error) {
+    if (tester_.joinable()) tester_.join();
+    testClient_.reset();
+    setRunning(false);
+    status_->clear();
+    if (testStopped_) return;
+    if (ok)
         inform(this, QString("Connection successful"));
-    } else {
-        inform(this, client.lastError());
-    }
+    else
+        inform(this, error);
 }
 
 void RetrievalDialog::changePassword() {
@@ -301,6 +321,10 @@ void RetrievalDialog::runEnded(RetrievalResult result) {
 
 void RetrievalDialog::stopRun() {
     if (run_) run_->stop();
+    if (testClient_) {
+        testStopped_ = true;
+        testClient_->interrupt();
+    }
 }
 
 void RetrievalDialog::waitForRun() {
@@ -318,6 +342,7 @@ void RetrievalDialog::closeEvent(QCloseEvent* event) {
 
 void RetrievalDialog::reject() {
     if (run_) return;  // Stop first: the run writes files
+    stopRun();         // a connection test only waits on the server: it ends with the screen
     QDialog::reject();
 }
 

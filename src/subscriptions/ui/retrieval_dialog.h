@@ -6,6 +6,8 @@
 //
 // Entry points: RetrievalDialog(store, paths, mode, parent); autoUnsubscribe() for the main
 // window's check mark when the screen closes. Closing while a run goes on stops it and waits.
+// Test Connection runs on a thread of its own, as a retrieval does: the screen stays live through
+// a server's time-outs, and Stop or closing the screen ends the test.
 #pragma once
 
 #include <QDialog>
@@ -16,6 +18,7 @@
 
 #include "config/paths.h"
 #include "subscriptions/mailbox_settings.h"
+#include "subscriptions/pop3_client.h"
 #include "subscriptions/retrieval.h"
 
 class QCheckBox;
@@ -41,6 +44,8 @@ class RetrievalDialog : public QDialog {
 
     bool autoUnsubscribe() const;
     bool running() const { return run_ != nullptr; }
+    // A Test Connection is under way (it runs off the screen thread; Stop ends it).
+    bool testing() const { return testClient_ != nullptr; }
 
     QLineEdit* userField() const { return user_; }
     QLineEdit* passwordField() const { return password_; }
@@ -71,6 +76,7 @@ class RetrievalDialog : public QDialog {
     void rememberToggled(bool on);
     void autoUnsubscribeToggled(bool on);
     void testConnection();
+    void testEnded(bool ok, const std::string& error);
     void changePassword();
     void browse();
     void chooseGroups();
@@ -103,6 +109,11 @@ class RetrievalDialog : public QDialog {
     std::vector<std::string> harvested_;  // kept across runs of one opening
     std::unique_ptr<RetrievalRun> run_;
     std::thread worker_;
+    // Test Connection: the client the test thread talks through, so Stop and closing can
+    // interrupt its waits.
+    std::shared_ptr<Pop3Client> testClient_;
+    bool testStopped_ = false;
+    std::thread tester_;
 };
 
 }  // namespace qm::ui
