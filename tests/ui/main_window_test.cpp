@@ -24,7 +24,9 @@
 #include "app/ui/main_window.h"
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
+#include "delivery/fake_dns.h"
 #include "delivery/ui/send_status_tab.h"
+#include "delivery/ui/sender_auth_box.h"
 #include "delivery/ui/smtp_settings_tab.h"
 #include "delivery/ui/status_model.h"
 #include "message/ui/composer.h"
@@ -73,6 +75,31 @@ TEST(MainWindow, DeliverySettingsAreSavedAtCloseAndLoadedAtOpen) {
     EXPECT_EQ(s.server, "relay.example.com");
     EXPECT_EQ(s.port, 587u);
     EXPECT_TRUE(s.authenticate);
+}
+
+TEST(MainWindow, SenderDomainIsCheckedAgainWhenTheSenderChanges) {
+    test::FreshProfile profile;
+    test::FakeDns dns(test::answering(3));  // NXDOMAIN: no SPF, no DMARC, whatever the domain
+    profile.dir.write("resolv.conf", "nameserver " + dns.server() + "\n");
+    ::setenv("QUILLMARK_RESOLV_CONF", profile.dir.file("resolv.conf").c_str(), 1);
+    {
+        DesktopCore core;
+        ui::MainWindow window(core);
+        window.show();
+        QLabel* warnings = window.settingsTab()->senderAuth()->warningsLabel();
+        QLineEdit* sender = window.form()->senderAddress();
+        sender->setText("ann@one.test");
+        window.settingsTab()->smtpModeButton()->click();
+        window.settingsTab()->mxModeButton()->click();
+        EXPECT_TRUE(test::waitFor([&] { return warnings->text().contains("one.test"); }));
+        sender->setFocus();
+        sender->selectAll();
+        QTest::keyClicks(sender, "bob@two.test");
+        QTest::keyClick(sender, Qt::Key_Return);
+        EXPECT_TRUE(test::waitFor([&] { return warnings->text().contains("two.test"); }));
+        EXPECT_FALSE(warnings->text().contains("one.test"));
+    }
+    ::unsetenv("QUILLMARK_RESOLV_CONF");
 }
 
 TEST(MainWindow, CloseGuardKeepsTheWindowOpenWhileWorking) {

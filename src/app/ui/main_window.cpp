@@ -217,9 +217,18 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
     settingsTab_->load(loadDeliverySettings(core_.store));
     settingsTab_->senderAuth()->load(loadDkimSettings(core_.store));
     // Straight to exchangers, receivers judge the sender's own domain: say what they will find.
-    connect(settingsTab_->mxModeButton(), &QRadioButton::toggled, this, [this](bool mx) {
+    auto checkSenderDomain = [this] {
+        const bool mx = settingsTab_->mxModeButton()->isChecked();
         std::string sender = fromScreen(form_->senderAddress()->text().trimmed());
         settingsTab_->senderAuth()->checkSenderDomain(mx ? std::string(domainOf(sender)) : "");
+    };
+    connect(settingsTab_->mxModeButton(), &QRadioButton::toggled, this, checkSenderDomain);
+    // Another sender may mean another domain: its warnings, not the last one's.
+    connect(form_->senderAddress(), &QLineEdit::editingFinished, this, [this, checkSenderDomain] {
+        if (settingsTab_->mxModeButton()->isChecked() && form_->senderAddress()->isModified()) {
+            form_->senderAddress()->setModified(false);
+            checkSenderDomain();
+        }
     });
     settingsTab_->setTextPart(loadMailShape(core_.store).textPart);
 
