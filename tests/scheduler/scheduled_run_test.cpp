@@ -1,5 +1,5 @@
 // A scheduled run keeps to the sending pace: against a relay that turns every MAIL away with
-// "421 4.7.0" for a while after each 10 messages, a paced run slows down and every recipient is
+// "421 4.7.0" for 300 ms after each 10 messages, a paced run slows down and every recipient is
 // sent once; without a pace the refusals are the recipients' results, as before.
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ TEST(ScheduledRunTest, KeepsToThePaceThroughQuotaRefusals) {
     } cases[] = {{"paced", SendRate{6000, RateUnit::Minute}}, {"unpaced", SendRate{}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        test::QuotaRelay relay(10, 100ms);
+        test::QuotaRelay relay(10, 300ms);
         SendLogBuffer log;
         std::map<std::string, std::string> results;
         ScheduledRun run(log);
@@ -49,7 +49,7 @@ TEST(ScheduledRunTest, KeepsToThePaceThroughQuotaRefusals) {
         r.target.settings.rate = c.rate;
         r.target.timeouts = SmtpTimeouts::uniform(5s);
         r.pause = 0ms;
-        r.rateBackoff = 150ms;
+        r.rateBackoff = 400ms;
         r.record = [&](std::string_view, std::string_view status, const std::string& a) {
             EXPECT_TRUE(results.emplace(a, std::string(status)).second) << a << " recorded twice";
         };
