@@ -100,8 +100,10 @@ TEST(RetrievalScreen, TestConnectionKeepsTheScreenLiveAndStopEndsIt) {
         EXPECT_TRUE(dialog.stopButton()->isEnabled());
         EXPECT_FALSE(dialog.statusLine()->text().isEmpty());
         if (c.pressStop) {
+            dialog.show();
             QTest::qWait(200);
             EXPECT_TRUE(dialog.testing());
+            test::screenshot(&dialog, "retrieval_testing_connection");
             dialog.stopButton()->click();
         }
         ASSERT_TRUE(test::waitFor([&] { return !dialog.testing(); }));
