@@ -26,8 +26,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_tcp() { for _ in $(seq 1 500); do ss -Hltn "sport = :$1" | grep -q . && return 0; sleep 0.02; done; echo "tcp port $1 did not come up" >&2; return 1; }
-wait_udp() { for _ in $(seq 1 500); do ss -Hlun "sport = :$1" | grep -q . && return 0; sleep 0.02; done; echo "udp port $1 did not come up" >&2; return 1; }
+# Up to 60 s: under the sanitizers, with parallel tests, a Python server once needed over 30 s
+# to listen. A server that has exited is reported at once by alive() after the wait.
+wait_port() {  # tcp|udp PORT
+  local until=$((SECONDS + 60))
+  while [ "$SECONDS" -lt "$until" ]; do
+    ss -Hl"${1:0:1}"n "sport = :$2" | grep -q . && return 0
+    kill -0 "${PIDS[-1]}" 2>/dev/null || return 0
+    sleep 0.05
+  done
+  echo "$1 port $2 did not come up" >&2; return 1
+}
+wait_tcp() { wait_port tcp "$1"; }
+wait_udp() { wait_port udp "$1"; }
 # A port the kernel hands out for both TCP and UDP right now, and that nothing listens on.
 free_port() {
   local p
