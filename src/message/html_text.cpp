@@ -567,6 +567,9 @@ class Renderer {
                 out_.append(static_cast<std::size_t>(std::max(pending_, 1)) - 1, '\n');
             bool first = true;
             auto put = [&](std::string_view l) {
+                // Non-breaking spaces alone on a wrapped line would print as a blank line; pre
+                // keeps its own (single) blank lines.
+                if (pre_ == 0 && isBlank(l)) return;
                 widest = std::max(widest, emitLine(l, first));
                 if (first) marker_.clear();
                 first = false;
@@ -612,9 +615,7 @@ class Renderer {
             std::size_t end = sp == std::string_view::npos ? text.size() : sp;
             std::size_t w = columns(text.substr(pos, end - pos));
             if (used > 0 && used + 1 + w > room) {
-                // Non-breaking spaces alone on a wrapped line would print as a blank line.
-                if (std::string_view l = text.substr(lineStart, lineEnd - lineStart); !isBlank(l))
-                    put(l);
+                put(text.substr(lineStart, lineEnd - lineStart));
                 room = roomFor(false);
                 lineStart = pos;
                 used = 0;
@@ -623,7 +624,7 @@ class Renderer {
             lineEnd = end;
             pos = end + 1;
         }
-        if (std::string_view l = text.substr(lineStart, lineEnd - lineStart); !isBlank(l)) put(l);
+        if (lineEnd > lineStart) put(text.substr(lineStart, lineEnd - lineStart));
     }
 
     static bool isBlank(std::string_view s) {

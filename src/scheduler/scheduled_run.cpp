@@ -43,6 +43,12 @@ void ScheduledRun::wait() {
     if (thread_.joinable()) thread_.join();
 }
 
+bool ScheduledRun::waitUntil(std::chrono::steady_clock::time_point moment) {
+    std::unique_lock lock(pauseLock_);
+    pauseWake_.wait_until(lock, moment, [this] { return !active_.load(); });
+    return active_.load();
+}
+
 void ScheduledRun::run() {
     OutboxRun stored;
     if (!request_.done && readOutbox(request_.outboxPath, stored)) {
@@ -83,11 +89,7 @@ void ScheduledRun::run() {
         target.rateAware = target.settings.rate.limited();
         SendPace pace(target.settings.rate, request_.rateBackoff);
         const PaceHooks hooks{
-            [this](TokenBucket::Clock::time_point t) {
-                std::unique_lock lock(pauseLock_);
-                pauseWake_.wait_until(lock, t, [this] { return !active_.load(); });
-                return active_.load();
-            },
+            [this](TokenBucket::Clock::time_point t) { return waitUntil(t); },
             [this](bool) { log_.append(slot, "Sending too fast for the server: slowing down\n"); }};
         SmtpSession session(target, log_, slot, [this](SmtpClient* c) {
             std::lock_guard guard(clientLock_);
@@ -106,8 +108,7 @@ void ScheduledRun::run() {
                     kScheduledThreadLabel,
                     outcome.kind == DeliveryOutcome::Sent ? kStatusSent : kScheduledFailed,
                     address);
-            std::unique_lock lock(pauseLock_);
-            pauseWake_.wait_for(lock, request_.pause, [this] { return !active_.load(); });
+            waitUntil(std::chrono::steady_clock::now() + request_.pause);
         }
     }
     running_ = false;

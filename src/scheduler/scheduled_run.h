@@ -69,6 +69,8 @@ class ScheduledRun {
 
   private:
     void run();
+    // Sleeps until `moment` unless the run is cancelled first; false when it was.
+    bool waitUntil(std::chrono::steady_clock::time_point moment);
 
     SendLogBuffer& log_;
     ScheduledRunRequest request_;

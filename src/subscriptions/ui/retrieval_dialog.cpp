@@ -215,25 +215,27 @@ void RetrievalDialog::testConnection() {
     auto client = std::make_shared<Pop3Client>(s.server, s.port, s.user, s.password);
     client->setSecurity({s.security, s.verifyCert, {}});
     testClient_ = client;
-    testStopped_ = false;
     setRunning(true);
     status_->setText(QString("Testing the connection to %1 ...").arg(toScreen(s.server)));
     if (tester_.joinable()) tester_.join();
     tester_ = std::thread([this, client] {
         const bool ok = client->connect();
         if (ok) client->disconnect();
+        // Stopped: the user asked for no answer.
+        const bool stopped = !ok && client->failure() == Pop3Failure::Interrupted;
         const std::string error = ok ? std::string() : client->lastError();
         QMetaObject::invokeMethod(
-            this, [this, ok, error] { testEnded(ok, error); }, Qt::QueuedConnection);
+            this, [this, ok, stopped, error] { testEnded(ok, stopped, error); },
+            Qt::QueuedConnection);
     });
 }
 
-void RetrievalDialog::testEnded(bool ok, const std::string& error) {
+void RetrievalDialog::testEnded(bool ok, bool stopped, const std::string& error) {
     if (tester_.joinable()) tester_.join();
     testClient_.reset();
     setRunning(false);
     status_->clear();
-    if (testStopped_) return;
+    if (stopped) return;
     if (ok)
         inform(this, QString("Connection successful"));
     else
@@ -321,10 +323,7 @@ void RetrievalDialog::runEnded(RetrievalResult result) {
 
 void RetrievalDialog::stopRun() {
     if (run_) run_->stop();
-    if (testClient_) {
-        testStopped_ = true;
-        testClient_->interrupt();
-    }
+    if (testClient_) testClient_->interrupt();
 }
 
 void RetrievalDialog::waitForRun() {

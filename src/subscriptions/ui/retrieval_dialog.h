@@ -76,7 +76,7 @@ class RetrievalDialog : public QDialog {
     void rememberToggled(bool on);
     void autoUnsubscribeToggled(bool on);
     void testConnection();
-    void testEnded(bool ok, const std::string& error);
+    void testEnded(bool ok, bool stopped, const std::string& error);
     void changePassword();
     void browse();
     void chooseGroups();
@@ -112,7 +112,6 @@ class RetrievalDialog : public QDialog {
     // Test Connection: the client the test thread talks through, so Stop and closing can
     // interrupt its waits.
     std::shared_ptr<Pop3Client> testClient_;
-    bool testStopped_ = false;
     std::thread tester_;
 };
 
