@@ -228,15 +228,19 @@ std::string relaxedHeader(std::string_view field) {
     out.reserve(field.size());
     for (char c : name) out += asciiLower(c);
     out += ':';
+    // Only the WSP around the colon that ends the name goes; a run of WSP inside the value, after
+    // a colon of its own ("Re: hi", a folded h= list) included, stays as one SP.
     bool space = false;
+    bool valueStarted = false;
     for (char c : field.substr(colon + 1)) {
         if (c == '\r' || c == '\n') continue;  // unfolding
         if (isWsp(c)) {
             space = true;
             continue;
         }
-        if (space && out.back() != ':') out += ' ';
+        if (space && valueStarted) out += ' ';
         space = false;
+        valueStarted = true;
         out += c;
     }
     return out;

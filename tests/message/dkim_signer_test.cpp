@@ -28,6 +28,15 @@ TEST(DkimCanonical, RelaxedHeaderAndBody) {
         {"Subject:  two   words ", "subject:two words"},     // WSP after the colon and at the end
         {"From:Ann <ann@x.test>", "from:Ann <ann@x.test>"},  // no space needed after the colon
         {"X-Empty:", "x-empty:"},
+        {"X-Blank: \t ", "x-blank:"},  // a value of WSP only
+        // Only the colon after the name loses its WSP: those inside the value keep one SP.
+        {"Subject: Re: hi", "subject:Re: hi"},
+        {"Subject:Re:\t\thi  there\t", "subject:Re: hi there"},
+        {"DKIM-Signature: v=1; h=From:Content-Type:\r\n\tList-Unsubscribe;\r\n\tb=",
+         "dkim-signature:v=1; h=From:Content-Type: List-Unsubscribe; b="},
+        {"List-Unsubscribe:\r\n <mailto:u@x.test?subject=unsubscribe>",
+         "list-unsubscribe:<mailto:u@x.test?subject=unsubscribe>"},
+        {"To: \"A: B\" <a@x.test> \t\r\n ", "to:\"A: B\" <a@x.test>"},  // trailing folded WSP
     };
     for (const auto& c : headers) EXPECT_EQ(relaxedHeader(c.field), c.want) << c.field;
 
