@@ -65,6 +65,51 @@ bool appendFile(const std::string& path, std::string_view content, std::string* 
     return true;
 }
 
+bool appendLines(const std::string& path, std::string_view lines, std::string* error) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(error, "cannot open", path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int err = errno;
+        ::close(fd);
+        return fail(error, "cannot read", path, err);
+    }
+    const off_t oldSize = st.st_size;
+    // A last line without its end would swallow the first appended one.
+    std::string_view lineEnd;
+    if (oldSize > 0) {
+        char last = 0;
+        ssize_t n;
+        while ((n = ::pread(fd, &last, 1, oldSize - 1)) < 0 && errno == EINTR) {
+        }
+        if (n != 1) {
+            int err = n < 0 ? errno : EIO;
+            ::close(fd);
+            return fail(error, "cannot read", path, err);
+        }
+        if (last == '\r')
+            lineEnd = "\n";
+        else if (last != '\n')
+            lineEnd = "\r\n";
+    }
+    int err = writeAll(fd, lineEnd);
+    if (err == 0) err = writeAll(fd, lines);
+    if (err != 0) {
+        // A half line left behind would join the next append's first line: cut it off.
+        while (::ftruncate(fd, oldSize) != 0 && errno == EINTR) {
+        }
+        ::close(fd);
+        return fail(error, "cannot write", path, err);
+    }
+    if (::close(fd) != 0) {
+        err = errno;
+        while (::truncate(path.c_str(), oldSize) != 0 && errno == EINTR) {
+        }
+        return fail(error, "cannot close", path, err);
+    }
+    return true;
+}
+
 int writeAll(int fd, std::string_view data) {
     const char* p = data.data();
     size_t left = data.size();

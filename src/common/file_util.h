@@ -1,8 +1,9 @@
 // Small file helpers shared by every subsystem.
 //
-// Entry points: readFile() (a whole file with a size bound), appendFile(), writeAll(),
-// fileExists(), isDirectory(), makeFolders(), listFiles() (a folder by suffix), removeFile(),
-// FileLock (an flock(2) on a lock file, held while the object lives).
+// Entry points: readFile() (a whole file with a size bound), appendFile(), appendLines() (whole
+// lines, undone when a write fails), writeAll(), fileExists(), isDirectory(), makeFolders(),
+// listFiles() (a folder by suffix), removeFile(), FileLock (an flock(2) on a lock file, held while
+// the object lives).
 // Failure: false plus a one-line text (writeAll: the errno); nothing throws.
 // Limits: readFile() refuses files over its bound (kDefaultReadLimit unless the caller passes one).
 // Threads: callable from any thread; no shared state.
@@ -23,6 +24,11 @@ inline constexpr std::uint64_t kDefaultReadLimit = 1ull << 30;
 bool readFile(const std::string& path, std::string& out, std::string* error = nullptr,
               std::uint64_t limit = kDefaultReadLimit);
 bool appendFile(const std::string& path, std::string_view content, std::string* error = nullptr);
+// Appends whole `lines` (each with its line end) to a text file, created when missing. When the
+// file's last byte is not a line end, one goes first (CR LF, or LF after a lone CR). A write that
+// fails part-way (disk full) is undone: the file is cut back to its old length, byte for byte as it
+// was. The caller holds whatever lock guards the file.
+bool appendLines(const std::string& path, std::string_view lines, std::string* error = nullptr);
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);
 // Creates the folder and every missing parent (mode 0755).

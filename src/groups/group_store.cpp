@@ -449,7 +449,7 @@ StoreResult GroupStore::addRecipient(const Recipient& record) {
     if (keys_.count(r.email))
         return fail(StoreStatus::EmailExists, "Email address entered already exists in the group.");
     std::string error;
-    if (!appendFile(loadedPath(), formatStoredLine(r) + "\r\n", &error)) return writeFailed(error);
+    if (!appendLines(loadedPath(), formatStoredLine(r) + "\r\n", &error)) return writeFailed(error);
     stamp_ = stampOf(loadedPath());
     addRow(std::move(r));
     changed();
@@ -579,7 +579,7 @@ StoreResult GroupStore::paste(std::string_view clipboard, PasteCounts* counts) {
         std::string text;
         for (const auto& r : accepted) text += formatStoredLine(r) + "\r\n";
         std::string error;
-        if (!appendFile(loadedPath(), text, &error)) return writeFailed(error);
+        if (!appendLines(loadedPath(), text, &error)) return writeFailed(error);
         stamp_ = stampOf(loadedPath());
         for (auto& r : accepted) addRow(std::move(r));
         n.added = accepted.size();

@@ -156,7 +156,7 @@ SubscribeResult addSubscribers(const Paths& paths, std::string_view group,
         ++result.added;
     }
     if (lines.empty()) return result;
-    if (!appendFile(path, appendedText(text, lines))) return {false, 0, failed};
+    if (!appendLines(path, lines)) return {false, 0, failed};
     return result;
 }
 

@@ -59,6 +59,14 @@ file_is "group file after status and remove" "$G/_Friends.sbz" 'ann.lee@my-shop.
 printf 'b@x.com,Again,,,,,,,,,,,,E\r\nnot an address,,,,,,,,,,,,,E\r\nc@x.com,Caf\351,,1%%2A Quay,,,,,,,,,,U\r\n' > "$W/clip.txt"
 check "paste" 0 "added 1, dropped 2" "Clipboard contained some duplicate or invalid recipients. They were automatically filtered." -- sh -c "\"$CLI\" groups paste Friends < \"$W/clip.txt\""
 
+# A group file written by another tool, without its final line end: the add starts a line of its own.
+check "create open"       0 "" ""  -- "$CLI" groups create Open
+printf 'a@x.com,,,,,,,,,,,,,E' > "$G/_Open.sbz"
+check "add after open end" 0 "" "" -- "$CLI" groups add Open --email b@x.com
+check "show both"         0 "a@x.com,,,,,,,,,,,,,E
+b@x.com,,,,,,,,,,,,,E" "" -- "$CLI" groups show Open
+check "delete open"       0 "" ""  -- "$CLI" groups delete Open
+
 check "export emails csv" 0 "Recipients has been successfully exported." "" -- "$CLI" groups export Friends "$W/e.csv"
 file_is "emails csv" "$W/e.csv" 'Email Addresses\r\nann.lee@my-shop.example\r\nb@x.com\r\nc@x.com\r\n'
 check "export names ;"    0 "*" "" -- "$CLI" groups export Friends "$W/n.txt" --mode names --separator semicolon

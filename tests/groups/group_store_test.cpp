@@ -1,10 +1,13 @@
 #include "groups/group_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -284,6 +287,65 @@ TEST_F(Store, PasteFiltersAndSummarisesOnce) {
     EXPECT_EQ(std::count(stored.begin(), stored.end(), '\n'), 3);
     EXPECT_EQ(store.rows().size(), 3u);
     EXPECT_TRUE(store.paste(line("e@x.com")).notices.empty());
+}
+
+// Files written by other tools may end without a line end: an add or a paste must not run on
+// from the last line.
+TEST_F(Store, AddAndPasteAfterAnOpenLastLineKeepEveryRecipient) {
+    const std::string first = line("a@x.com");
+    struct {
+        const char* name;
+        std::string before;
+        std::vector<std::string> emails;  // after adding b@x.com, then pasting c@x.com
+    } cases[] = {
+        {"no final line end", first.substr(0, first.size() - 2), {"a@x.com", "b@x.com", "c@x.com"}},
+        {"LF only", first.substr(0, first.size() - 2) + "\n", {"a@x.com", "b@x.com", "c@x.com"}},
+        {"empty file", "", {"b@x.com", "c@x.com"}},
+    };
+    for (const auto& c : cases) {
+        writeGroup("G", c.before);
+        ASSERT_TRUE(store.load("G").ok());
+        ASSERT_TRUE(store.addRecipient(entry("b@x.com")).ok()) << c.name;
+        writeGroup("H", c.before);
+        ASSERT_TRUE(store.load("H").ok());
+        ASSERT_TRUE(store.paste(line("b@x.com")).ok()) << c.name;
+        for (const char* g : {"G", "H"}) {
+            ASSERT_TRUE(store.load(g).ok());
+            ASSERT_TRUE(store.paste(line("c@x.com")).ok()) << c.name;
+            std::string stored = group(g);
+            EXPECT_EQ(stored.substr(0, c.before.size()), c.before) << c.name << ": bytes kept";
+            std::vector<std::string> emails;
+            GroupStore fresh(paths);
+            ASSERT_TRUE(fresh.load(g).ok());
+            for (const auto& r : fresh.rows()) emails.push_back(r.email);
+            EXPECT_EQ(emails, c.emails) << c.name << " " << g << "\n" << stored;
+        }
+    }
+}
+
+// An add that fails part-way (the file size limit of a child process, as a full disk would) leaves
+// no half line, so the next add is whole.
+TEST_F(Store, FailedAddLeavesTheFileForTheNextAdd) {
+    const std::string before = line("a@x.com").substr(0, line("a@x.com").size() - 2);
+    writeGroup("G", before);
+    ASSERT_TRUE(store.load("G").ok());
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = before.size() + 9;  // the line end and part of the new line
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        StoreResult r = store.addRecipient(entry("b@x.com"));
+        _exit(r.status == StoreStatus::WriteFailed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(group("G"), before);
+    ASSERT_TRUE(store.addRecipient(entry("c@x.com")).ok());
+    EXPECT_EQ(group("G"), before + "\r\n" + line("c@x.com"));
 }
 
 TEST_F(Store, StoppedLoadRefusesAddModifyPaste) {
