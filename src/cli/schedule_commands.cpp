@@ -18,6 +18,7 @@
 
 #include "cli/campaign_options.h"
 #include "cli/commands.h"
+#include "common/time_format.h"
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/dkim_settings.h"
@@ -35,25 +36,6 @@ std::atomic<bool> stopRequested{false};
 
 extern "C" void onStopSignal(int) {
     stopRequested = true;
-}
-
-// "YYYY-MM-DD HH:MM[:SS]" in local time.
-bool parseMoment(const std::string& text, std::time_t& out) {
-    std::tm tm{};
-    int sec = 0;
-    char tail = 0;
-    int n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon,
-                        &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &sec, &tail);
-    if (n != 5 && n != 6) return false;
-    if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
-        tm.tm_min > 59 || sec > 59)
-        return false;
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
-    tm.tm_sec = sec;
-    tm.tm_isdst = -1;
-    out = std::mktime(&tm);
-    return true;
 }
 
 Repetition parseRepeat(const std::string& name) {
@@ -74,7 +56,7 @@ int scheduleAdd(const AddOptions& o) {
             "The outbox file has no place for an unsubscribe address: give --unsubscribe to "
             "\"scheduler run-due\" instead.");
     std::time_t at = 0;
-    if (!parseMoment(o.at, at)) return fail("--at wants \"YYYY-MM-DD HH:MM[:SS]\".");
+    if (!parseLocalTime(o.at, at)) return fail("--at wants \"YYYY-MM-DD HH:MM[:SS]\".");
     auto paths = readyPaths();
     if (!paths) return kExitFailure;
     RunFields fields;
@@ -162,7 +144,7 @@ int runDue(const RunDueOptions& o) {
     DueRunOptions run;
     if (!o.now.empty()) {
         std::time_t now = 0;
-        if (!parseMoment(o.now, now)) return fail("--now wants \"YYYY-MM-DD HH:MM[:SS]\".");
+        if (!parseLocalTime(o.now, now)) return fail("--now wants \"YYYY-MM-DD HH:MM[:SS]\".");
         run.now = [now] { return now; };
     }
     std::string error;

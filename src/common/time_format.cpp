@@ -43,4 +43,40 @@ std::string formatMailDate(const LocalMoment& moment) {
     return buf;
 }
 
+bool parseLocalTime(std::string_view text, std::time_t& out) {
+    // Digits exactly where the pattern has them, and nothing else: no blanks, signs or a tail.
+    constexpr std::string_view kShort = "dddd-dd-dd dd:dd";
+    constexpr std::string_view kLong = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != kShort.size() && text.size() != kLong.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char want = kLong[i];
+        if (want == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != want) return false;
+    }
+    auto number = [&](std::size_t at, std::size_t digits) {
+        int n = 0;
+        for (std::size_t i = at; i < at + digits; ++i) n = n * 10 + (text[i] - '0');
+        return n;
+    };
+    std::tm tm{};
+    tm.tm_year = number(0, 4) - 1900;
+    tm.tm_mon = number(5, 2) - 1;
+    tm.tm_mday = number(8, 2);
+    tm.tm_hour = number(11, 2);
+    tm.tm_min = number(14, 2);
+    tm.tm_sec = text.size() == kLong.size() ? number(17, 2) : 0;
+    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+        tm.tm_sec > 59)
+        return false;
+    tm.tm_isdst = -1;
+    std::tm asked = tm;
+    std::time_t t = std::mktime(&tm);
+    // mktime() moves a day the month lacks (02-30) into the next month: refuse it. An hour that
+    // a change of clocks skips is moved on, as the clock does.
+    if (t == static_cast<std::time_t>(-1) || tm.tm_mday != asked.tm_mday ||
+        tm.tm_mon != asked.tm_mon || tm.tm_year != asked.tm_year)
+        return false;
+    out = t;
+    return true;
+}
+
 }  // namespace qm

@@ -4,15 +4,18 @@
 // included), so a caller can fix both for exact output.
 // Entry points: systemLocalMoment() reads the system clock and zone. formatMailDate() writes the
 // date of a Date header line: "Tue, 05 Mar 2024 14:03:09 +0530" (English names, never the
-// locale's).
-// Failure: none.
+// locale's). parseLocalTime() reads a typed start moment, "YYYY-MM-DD HH:MM[:SS]" in local time.
+// Failure: parseLocalTime() returns false for anything else (other characters, text after it, a
+// day the month does not have); the rest have none.
 // Limits: none.
 // Threads: pure functions (systemLocalMoment() uses the reentrant localtime_r).
 // Standard: RFC 5322, section 3.3.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <string_view>
 
 namespace qm {
 
@@ -23,5 +26,6 @@ struct LocalMoment {
 
 LocalMoment systemLocalMoment();
 std::string formatMailDate(const LocalMoment& moment);
+bool parseLocalTime(std::string_view text, std::time_t& out);
 
 }  // namespace qm

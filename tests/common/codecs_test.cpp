@@ -392,5 +392,31 @@ TEST(MailDate, SystemZoneOffsets) {
     tzset();
 }
 
+TEST(LocalTime, TypedStartMoments) {
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    struct {
+        const char* text;
+        std::int64_t want;  // -1: refused
+    } cases[] = {
+        {"2027-01-01 10:00", 1798797600}, {"2027-01-01 10:00:59", 1798797659},
+        {"2028-02-29 00:00", 1835395200},  // a leap day
+        {"2027-01-01 10:00xyz", -1},      {"2027-01-01 10:00:00 ", -1},
+        {"2027-01-01 10:00:0", -1},       {" 2027-01-01 10:00", -1},
+        {"2027-1-01 10:00", -1},          {"2027-01-01T10:00", -1},
+        {"2027-01-01 +9:00", -1},         {"2027-02-29 10:00", -1},  // not a leap year
+        {"2027-04-31 10:00", -1},         {"2027-13-01 10:00", -1},
+        {"2027-01-01 24:00", -1},         {"2027-01-01 10:60", -1},
+        {"2027-01-01 10:00:60", -1},      {"", -1},
+    };
+    for (const auto& c : cases) {
+        std::time_t t = 0;
+        bool ok = parseLocalTime(c.text, t);
+        EXPECT_EQ(ok ? static_cast<std::int64_t>(t) : -1, c.want) << '"' << c.text << '"';
+    }
+    unsetenv("TZ");
+    tzset();
+}
+
 }  // namespace
 }  // namespace qm
