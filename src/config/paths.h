@@ -64,8 +64,8 @@ class Paths {
     std::string schedulerStatusFile() const { return data_ + "/Scheduler_Status.txt"; }
     std::string sendLog() const { return data_ + "/SendLog.txt"; }
     std::string outbox() const { return data_ + "/OutBox"; }
-    std::string spamMessageFile() const { return data_ + "/Message.txt"; }
-    std::string spamOutputFile() const { return data_ + "/output.txt"; }
+    // Each spam check's private folder is this followed by six characters of mkdtemp(3).
+    std::string spamCheckFolderPrefix() const { return data_ + "/SpamCheck."; }
     std::string spamBatchFile() const { return data_ + "/saBat.bat"; }
     std::string runningCopyLock() const { return data_ + "/QuillmarkMutex.lock"; }
 

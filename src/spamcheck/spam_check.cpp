@@ -1,5 +1,10 @@
 #include "spamcheck/spam_check.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "common/atomic_file.h"
 #include "common/file_util.h"
 #include "common/smtp_transparency.h"
@@ -26,6 +31,33 @@ std::string firstLine(std::string_view text) {
 std::string seconds(std::chrono::milliseconds ms) {
     return std::to_string((ms.count() + 999) / 1000);
 }
+
+// The folder of one check (mode 0700), removed with everything in it when the check ends: two
+// checks at once (the window and the command line) never read each other's message or answer.
+class CheckFolder {
+  public:
+    explicit CheckFolder(const Paths& paths) {
+        std::string pattern = paths.spamCheckFolderPrefix() + "XXXXXX";
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+        else
+            error_ = std::strerror(errno);
+    }
+    ~CheckFolder() {
+        if (path_.empty()) return;
+        for (const auto& name : listFiles(path_, "")) removeFile(path_ + "/" + name);
+        ::rmdir(path_.c_str());
+    }
+    CheckFolder(const CheckFolder&) = delete;
+    CheckFolder& operator=(const CheckFolder&) = delete;
+
+    const std::string& path() const { return path_; }  // empty when it could not be made
+    const std::string& error() const { return error_; }
+
+  private:
+    std::string path_;
+    std::string error_;
+};
 
 }  // namespace
 
@@ -76,15 +108,20 @@ SpamCheckResult runSpamCheck(const CampaignMessage& m, const Paths& paths,
     const std::string prefs = prefsFilePath(paths);
     if (!ensurePrefsFile(prefs, &error))
         return {SpamCheckResult::FileFailed, "Can't write " + prefs + ": " + error, {}};
-    const std::string messageFile = paths.spamMessageFile();
+    CheckFolder folder(paths);
+    if (folder.path().empty())
+        return {SpamCheckResult::FileFailed,
+                "Can't make a folder in " + paths.dataRoot() + ": " + folder.error(),
+                {}};
+    const std::string messageFile = folder.path() + "/Message.txt";
     if (!writeFileAtomic(messageFile, spamCheckMessageText(m, setup.sources), &error,
                          {0600, false}))
         return {SpamCheckResult::FileFailed, "Can't write " + messageFile + ": " + error, {}};
 
     ProcessSpec spec;
     spec.argv = {analyser->program, "-L", "--prefs-file=" + prefs, messageFile};
-    spec.stdoutPath = paths.spamOutputFile();
-    spec.stderrPath = paths.dataRoot() + "/analyser_errors.txt";
+    spec.stdoutPath = folder.path() + "/output.txt";
+    spec.stderrPath = folder.path() + "/analyser_errors.txt";
     spec.environment = setup.environment;
     spec.limit = setup.limit;
     ProcessOutcome run = runProcess(spec, cancel);
@@ -104,7 +141,7 @@ SpamCheckResult runSpamCheck(const CampaignMessage& m, const Paths& paths,
             break;
     }
     std::string output;
-    readFile(paths.spamOutputFile(), output, nullptr, kOutputReadLimit);
+    readFile(spec.stdoutPath, output, nullptr, kOutputReadLimit);
     if (run.exitCode != 0 && trimWhite(output).empty()) {
         std::string errors;
         readFile(spec.stderrPath, errors, nullptr, 1 << 16);

@@ -5,12 +5,14 @@
 // ensurePrefsFile(), runSpamCheck() (all steps, after the caller ran checkMessage() with
 // forSpamCheck and got an answer to its empty-message question).
 //
-// Files, all in the data root: Message.txt (replaced on every check), output.txt (the analyser's
-// standard output), analyser_errors.txt (its standard error), user_prefs (the analyser's
-// preferences, written only when missing: required score 0.0, the subject rewritten on spam, no
-// Bayes learning). The analyser is <program folder>/spamassassin/spamassassin when that file is
-// there, else "spamassassin" on PATH. It runs with "-L" (local rules only: no network queries, the
-// same answer every time) and "--prefs-file=", the message file as its last argument.
+// Files: each check writes Message.txt, output.txt (the analyser's standard output) and
+// analyser_errors.txt (its standard error) in a private folder of its own under the data root
+// (SpamCheck.XXXXXX, mode 0700), removed with them when the check ends. user_prefs in the data
+// root holds the analyser's preferences, written only when missing: required score 0.0, the
+// subject rewritten on spam, no Bayes learning. The analyser is <program
+// folder>/spamassassin/spamassassin when that file is there, else "spamassassin" on PATH. It runs
+// with "-L" (local rules only: no network queries, the same answer every time) and "--prefs-file=",
+// the message file as its last argument.
 //
 // Failure: the result's status, and for every status but Done and Cancelled a one-line text to
 // show. An analyser that cannot be found says how to install it; one that overruns the time limit
@@ -21,8 +23,8 @@
 // read up to 64 MiB.
 // Threads: runSpamCheck() blocks its thread for as long as the analyser runs, so screens call it
 // off their own thread; `cancel` may be set from any thread. The build takes the process-wide
-// build lock as every sending thread does. Two checks at once would share the data root's files:
-// the caller runs one at a time.
+// build lock as every sending thread does. Checks may run at once, in one process or several:
+// each has its own folder.
 // Standard: none beyond the analyser's output (spam_report.h).
 #pragma once
 

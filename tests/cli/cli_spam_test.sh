@@ -18,7 +18,8 @@ out=$("$CLI" spam-check "${msg[@]}" --subject 'FREE MONEY!!! YOU HAVE WON $1,000
 head -1 <<<"$out" | grep -Eq '^Content analysis details: Your spam score is : [0-9.]+ points\.$' || fail "score line: $out"
 grep -q '^pts ' <<<"$out" || fail "column title row: $out"
 grep -q 'SUBJ_ALL_CAPS' <<<"$out" || fail "rule rows: $out"
-[ -s "$QUILLMARK_HOME/ProgramData/QMK/Message.txt" ] || fail "Message.txt not written"
+left=$(find "$QUILLMARK_HOME/ProgramData/QMK" -name 'SpamCheck.*' -o -name Message.txt -o -name output.txt)
+[ -z "$left" ] || fail "a check left its files: $left"
 
 out=$("$CLI" spam-check "${msg[@]}" --subject "Notes from Tuesday" --text "$W/plain.txt" 2>"$W/err"); rc=$?
 [ "$rc" = 0 ] && [ "$out" = "Message is not Spam." ] || fail "ordinary: rc=$rc out=[$out] stderr=$(cat "$W/err")"

@@ -3,6 +3,7 @@
 // fail.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,16 @@ struct Folders {
         std::ofstream(path) << "#!/bin/sh\n" << script;
         ::chmod(path.c_str(), 0755);
     }
+    // Private check folders left in the data root.
+    std::size_t checkFolders() const {
+        std::size_t n = 0;
+        if (DIR* dir = ::opendir(paths.dataRoot().c_str())) {
+            while (dirent* e = ::readdir(dir))
+                if (std::string_view(e->d_name).starts_with("SpamCheck.")) ++n;
+            ::closedir(dir);
+        }
+        return n;
+    }
 };
 
 TEST(SpamCheckReal, SpammyMessageIsFlaggedWithScoreAndRules) {
@@ -76,10 +87,8 @@ TEST(SpamCheckReal, SpammyMessageIsFlaggedWithScoreAndRules) {
     EXPECT_EQ(r.report.rows[0].kind, SpamRowKind::ColumnTitle);
     EXPECT_EQ(r.report.rows[2].kind, SpamRowKind::Rule);
     EXPECT_FALSE(r.report.rows[2].rule.empty());
-    // The message file is what a send would put after DATA, and the prefs file was written.
-    const std::string sent = readAll(f.paths.spamMessageFile());
-    EXPECT_NE(sent.find("\r\nSubject: FREE MONEY"), std::string::npos);
     EXPECT_EQ(readAll(prefsFilePath(f.paths)), kDefaultPrefs);
+    EXPECT_EQ(f.checkFolders(), 0u);
 }
 
 TEST(SpamCheckReal, OrdinaryMessageIsNotSpam) {
@@ -90,18 +99,79 @@ TEST(SpamCheckReal, OrdinaryMessageIsNotSpam) {
         "the 14th and to ask Carol for the updated figures.\n\nBest regards,\nAlice\n");
     SpamCheckResult r = runSpamCheck(m, f.paths, f.setup);
     ASSERT_EQ(r.status, SpamCheckResult::Done) << r.message;
-    EXPECT_FALSE(r.report.spam) << readAll(f.paths.spamOutputFile());
+    EXPECT_FALSE(r.report.spam);
+}
+
+// Two checks at once on one data folder, as the window and the command line may run them: each
+// answer is about its own message.
+TEST(SpamCheckReal, TwoChecksAtOnceEachReadTheirOwnAnswer) {
+    Folders f;
+    const CampaignMessage spammy = plainMessage(
+        "FREE MONEY!!! YOU HAVE WON $1,000,000 CASH PRIZE",
+        "Dear friend,\n\nCongratulations! You have won ONE MILLION DOLLARS cash. 100% FREE, act "
+        "now! Click here to claim your prize, send your bank account details today.\n");
+    const CampaignMessage ordinary =
+        plainMessage("Minutes of Tuesday's meeting",
+                     "Hello Bob,\n\nattached are my notes from Tuesday.\n\nBest regards,\nAlice\n");
+    SpamCheckResult a, b;
+    std::thread other([&] { b = runSpamCheck(ordinary, f.paths, f.setup); });
+    a = runSpamCheck(spammy, f.paths, f.setup);
+    other.join();
+    ASSERT_EQ(a.status, SpamCheckResult::Done) << a.message;
+    ASSERT_EQ(b.status, SpamCheckResult::Done) << b.message;
+    EXPECT_TRUE(a.report.spam);
+    EXPECT_FALSE(b.report.spam);
+    EXPECT_EQ(f.checkFolders(), 0u);
+}
+
+// The same with analysers that wait for each other before they read their message, so both
+// messages are written before either is read: with one shared file both would read the second.
+TEST(SpamCheckStandIn, TwoChecksAtOnceNeverShareTheirFiles) {
+    Folders f;
+    f.bundle(
+        "touch \"$HOME/started.$$\"\n"
+        "until [ \"$(ls \"$HOME\" | grep -c '^started\\.')\" -ge 2 ]; do sleep 0.01; done\n"
+        "grep -q '^Subject: FREE' \"$3\" && printf 'Subject: *****SPAM***** FREE\\n\\n'\n"
+        "grep '^Subject:' \"$3\" >&2\n"
+        "exit 0\n");
+    f.setup.limit = std::chrono::milliseconds(60000);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        for (const auto& name : listFiles(f.tmp.path(), ""))
+            if (name.starts_with("started.")) removeFile(f.tmp.file(name));
+        SpamCheckResult a, b;
+        std::thread other(
+            [&] { b = runSpamCheck(plainMessage("Notes", "text"), f.paths, f.setup); });
+        a = runSpamCheck(plainMessage("FREE offer", "text"), f.paths, f.setup);
+        other.join();
+        ASSERT_EQ(a.status, SpamCheckResult::Done) << a.message;
+        ASSERT_EQ(b.status, SpamCheckResult::Done) << b.message;
+        EXPECT_TRUE(a.report.spam);
+        EXPECT_FALSE(b.report.spam);
+    }
+    EXPECT_EQ(f.checkFolders(), 0u);
 }
 
 TEST(SpamCheckStandIn, ArgumentsPassUnchangedWithoutAShell) {
     Folders f;
-    f.bundle("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n");
-    SpamCheckResult r = runSpamCheck(plainMessage("Hi", "text"), f.paths, f.setup);
+    f.bundle(
+        "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$HOME/args.txt\"\n"
+        "cp \"$3\" \"$HOME/message.txt\"\n");
+    SpamCheckResult r = runSpamCheck(plainMessage("Hi there", "text"), f.paths, f.setup);
     ASSERT_EQ(r.status, SpamCheckResult::Done) << r.message;
     EXPECT_FALSE(r.report.spam);
     const std::string data = f.paths.dataRoot();
-    EXPECT_EQ(readAll(f.paths.spamOutputFile()),
-              "[-L]\n[--prefs-file=" + data + "/user_prefs]\n[" + data + "/Message.txt]\n");
+    const std::string args = readAll(f.tmp.file("args.txt"));
+    const std::string head =
+        "[-L]\n[--prefs-file=" + data + "/user_prefs]\n[" + data + "/SpamCheck.";
+    EXPECT_TRUE(args.starts_with(head) && args.ends_with("/Message.txt]\n") &&
+                args.size() == head.size() + 6 + 14)
+        << args;
+    // The message file, in the check's own folder, is what a send would put after DATA; the
+    // folder is gone with the check.
+    EXPECT_NE(readAll(f.tmp.file("message.txt")).find("\r\nSubject: Hi there\r\n"),
+              std::string::npos);
+    EXPECT_EQ(f.checkFolders(), 0u);
 }
 
 TEST(SpamCheckStandIn, HangingAnalyserIsStoppedWithItsHelpers) {
@@ -114,6 +184,7 @@ TEST(SpamCheckStandIn, HangingAnalyserIsStoppedWithItsHelpers) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.status, SpamCheckResult::TimedOut);
     EXPECT_EQ(r.message, "The spam checker gave no answer within 2 seconds and was stopped.");
+    EXPECT_EQ(f.checkFolders(), 0u);
     EXPECT_LT(took, std::chrono::seconds(20));
     // The helper went with it (gone, or a zombie waiting for init to reap it).
     const std::string stat = readAll("/proc/" + std::string(trimWhite(readAll(pidFile))) + "/stat");
@@ -143,6 +214,7 @@ TEST(SpamCheckStandIn, FailuresSayWhatHappened) {
     EXPECT_EQ(r.status, SpamCheckResult::AnalyserFailed);
     EXPECT_NE(r.message.find("exit status 2"), std::string::npos) << r.message;
     EXPECT_NE(r.message.find("Mail/SpamAssassin.pm"), std::string::npos) << r.message;
+    EXPECT_EQ(f.checkFolders(), 0u);
 
     // Not executable: the system's copy is used instead, or none is found.
     Folders g;

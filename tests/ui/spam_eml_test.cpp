@@ -116,7 +116,8 @@ TEST(MainWindowSpamCheck, FlaggedMessageOpensSpamScore) {
     QAction* command = w.window.action(Command::SpamCheck);
     EXPECT_TRUE(command->isEnabled());
     EXPECT_EQ(command->toolTip(), "Check Mail for Spam");
-    w.analyser("cat '" + kCaptured + "'\n");
+    const std::string seen = w.paths.programFolder() + "/seen.txt";
+    w.analyser("cp \"$3\" '" + seen + "'\ncat '" + kCaptured + "'\n");
     QString scoreLine;
     int rows = 0;
     whenModal<ui::SpamScoreDialog>([&](ui::SpamScoreDialog* d) {
@@ -130,7 +131,7 @@ TEST(MainWindowSpamCheck, FlaggedMessageOpensSpamScore) {
     EXPECT_TRUE(w.boxes.shown.isEmpty()) << w.boxes.shown.join("|").toStdString();
     // What the analyser read is the message as a send builds it.
     std::string sent;
-    ASSERT_TRUE(readFile(w.paths.spamMessageFile(), sent));
+    ASSERT_TRUE(readFile(seen, sent));
     EXPECT_NE(sent.find("Subject: Spring offers\r\n"), std::string::npos);
 }
 
@@ -173,13 +174,14 @@ TEST(MainWindowSpamCheck, CancelStopsAHangingAnalyser) {
 
 TEST(MainWindowSpamCheck, EmptyMessageIsAskedAbout) {
     Window w;
-    w.analyser("echo 'Subject: x'\n");
+    const std::string ran = w.paths.programFolder() + "/ran.txt";
+    w.analyser("touch '" + ran + "'\necho 'Subject: x'\n");
     w.window.composer()->plainEdit()->clear();
     w.boxes.answers = {false};
     w.spamCheck();
     EXPECT_EQ(w.boxes.asked, QStringList{"Are you sure you want Spam Check an empty message?"});
     EXPECT_TRUE(w.boxes.shown.isEmpty());
-    EXPECT_FALSE(fileExists(w.paths.spamMessageFile()));
+    EXPECT_FALSE(fileExists(ran)) << "the declined check ran the analyser";
 }
 
 // The Python-written fixtures of the message tests, in a fresh folder.
