@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "message/attachment_cache.h"
 #include "message/attachment_list.h"
+#include "message/meta_charset.h"
 
 namespace qm {
 
@@ -161,13 +162,19 @@ void writeText(const MimePart& part, const ContentHandler& handler, PartWriter& 
         w.out += "\r\n\r\n";
         w.out += text;
     };
+    // A page's own charset declaration must name the part's charset, or readers that trust the
+    // page (the editor's blank document says "unicode", read as UTF-16) garble the text. The
+    // fixed label is ISO-8859-1; real quoted-printable below names the text's own charset.
+    std::string declared;
+    std::string_view content = part.content;
+    if (html && withMetaCharset(content, "iso-8859-1", declared)) content = declared;
     // One scan says whether normalising and wrapping would give the text back; bare line ends
     // (a body saved with LF alone) cost one normalised copy and a second scan, no more.
     std::string text;
-    std::string_view shaped = part.content;
+    std::string_view shaped = content;
     TextScan scan = scanText(shaped);
     if (!scan.crLfOnly) {
-        text = normaliseLineEnds(part.content);
+        text = normaliseLineEnds(content);
         shaped = text;
         scan = scanText(shaped);
     }
@@ -178,7 +185,7 @@ void writeText(const MimePart& part, const ContentHandler& handler, PartWriter& 
         return;
     }
     w.outWireReady = false;  // no scan of the text as written: the transparency step does it
-    if (text.empty()) text = part.content;
+    if (text.empty()) text = content;
     std::string wrapped = wrapText(text, w.lineLength);
     const bool boundarySafe = scan.boundaryFree;
     const bool ready = qpLabel ? isQuotedPrintableReady(wrapped) : isSevenBitReady(wrapped);
@@ -188,10 +195,13 @@ void writeText(const MimePart& part, const ContentHandler& handler, PartWriter& 
     }
     // Real quoted-printable of what the reader is meant to see, labelled with its charset.
     std::string decoded = qpLabel ? undoEqualsEscape(text) : std::move(text);
+    const std::string_view charset = charsetFor(decoded);  // the declaration is ASCII either way
+    if (std::string fixed; html && withMetaCharset(decoded, charset, fixed))
+        decoded = std::move(fixed);
     w.out += "Content-Type: ";
     w.out += html ? "text/html" : "text/plain";
     w.out += ";\r\n\tcharset=\"";
-    w.out += charsetFor(decoded);
+    w.out += charset;
     w.out += "\"";
     w.out += part.parameters;
     w.out += "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";

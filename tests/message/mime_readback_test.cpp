@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "message/fill_message.h"
 #include "message/html_tools.h"
+#include "message/meta_charset.h"
 #include "mime_readers.h"
 #include "support/temp_dir.h"
 
@@ -165,6 +166,110 @@ TEST(MimeReadBack, BothReadersSeeWhatWentIn) {
         expectRead(test::readWithPython(data), s, "python");
         expectRead(test::readWithGMime(data), s, "gmime");
     }
+}
+
+// The label of the first charset declaration in a <meta> tag of a page, lower case; empty: none.
+std::string metaCharset(const std::string& page) {
+    std::string lower = lowerAscii(page);
+    std::size_t meta = lower.find("<meta");
+    while (meta != std::string::npos) {
+        std::size_t end = lower.find('>', meta);
+        std::size_t at = lower.find("charset", meta);
+        if (at < end) {
+            at = lower.find_first_not_of(" =\"'", at + 7);
+            return lower.substr(at, lower.find_first_of(" \"';/>", at) - at);
+        }
+        meta = lower.find("<meta", end);
+    }
+    return {};
+}
+
+TEST(MetaCharset, DeclarationsFoundAndRewritten) {
+    struct {
+        const char* page;
+        const char* want;  // nullptr: nothing to rewrite
+    } cases[] = {
+        {"<meta charset=\"utf-8\">", "<meta charset=\"X\">"},
+        {"<META CHARSET = 'UTF-8' />", "<META CHARSET = 'X' />"},
+        {"<meta http-equiv=Content-Type content=\"text/html; charset=unicode\">",
+         "<meta http-equiv=Content-Type content=\"text/html; charset=X\">"},
+        {"<meta\r\n\tcontent=\"text/html;charset=utf-16\" http-equiv=\"content-type\">",
+         "<meta\r\n\tcontent=\"text/html;charset=X\" http-equiv=\"content-type\">"},
+        {"<meta charset=3D\"utf-8\">", "<meta charset=3D\"X\">"},  // still quoted-printable
+        {"<meta charset=a><p>charset=b</p><meta charset=c>",
+         "<meta charset=X><p>charset=b</p><meta charset=X>"},
+        {"<p>charset=utf-8</p>", nullptr},
+        {"<metadata charset=utf-8>", nullptr},
+        {"<meta name=description content=x>", nullptr},
+        {"<meta charset=utf-8", nullptr},  // no end
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string out = "untouched";
+        EXPECT_EQ(withMetaCharset(c.page, "X", out), c.want != nullptr) << c.page;
+        EXPECT_EQ(out, c.want ? c.want : "untouched") << c.page;
+    }
+}
+
+// A page's own charset declaration agrees with its part's charset, whatever it said before (the
+// editor's blank document says "unicode"), and the text reads back whole in that charset.
+TEST(MimeReadBack, PageCharsetDeclarationAgreesWithThePart) {
+    const std::string blank(kBlankDocument);
+    const std::string withText = blank.substr(0, blank.find("<BODY></BODY>")) +
+                                 "<BODY>Gr\xc3\xbc\xc3\x9f" +
+                                 "e aus K\xc3\xb6ln: 10 \xe2\x82\xac</BODY></HTML>";
+    struct {
+        const char* name;
+        std::string page;
+        std::string charset;   // of the part and of the page
+        std::string readable;  // text the reader must see in the part
+    } cases[] = {
+        {"the blank document with UTF-8 text", withText, "utf-8", "K\xc3\xb6ln: 10 \xe2\x82\xac"},
+        {"meta charset, Latin-1 text",
+         "<html><head><meta charset=\"utf-8\"></head><body>caf\xe9 cr\xe8me</body></html>",
+         "iso-8859-1", "caf\xe9 cr\xe8me"},
+        {"upper case, single quotes, Windows-1252 text",
+         "<HTML><HEAD><META HTTP-EQUIV='Content-Type' CONTENT='text/html;CHARSET=UTF-16'>"
+         "</HEAD><BODY>\x93quoted\x94 \x80 5</BODY></HTML>",
+         "windows-1252", "\x93quoted\x94 \x80 5"},
+        // 7-bit text goes as it stands, under the fixed label.
+        {"ASCII text, a meta that closes itself",
+         "<html><head><meta charset=unicode/></head><body>plain</body></html>", "iso-8859-1",
+         "plain"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CampaignMessage m;
+        m.senderName = "Ann Smith";
+        m.senderAddress = "ann@example.com";
+        m.subject = "Charset";
+        m.format = MessageFormat::Html;
+        m.body = c.page;
+        MimeMessage msg;
+        fillMimeMessage(msg, m, "bob@example.org", m.body);
+        msg.build();
+        const std::string data = msg.headerBlock + msg.body;
+        for (const auto& read : {test::readWithPython(data), test::readWithGMime(data)}) {
+            ASSERT_TRUE(read.ok) << read.error;
+            const test::ReadPart* html = nullptr;
+            for (const auto& p : read.parts)
+                if (p.type == "text/html") html = &p;
+            ASSERT_NE(html, nullptr);
+            EXPECT_EQ(html->charset, c.charset);
+            EXPECT_EQ(metaCharset(html->bytes), c.charset) << html->bytes;
+            EXPECT_NE(html->bytes.find(c.readable), std::string::npos) << html->bytes;
+            // Only the label changed.
+            std::string want = c.page;
+            std::size_t at = lowerAscii(want).find("charset=") + 8;
+            if (want[at] == '"' || want[at] == '\'') ++at;
+            want.replace(at, want.find_first_of("\"'/>", at) - at, c.charset);
+            EXPECT_EQ(evenText(html->bytes), evenText(want));
+        }
+    }
+    // The editor keeps its blank document as it is.
+    CampaignMessage fresh;
+    newMessage(fresh);
+    EXPECT_EQ(metaCharset(fresh.htmlText), "unicode");
 }
 
 std::string repeat(std::string_view piece, std::size_t times) {
