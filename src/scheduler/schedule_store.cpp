@@ -17,7 +17,8 @@ bool sameEntry(const ScheduleEntry& a, const ScheduleEntry& b) {
 }  // namespace
 
 ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
-                                  std::time_t startAt, Repetition repetition, std::time_t now) {
+                                  std::time_t startAt, Repetition repetition, std::time_t now,
+                                  const OutboxStepHook& step) {
     ScheduleStoreResult out;
     ScheduleLock lock(paths, ScheduleLock::Kind::File);
     ScheduleList list;
@@ -48,7 +49,13 @@ ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
     e.savedAt = now;
     e.dueAt = startAt;
     e.repetition = repetition;
-    e.outboxPath = writeOutbox(paths, run, now);
+    OutboxStore written = storeOutbox(paths, std::move(run), now, step);
+    if (written.status == OutboxStoreStatus::CopyFailed) {
+        out.status = ScheduleStoreStatus::CopyFailed;
+        out.message = std::move(written.message);
+        return out;
+    }
+    e.outboxPath = written.path;
     list.add(e, true);
     if (!list.save(paths.schedulerFile())) {
         endEntry(e);

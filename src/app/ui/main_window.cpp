@@ -547,6 +547,10 @@ void MainWindow::storeForLater(const RunRequest& request) {
         inform(this, kMsgScheduleFull);
         return;
     }
+    if (stored.status == ScheduleStoreStatus::CopyFailed) {
+        inform(this, stored.message);
+        return;
+    }
     // The groups went into the outbox file's recipient list.
     form_->groupsField()->clear();
     refreshSchedule();
