@@ -646,12 +646,12 @@ void MainWindow::importEml() {
     const EmlImportResult* result = added ? &dialog.result() : nullptr;
     const std::vector<std::string> shown = takeEmlImport(message_, result, core_.paths.emlOutput());
     if (result) {
-        if (result->bodyIsHtml) {
-            composer_->setDocumentText(toScreen(result->body));
-        } else {
-            composer_->setHtmlFormat(false);
-            composer_->plainEdit()->setPlainText(toScreen(result->body));
-        }
+        // The imported message replaces an inserted page; its pictures are in the import folder.
+        if (result->bodyIsHtml)
+            composer_->replacePage(toScreen(result->body),
+                                   toScreen(emlEditorBaseFolder(core_.paths.emlOutput())));
+        else
+            composer_->replacePageWithText(toScreen(result->body));
     }
     showAttachments();
     for (const std::string& text : shown) inform(this, text);
