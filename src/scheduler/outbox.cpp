@@ -220,23 +220,15 @@ int copyFile(const std::string& from, const std::string& to) {
 }
 
 // Staging folders are used only under the schedule's file lock, which the caller holds, so any
-// one found now is what a killed store left; so is a files folder whose outbox file is gone (an
-// entry's end removes the outbox file first; a store claims it before the folder exists).
-void clearLeftovers(const std::string& outbox) {
+// one found now is what a killed store left.
+void clearStaging(const std::string& outbox) {
     DIR* d = ::opendir(outbox.c_str());
     if (!d) return;
     std::vector<std::string> left;
     while (dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
-        const std::string path = outbox + "/" + name;
-        if (name.compare(0, kStagingPrefix.size(), kStagingPrefix) == 0) {
-            left.push_back(path);
-        } else if (name.size() > kFilesSuffix.size() &&
-                   name.compare(name.size() - kFilesSuffix.size(), kFilesSuffix.size(),
-                                kFilesSuffix) == 0) {
-            std::string ml = path.substr(0, path.size() - kFilesSuffix.size()) + std::string(kMl);
-            if (!fileExists(ml) && isDirectory(path)) left.push_back(path);
-        }
+        std::string_view name = e->d_name;
+        if (name.substr(0, kStagingPrefix.size()) == kStagingPrefix)
+            left.push_back(outbox + "/" + std::string(name));
     }
     ::closedir(d);
     for (const std::string& path : left) removeTree(path);
@@ -279,7 +271,7 @@ OutboxStore storeOutbox(const Paths& paths, OutboxRun run, std::time_t when,
     }
     std::string folder;
     if (!run.attachments.empty()) {
-        clearLeftovers(paths.outbox());
+        clearStaging(paths.outbox());
         auto refuse = [&](const std::string& what, int err, const std::string& staging) {
             if (!staging.empty()) removeTree(staging);
             removeFile(path);

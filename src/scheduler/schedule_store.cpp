@@ -3,6 +3,7 @@
 #include "common/file_util.h"
 #include "config/paths.h"
 #include "groups/group_files.h"
+#include "scheduler/due_runner.h"
 #include "scheduler/outbox.h"
 
 namespace qm {
@@ -75,7 +76,12 @@ bool deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
         e.done = true;
         // The line goes first: a file that names a deleted outbox would show a missing message.
         if (!list.save(paths.schedulerFile())) return false;
-        endEntry(gone);
+        if (DueRunner::runningOutbox(paths) == gone.outboxPath) {
+            // Its run is sending from the copies: the runner removes them when it completes.
+            removeFile(gone.outboxPath);
+        } else {
+            endEntry(gone);
+        }
         return true;
     }
     return false;

@@ -48,7 +48,8 @@ ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
                                   const OutboxStepHook& step = {});
 
 // Ends the file's entry that matches `which` (subject, both dates and outbox path): its line
-// goes, then its outbox file.
+// goes, then its outbox file and its files; those of an entry whose run is under way (or was
+// killed) stay until that run completes, so the run sends every recipient the same message.
 bool deleteScheduled(const Paths& paths, const ScheduleEntry& which);
 
 // The entries that are not done, in list order: the grid's rows.

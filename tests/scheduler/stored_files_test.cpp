@@ -12,6 +12,8 @@
 
 #include "common/file_util.h"
 #include "config/paths.h"
+#include "delivery/send_log_buffer.h"
+#include "scheduler/due_runner.h"
 #include "scheduler/outbox.h"
 #include "scheduler/schedule.h"
 #include "scheduler/schedule_store.h"
@@ -166,6 +168,26 @@ TEST_F(StoredFiles, OlderRunsKeepTheirPathsAndFilesElsewhere) {
               (Tree{{"image001.png", "first picture"}, {"offer.pdf", "%PDF offer"}}));
     EXPECT_EQ(outboxFilesFolder("error"), "");
     EXPECT_EQ(outboxFilesFolder("/x/OutBox/EmailFile1.ml"), "/x/OutBox/EmailFile1.files");
+}
+
+// Deleted while its run sends: the copies stay for the rest of the run and go when it completes
+// (here the completion of a run that was killed, at the runner's next start).
+TEST_F(StoredFiles, DeletedDuringItsRunTheCopiesGoWhenTheRunCompletes) {
+    ScheduleStoreResult r = store(request({dir.file("eml/image001.png")}));
+    ASSERT_EQ(r.status, ScheduleStoreStatus::Saved) << r.message;
+    const std::string folder = outboxFilesFolder(r.entry.outboxPath);
+    dir.write("qm/ProgramData/QMK/Scheduler_Running.txt", formatScheduleLine(r.entry) + "\r\n");
+    ASSERT_EQ(DueRunner::markerPath(paths), dir.file("qm/ProgramData/QMK/Scheduler_Running.txt"));
+    ASSERT_TRUE(deleteScheduled(paths, r.entry));
+    EXPECT_FALSE(fileExists(r.entry.outboxPath));
+    EXPECT_EQ(treeOf(folder), (Tree{{"image001.png", "first picture"}}));
+
+    SendLogBuffer log;
+    DueRunner runner(paths, log);
+    DueRunOptions o;
+    o.now = [this] { return now; };
+    EXPECT_EQ(runner.runDue(o).recovered, 1);
+    EXPECT_FALSE(fs::exists(folder));
 }
 
 // A store killed after each step of its copy: afterwards the outbox holds no entry folder or a
