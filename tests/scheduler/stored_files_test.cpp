@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,32 @@ TEST_F(StoredFiles, AFileThatCannotBeCopiedRefusesTheStoreAndLeavesNothing) {
         fs::remove_all(missing);
         dir.write("eml/image001.png", "first picture");
     }
+}
+
+// A copy that fails part-way (here the file size limit, as a full disk fails a write): the store
+// is refused and leaves nothing behind.
+TEST_F(StoredFiles, ACopyFailingPartWayLeavesNothing) {
+    dir.write("eml/big.bin", std::string(200000, 'b'));
+    ASSERT_EQ(store(request({dir.file("eml/offer.pdf")})).status, ScheduleStoreStatus::Saved);
+    const Tree before = treeOf(dir.file("qm"));
+    const RunRequest r = request({dir.file("eml/image001.png"), dir.file("eml/big.bin")});
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {
+            65536, 65536
+        };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ScheduleStoreResult got = store(r);
+        const bool refused = got.status == ScheduleStoreStatus::CopyFailed &&
+                             got.message.find(dir.file("eml/big.bin")) != std::string::npos;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the store was not refused naming the file";
+    EXPECT_EQ(treeOf(dir.file("qm")), before);
 }
 
 TEST_F(StoredFiles, OlderRunsKeepTheirPathsAndFilesElsewhere) {
