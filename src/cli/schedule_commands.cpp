@@ -81,6 +81,8 @@ int scheduleAdd(const AddOptions& o) {
             return fail(kMsgScheduleFull);
         case ScheduleStoreStatus::Unwritable:
             return fail("The schedule file cannot be written: " + paths->schedulerFile());
+        case ScheduleStoreStatus::CopyFailed:
+            return fail(stored.message);
         case ScheduleStoreStatus::Saved:
             break;
     }

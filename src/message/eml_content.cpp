@@ -339,6 +339,9 @@ std::vector<std::string> takeEmlImport(CampaignMessage& m, const EmlImportResult
     if (result) {
         m.format = result->bodyIsHtml ? MessageFormat::Html : MessageFormat::PlainText;
         (result->bodyIsHtml ? m.htmlText : m.plainText) = result->body;
+        m.generatedPage = false;
+        m.pageInserted = false;
+        m.webPagePath.clear();
     }
     m.attachments.clear();
     if (!result) return messages;
@@ -347,6 +350,19 @@ std::vector<std::string> takeEmlImport(CampaignMessage& m, const EmlImportResult
             AttachmentList::PictureResult::TooLarge)
             messages.emplace_back(kMsgAttachmentsTooLarge);
     return messages;
+}
+
+std::string emlEditorBaseFolder(const std::string& emlFolder) {
+    std::string folder = emlFolder;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::size_t slash = folder.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+EmlImportResult emlDialogContent(const EmlExtract& extract) {
+    if (!extract.ok) return {};
+    return {extract.body, extract.bodyIsHtml, extract.names};
 }
 
 }  // namespace qm

@@ -91,11 +91,22 @@ inline constexpr std::string_view kMsgNothingToAdd = "Nothing to add to message.
 inline constexpr std::uint64_t kMaxEmlSourceBytes = 512000;
 
 // The main window's step after the dialog closed. With a result the body becomes the message's
-// text (the editor's document when HTML, else the plain text) and the format follows the flag.
-// Either way (Add or Cancel) the attachment list is emptied; then each named file is listed in
-// order unless it would take the total past 2 MB, which gives kMsgAttachmentsTooLarge once per
-// file left out. Returns the texts to show, in order.
+// text (the editor's document when HTML, else the plain text) and the format follows the flag;
+// the imported message replaces an inserted or generated page, so the page state is cleared (the
+// checks would otherwise still read the page file as the body). Either way (Add or Cancel) the
+// attachment list is emptied; then each named file is listed in order unless it would take the
+// total past 2 MB, which gives kMsgAttachmentsTooLarge once per file left out. Returns the texts
+// to show, in order.
 std::vector<std::string> takeEmlImport(CampaignMessage& m, const EmlImportResult* result,
                                        const std::string& emlFolder);
+
+// The folder the editor resolves an imported HTML body against: the body names its pictures
+// "<emlFolder's last name>/NAME" (the dialog's reference prefix), so the folder above emlFolder.
+std::string emlEditorBaseFolder(const std::string& emlFolder);
+
+// What the import dialog shows after a Get Content: the extracted body, format and files, or,
+// when the extraction failed, nothing at all (an earlier file's body must not be added without
+// its files, which the failed extraction removed).
+EmlImportResult emlDialogContent(const EmlExtract& extract);
 
 }  // namespace qm

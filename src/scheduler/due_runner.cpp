@@ -27,6 +27,14 @@ std::string DueRunner::markerPath(const Paths& paths) {
     return paths.dataRoot() + "/Scheduler_Running.txt";
 }
 
+std::string DueRunner::runningOutbox(const Paths& paths) {
+    std::string marker;
+    if (!readFile(markerPath(paths), marker)) return {};
+    ScheduleList one;
+    one.parse(marker.substr(0, marker.find('\n')));
+    return one.count() == 1 ? one.at(0).outboxPath : std::string();
+}
+
 std::optional<ScheduleEntry> DueRunner::firstDue(const Paths& paths, std::time_t now) {
     ScheduleList list;
     list.load(paths.schedulerFile());
@@ -80,6 +88,8 @@ bool DueRunner::complete(const ScheduleEntry& ran, std::time_t now) {
     if (!list.save(paths_.schedulerFile())) return false;
     // The outbox file goes after the line, so no saved line ever names a deleted file.
     if (ended) endEntry(*ended);
+    // Deleted while it ran: deleteScheduled() left its files to the run, which is over now.
+    if (list.find(ran.outboxPath) < 0) removeOutboxFiles(ran.outboxPath);
     return true;
 }
 

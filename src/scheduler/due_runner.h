@@ -86,6 +86,9 @@ class DueRunner {
 
     // Where a run in progress is recorded (the entry's line, then each address with a result).
     static std::string markerPath(const Paths& paths);
+    // The outbox path of the entry the marker names (a run in progress, or killed), else empty.
+    // Its files stay while it runs: a deleted entry's copies go when its run completes.
+    static std::string runningOutbox(const Paths& paths);
 
   private:
     bool recover(const DueRunOptions& options);

@@ -1,16 +1,23 @@
 #include "scheduler/outbox.h"
 
+#include <filesystem>
+#include <system_error>
 #include <unordered_set>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
 #include "common/text.h"
 #include "config/paths.h"
+#include "message/attachment_list.h"
 
 namespace qm {
 
@@ -141,27 +148,178 @@ std::string outboxFileName(std::time_t when) {
     return "EmailFile" + std::string(stamp, n) + ".ml";
 }
 
-std::string writeOutbox(const Paths& paths, const OutboxRun& run, std::time_t when) {
-    if (!makeFolders(paths.outbox())) return std::string(kOutboxError);
+namespace {
+
+constexpr std::string_view kMl = ".ml";
+constexpr std::string_view kFilesSuffix = ".files";
+constexpr std::string_view kStagingPrefix = ".staging-";
+
+// Claims a new outbox file name with O_EXCL (an empty file); empty when none can be had.
+std::string claimOutboxName(const Paths& paths, std::time_t when) {
+    if (!makeFolders(paths.outbox())) return {};
     std::string name = outboxFileName(when);
-    std::string stem = paths.outbox() + "/" + name.substr(0, name.size() - 3);
-    std::string path;
-    for (int n = 1; n < 10000 && path.empty(); ++n) {
+    std::string stem = paths.outbox() + "/" + name.substr(0, name.size() - kMl.size());
+    for (int n = 1; n < 10000; ++n) {
         std::string candidate = stem + (n == 1 ? "" : "_" + std::to_string(n)) + ".ml";
         int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ::close(fd);
-            path = candidate;
-        } else if (errno != EEXIST) {
-            return std::string(kOutboxError);
+            return candidate;
         }
+        if (errno != EEXIST) return {};
     }
+    return {};
+}
+
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
+
+bool syncPath(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+// Copies `from` to the new file `to` and flushes it; the errno of the failure, else 0.
+int copyFile(const std::string& from, const std::string& to) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = ::fstat(in, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(in);
+        return err;
+    }
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        int err = errno;
+        ::close(in);
+        return err;
+    }
+    int err = 0;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        if ((err = writeAll(out, std::string_view(buf, static_cast<std::size_t>(n)))) != 0) break;
+    }
+    if (err == 0 && ::fsync(out) != 0) err = errno;
+    ::close(in);
+    if (::close(out) != 0 && err == 0) err = errno;
+    return err;
+}
+
+// Staging folders are used only under the schedule's file lock, which the caller holds, so any
+// one found now is what a killed store left.
+void clearStaging(const std::string& outbox) {
+    DIR* d = ::opendir(outbox.c_str());
+    if (!d) return;
+    std::vector<std::string> left;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name.substr(0, kStagingPrefix.size()) == kStagingPrefix)
+            left.push_back(outbox + "/" + std::string(name));
+    }
+    ::closedir(d);
+    for (const std::string& path : left) removeTree(path);
+}
+
+}  // namespace
+
+std::string writeOutbox(const Paths& paths, const OutboxRun& run, std::time_t when) {
+    std::string path = claimOutboxName(paths, when);
     if (path.empty()) return std::string(kOutboxError);
     if (!writeFileAtomic(path, buildOutbox(run))) {
         removeFile(path);
         return std::string(kOutboxError);
     }
     return path;
+}
+
+std::string outboxFilesFolder(std::string_view outboxPath) {
+    if (outboxPath.size() <= kMl.size() || outboxPath.substr(outboxPath.size() - kMl.size()) != kMl)
+        return {};
+    return std::string(outboxPath.substr(0, outboxPath.size() - kMl.size())) +
+           std::string(kFilesSuffix);
+}
+
+bool removeOutboxFiles(std::string_view outboxPath) {
+    std::string folder = outboxFilesFolder(outboxPath);
+    if (folder.empty()) return true;
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return !ec;
+}
+
+OutboxStore storeOutbox(const Paths& paths, OutboxRun run, std::time_t when,
+                        const OutboxStepHook& step) {
+    OutboxStore out;
+    std::string path = claimOutboxName(paths, when);
+    if (path.empty()) {
+        out.status = OutboxStoreStatus::Unwritable;
+        return out;
+    }
+    std::string folder;
+    if (!run.attachments.empty()) {
+        clearStaging(paths.outbox());
+        auto refuse = [&](const std::string& what, int err, const std::string& staging) {
+            if (!staging.empty()) removeTree(staging);
+            removeFile(path);
+            out.status = OutboxStoreStatus::CopyFailed;
+            out.message = std::string(kMsgAttachmentNotCopied) + what + " (" + errnoText(err) + ")";
+            return out;
+        };
+        std::string tmpl = paths.outbox() + "/" + std::string(kStagingPrefix) + "XXXXXX";
+        if (!::mkdtemp(tmpl.data())) return refuse(paths.outbox(), errno, {});
+        const std::string staging = tmpl;
+        ::chmod(staging.c_str(), 0755);
+        folder = outboxFilesFolder(path);
+        std::unordered_set<std::string> taken, dirs;  // relative names of files, subfolders
+        std::vector<std::string> copies;
+        for (const std::string& from : run.attachments) {
+            std::string name(fileNameOf(from));
+            if (name.empty() || name == "." || name == "..") name = "file";
+            std::string rel = name;
+            for (int n = 2; taken.count(rel) || dirs.count(rel); ++n) {
+                const std::string sub = std::to_string(n);
+                if (taken.count(sub)) continue;  // a file has that name
+                rel = sub + "/" + name;
+                if (taken.count(rel)) continue;
+                if (dirs.insert(sub).second && ::mkdir((staging + "/" + sub).c_str(), 0755) != 0)
+                    return refuse(from, errno, staging);
+            }
+            taken.insert(rel);
+            if (int err = copyFile(from, staging + "/" + rel)) return refuse(from, err, staging);
+            copies.push_back(folder + "/" + rel);
+            if (step) step("copied");
+        }
+        for (const std::string& sub : dirs) syncPath(staging + "/" + sub);
+        if (!syncPath(staging)) return refuse(staging, errno, staging);
+        if (step) step("staged");
+        if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, folder.c_str(), RENAME_NOREPLACE) != 0)
+            return refuse(folder, errno, staging);
+        syncPath(paths.outbox());
+        if (step) step("placed");
+        run.attachments = std::move(copies);
+    }
+    if (!writeFileAtomic(path, buildOutbox(run))) {
+        if (!folder.empty()) removeTree(folder);
+        removeFile(path);
+        out.status = OutboxStoreStatus::Unwritable;
+        return out;
+    }
+    out.path = path;
+    return out;
 }
 
 bool readOutbox(const std::string& path, OutboxRun& out) {

@@ -11,6 +11,7 @@
 #include "common/file_util.h"
 #include "common/text.h"
 #include "config/paths.h"
+#include "scheduler/outbox.h"
 
 namespace qm {
 
@@ -219,7 +220,10 @@ std::time_t nextDue(const ScheduleEntry& entry) {
 void endEntry(ScheduleEntry& entry) {
     entry.done = true;
     // "error" is what a failed outbox write leaves: no file of that name belongs to the entry.
-    if (!entry.outboxPath.empty() && entry.outboxPath != "error") removeFile(entry.outboxPath);
+    if (entry.outboxPath.empty() || entry.outboxPath == "error") return;
+    removeFile(entry.outboxPath);
+    // The entry's own copies of its files; a run stored by an older version has none.
+    removeOutboxFiles(entry.outboxPath);
 }
 
 void advance(ScheduleEntry& entry) {

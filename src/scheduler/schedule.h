@@ -74,7 +74,8 @@ std::string formatGridDate(std::time_t t);
 // days in every year divisible by 4. None gives dueAt. A date the system calendar does not have
 // (29 February 2100) is normalised by mktime to the day after.
 std::time_t nextDue(const ScheduleEntry& entry);
-// done := true, and the entry's outbox file is deleted ("error" and an empty path name no file).
+// done := true, and the entry's outbox file and its files folder are deleted ("error" and an
+// empty path name no file).
 void endEntry(ScheduleEntry& entry);
 // dueAt := nextDue(entry).
 void advance(ScheduleEntry& entry);

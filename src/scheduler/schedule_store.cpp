@@ -3,6 +3,7 @@
 #include "common/file_util.h"
 #include "config/paths.h"
 #include "groups/group_files.h"
+#include "scheduler/due_runner.h"
 #include "scheduler/outbox.h"
 
 namespace qm {
@@ -17,7 +18,8 @@ bool sameEntry(const ScheduleEntry& a, const ScheduleEntry& b) {
 }  // namespace
 
 ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
-                                  std::time_t startAt, Repetition repetition, std::time_t now) {
+                                  std::time_t startAt, Repetition repetition, std::time_t now,
+                                  const OutboxStepHook& step) {
     ScheduleStoreResult out;
     ScheduleLock lock(paths, ScheduleLock::Kind::File);
     ScheduleList list;
@@ -48,7 +50,13 @@ ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
     e.savedAt = now;
     e.dueAt = startAt;
     e.repetition = repetition;
-    e.outboxPath = writeOutbox(paths, run, now);
+    OutboxStore written = storeOutbox(paths, std::move(run), now, step);
+    if (written.status == OutboxStoreStatus::CopyFailed) {
+        out.status = ScheduleStoreStatus::CopyFailed;
+        out.message = std::move(written.message);
+        return out;
+    }
+    e.outboxPath = written.path;
     list.add(e, true);
     if (!list.save(paths.schedulerFile())) {
         endEntry(e);
@@ -68,7 +76,12 @@ bool deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
         e.done = true;
         // The line goes first: a file that names a deleted outbox would show a missing message.
         if (!list.save(paths.schedulerFile())) return false;
-        endEntry(gone);
+        if (DueRunner::runningOutbox(paths) == gone.outboxPath) {
+            // Its run is sending from the copies: the runner removes them when it completes.
+            removeFile(gone.outboxPath);
+        } else {
+            endEntry(gone);
+        }
         return true;
     }
     return false;

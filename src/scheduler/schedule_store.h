@@ -8,11 +8,16 @@
 // writes it back atomically, so the window, the command line and a runner completing an entry
 // never lose each other's changes.
 //
+// Files: the stored run sends its own copies of the attachments and inline pictures (outbox.h,
+// "Files"), so a later import or edit of the originals does not change it; deleting or ending the
+// entry removes them with the outbox file.
+//
 // Failure: storeCampaign() says Full (kMsgScheduleFull) before it writes anything, so a refused
-// campaign leaves no outbox file behind; an outbox file that cannot be written leaves the entry
-// pointing at "error", which the grid shows as a missing message. deleteScheduled() is false when
-// the entry is no longer in the file.
-// Threads: the caller's; the file lock may wait for a runner's brief read-modify-write.
+// campaign leaves no outbox file behind; so does CopyFailed (a file that cannot be copied: missing,
+// unreadable, disk full), with `message` naming the file. An outbox file that cannot be written
+// leaves the entry pointing at "error", which the grid shows as a missing message.
+// deleteScheduled() is false when the entry is no longer in the file. Threads: the caller's; the
+// file lock may wait for a runner's brief read-modify-write.
 #pragma once
 
 #include <ctime>
@@ -20,26 +25,31 @@
 #include <vector>
 
 #include "delivery/campaign_run.h"
+#include "scheduler/outbox.h"
 #include "scheduler/schedule.h"
 
 namespace qm {
 
 class Paths;
 
-enum class ScheduleStoreStatus { Saved, Full, Unwritable };
+enum class ScheduleStoreStatus { Saved, Full, Unwritable, CopyFailed };
 
 struct ScheduleStoreResult {
     ScheduleStoreStatus status = ScheduleStoreStatus::Saved;
     ScheduleEntry entry;
+    std::string message;  // CopyFailed: the text to show
 };
 
 // `request` as buildRunRequest() made it (message checked, inline pictures marked). The recipient
 // list is the typed addresses, then the Enabled members of each chosen group not yet listed.
+// `step` is for tests (outbox.h).
 ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
-                                  std::time_t startAt, Repetition repetition, std::time_t now);
+                                  std::time_t startAt, Repetition repetition, std::time_t now,
+                                  const OutboxStepHook& step = {});
 
 // Ends the file's entry that matches `which` (subject, both dates and outbox path): its line
-// goes, then its outbox file.
+// goes, then its outbox file and its files; those of an entry whose run is under way (or was
+// killed) stay until that run completes, so the run sends every recipient the same message.
 bool deleteScheduled(const Paths& paths, const ScheduleEntry& which);
 
 // The entries that are not done, in list order: the grid's rows.

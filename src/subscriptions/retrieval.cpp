@@ -36,20 +36,25 @@ void RetrievalRun::stop() {
     if (client_) client_->interrupt();
 }
 
-void RetrievalRun::handle(const RetrievedMessage& message, RetrievalObserver& observer,
-                          RetrievalResult& result) {
+bool RetrievalRun::handle(const RetrievedMessage& message, RetrievalObserver& observer,
+                          RetrievalResult& result, std::string& error) {
     std::optional<std::string> address = senderAddress(message.from);
-    if (!address) return;
+    if (!address) return true;
     if (std::find(list_.begin(), list_.end(), *address) == list_.end()) {
         list_.push_back(*address);
         observer.listed(*address);
     }
-    if (request_.mode != RetrievalMode::Unsubscribe) return;
+    if (request_.mode != RetrievalMode::Unsubscribe) return true;
     bool added = false;
-    std::string error;
-    if (!recordUnsubscriber(paths_, requestedGroup(message.subject), *address, &added, &error))
-        observer.notice(error);
+    const std::string group = requestedGroup(message.subject);
+    // A subject naming no possible group is that one sender's fault: said, and the run goes on.
+    if (!isStoreGroupName(group)) {
+        observer.notice("Not a group name: " + group);
+        return true;
+    }
+    if (!recordUnsubscriber(paths_, group, *address, &added, &error)) return false;
     if (added) ++result.recorded;
+    return true;
 }
 
 RetrievalResult RetrievalRun::run(RetrievalObserver& observer) {
@@ -101,7 +106,11 @@ RetrievalResult RetrievalRun::run(RetrievalObserver& observer) {
                 return failed(std::move(text));
             }
             ++result.messages;
-            handle(message, observer, result);
+            std::string error;
+            if (!handle(message, observer, result, error)) {
+                client.disconnect();
+                return failed(std::move(error));
+            }
         }
         client.disconnect();
     }

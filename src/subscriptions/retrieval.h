@@ -11,7 +11,9 @@
 // "1" would be skipped by every later run with AutoUnsubscribe on.
 //
 // Failure: the run ends with an outcome and, for Failed, the text to show (the POP3 client's
-// lastError(), "Unable to save file." and the like). What was written to the store and the output
+// lastError(), "Unable to save file." and the like). An address that cannot be recorded in the
+// unsubscriber store ends the run at that message with the store's text, once: the next messages
+// would fail the same way, one message box each. What was written to the store and the output
 // file before a failure or a Stop stays.
 // Limits: the list keeps each address once (exact text), across runs of one screen opening.
 // Threads: run() on one worker; the observer is called on that worker; stop() from anywhere.
@@ -60,7 +62,8 @@ class RetrievalObserver {
     virtual void status(const std::string& text) = 0;
     // A new address joined the list.
     virtual void listed(const std::string& address) = 0;
-    // A text to show in a message box (a group that could not be written); the run goes on.
+    // A text to show in a message box (a group file that could not be written in subscribe mode);
+    // the run goes on.
     virtual void notice(const std::string& text) = 0;
 };
 
@@ -87,8 +90,9 @@ class RetrievalRun {
     bool stopped() const { return !running_.load(); }
 
   private:
-    void handle(const RetrievedMessage& message, RetrievalObserver& observer,
-                RetrievalResult& result);
+    // False with `error` when the address could not be recorded.
+    bool handle(const RetrievedMessage& message, RetrievalObserver& observer,
+                RetrievalResult& result, std::string& error);
 
     Paths paths_;
     RetrievalRequest request_;

@@ -95,11 +95,15 @@ bool isRecordedUnsubscriber(const Paths& paths, std::string_view group, std::str
     return readFile(unsubscriberStorePath(paths, group), text) && holdsLine(text, address);
 }
 
+bool isStoreGroupName(std::string_view group) {
+    return group.find('/') == std::string_view::npos && group.find('\0') == std::string_view::npos;
+}
+
 bool recordUnsubscriber(const Paths& paths, std::string_view group, std::string_view address,
                         bool* added, std::string* error) {
     if (added) *added = false;
     const std::string path = unsubscriberStorePath(paths, group);
-    if (group.find('/') != std::string_view::npos || group.find('\0') != std::string_view::npos) {
+    if (!isStoreGroupName(group)) {
         if (error) *error = "Not a group name: " + std::string(group);
         return false;
     }

@@ -41,6 +41,9 @@ std::string requestedGroup(std::string_view subject);
 std::string unsubscriberStorePath(const Paths& paths, std::string_view group);
 // True when the address is a line of the store file of `group` (letter case ignored).
 bool isRecordedUnsubscriber(const Paths& paths, std::string_view group, std::string_view address);
+// False for a name that cannot be a store file's ("/" or NUL in it): a request's fault, not the
+// store's.
+bool isStoreGroupName(std::string_view group);
 // Appends `address` and CR LF to the store file of `group` unless a line already holds it.
 // `added` says whether it did.
 bool recordUnsubscriber(const Paths& paths, std::string_view group, std::string_view address,

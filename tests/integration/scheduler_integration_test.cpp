@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/base64.h"
 #include "common/file_util.h"
 #include "config/paths.h"
 #include "delivery/send_log_buffer.h"
@@ -255,6 +256,91 @@ TEST_F(SchedulerTest, RunKilledHalfWayIsReportedAndNothingIsSentTwice) {
     ASSERT_EQ(list.count(), 1u);
     EXPECT_EQ(list.at(0).dueAt, nextDue(entry("Killed", at, Repetition::Weekly, "")));
     EXPECT_TRUE(fileExists(list.at(0).outboxPath));
+}
+
+// A message from one file (the sink's dump) read by Python's email package: the decoded bytes of
+// the part whose Content-ID is <`id`>, or "(none)".
+std::string partBytes(const std::string& dumpFile, const std::string& id) {
+    const std::string cmd =
+        "python3 -c 'import email,sys\n"
+        "m=email.message_from_binary_file(open(sys.argv[1],\"rb\"))\n"
+        "ps=[p for p in m.walk() if p[\"Content-ID\"]==\"<\"+sys.argv[2]+\">\"]\n"
+        "sys.stdout.buffer.write(ps[0].get_payload(decode=True) if ps else b\"(none)\")' " +
+        dumpFile + " " + id;
+    std::string out;
+    if (FILE* pipe = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+std::string emlWithPicture(const std::string& subject, const std::string& picture) {
+    return "From: a@example.test\r\nTo: b@example.test\r\nSubject: " + subject +
+           "\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/related; boundary=\"b1\"\r\n\r\n"
+           "--b1\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+           "<html><body><p>" +
+           subject +
+           "</p><img src=\"cid:pic1\"></body></html>\r\n"
+           "--b1\r\nContent-Type: image/png; name=\"image001.png\"\r\n"
+           "Content-Transfer-Encoding: base64\r\nContent-ID: <pic1>\r\n"
+           "Content-Disposition: inline; filename=\"image001.png\"\r\n\r\n" +
+           base64Encode(picture) + "\r\n--b1--\r\n";
+}
+
+// A campaign stored from an EML import keeps its picture when the next import brings another
+// picture of the same name: the stored run sends the first one, and its copies go when it ends.
+TEST_F(SchedulerTest, StoredCampaignSendsThePictureItWasStoredWith) {
+    const std::string first = std::string("\x89PNG first picture ") + '\0' + '\xff';
+    const std::string second = "\x89PNG second, other bytes";
+    dir.write("a.eml", emlWithPicture("Import A", first));
+    dir.write("b.eml", emlWithPicture("Import B", second));
+    const std::string png = paths.emlOutput() + "/image001.png";
+    const std::time_t at = now + 3600;
+    int status = 0;
+    std::string out =
+        Started{::popen(cli("eml extract " + dir.file("a.eml")).c_str(), "r")}.finish(&status);
+    ASSERT_EQ(status, 0) << out;
+    out = Started{::popen(cli("schedule add --from-name Ann --from ann@example.test --subject "
+                              "Pictured --to pic@x.test --html " +
+                              paths.emlOutput() + "/body.html --attach " + png + " --at \"" +
+                              moment(at) + "\"")
+                              .c_str(),
+                          "r")}
+              .finish(&status);
+    ASSERT_EQ(status, 0) << out;
+    out = Started{::popen(cli("eml extract " + dir.file("b.eml")).c_str(), "r")}.finish(&status);
+    ASSERT_EQ(status, 0) << out;
+    std::string now2;
+    ASSERT_TRUE(readFile(png, now2));
+    ASSERT_EQ(now2, second);  // the import folder holds B's picture now
+
+    ScheduleList list;
+    list.load(paths.schedulerFile());
+    ASSERT_EQ(list.count(), 1u);
+    const std::string folder = outboxFilesFolder(list.at(0).outboxPath);
+    out = Started{::popen(cli("scheduler run-due --server 127.0.0.1 --port " +
+                              peerEnv("QM_SINK_PORT") + " --now \"" + moment(at + 60) + "\"")
+                              .c_str(),
+                          "r")}
+              .finish(&status);
+    EXPECT_EQ(status, 0) << out;
+    ASSERT_EQ(delivered("pic@x.test", 1), 1);
+    const std::string dump = peerEnv("QM_SINK_DUMP");
+    std::string received = "(no message)", text;
+    for (const std::string& name : listFiles(dump, "")) {
+        if (readFile(dump + "/" + name, text) &&
+            text.find("X-Rcpt-Args: <pic@x.test>") != std::string::npos) {
+            received = partBytes(dump + "/" + name, "image001.png");
+            break;
+        }
+    }
+    EXPECT_EQ(received, first) << text;
+    EXPECT_FALSE(fileExists(list.at(0).outboxPath));
+    EXPECT_FALSE(isDirectory(folder));  // the entry ended for good: its copies are gone
 }
 
 }  // namespace

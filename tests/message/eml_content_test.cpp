@@ -11,6 +11,7 @@
 
 #include "common/file_util.h"
 #include "message/eml_content.h"
+#include "message/html_tools.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -265,6 +266,57 @@ TEST(EmlImport, AfterTheDialog) {
     takeEmlImport(m, &text, dir.path());
     EXPECT_EQ(m.format, MessageFormat::PlainText);
     EXPECT_EQ(m.plainText, "plain body");
+}
+
+// The imported message replaces a wizard page: the checks must read the import, not the page file.
+TEST(EmlImport, AddReplacesAnInsertedPageCancelKeepsIt) {
+    test::TempDir dir;
+    dir.write("page.htm", "<!---Quillmark Generated Template---><p>wizard page</p>");
+    auto withPage = [&] {
+        CampaignMessage m;
+        m.senderName = "Ann";
+        m.senderAddress = "ann@example.test";
+        m.subject = "Hi";
+        EXPECT_TRUE(insertWebPage(m, dir.file("page.htm")).loaded);
+        EXPECT_TRUE(m.generatedPage);
+        return m;
+    };
+    CampaignMessage kept = withPage();
+    takeEmlImport(kept, nullptr, dir.path());
+    EXPECT_TRUE(kept.generatedPage && kept.pageInserted);
+    EXPECT_EQ(kept.webPagePath, dir.file("page.htm"));
+
+    CampaignMessage m = withPage();
+    EmlImportResult r{"<p>imported</p>", true, {}};
+    takeEmlImport(m, &r, dir.path());
+    EXPECT_FALSE(m.generatedPage);
+    EXPECT_FALSE(m.pageInserted);
+    EXPECT_EQ(m.webPagePath, "");
+    ASSERT_TRUE(checkMessage(m, false, {}).ok);
+    EXPECT_EQ(m.body, "<p>imported</p>");
+}
+
+TEST(EmlImport, EditorBaseAndFailedContent) {
+    const std::pair<std::string, std::string> bases[] = {
+        {"/home/a/quillmark/EmlOutput", "/home/a/quillmark"},
+        {"/home/a/quillmark/EmlOutput/", "/home/a/quillmark"},
+        {"/EmlOutput", "/"},
+        {"EmlOutput", "."},
+    };
+    for (const auto& [folder, want] : bases) EXPECT_EQ(emlEditorBaseFolder(folder), want) << folder;
+
+    // A failed extraction shows nothing, so Add cannot take an earlier body without its files.
+    EmlExtract failed;
+    failed.ok = false;
+    failed.body = "<p>earlier</p>";
+    failed.bodyIsHtml = true;
+    failed.names = {"logo.png"};
+    EmlImportResult shown = emlDialogContent(failed);
+    EXPECT_EQ(shown.body, "");
+    EXPECT_FALSE(shown.bodyIsHtml);
+    EXPECT_TRUE(shown.names.empty());
+    failed.ok = true;
+    EXPECT_EQ(emlDialogContent(failed).names, failed.names);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // subscribe mode's group additions and Stop.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "config/paths.h"
@@ -136,6 +137,45 @@ TEST_F(RetrievalTest, EmptyMailboxAndFailures) {
         EXPECT_EQ(r.outcome, RetrievalOutcome::Failed);
         EXPECT_EQ(r.message, "Invalid username/password. ");
     }
+}
+
+// A store folder that cannot be written fails every message alike: the run ends at the first one
+// with one text, not one message box per message. A subject that names no possible group is that
+// message's fault only: said, and the run goes on.
+TEST_F(RetrievalTest, UnwritableStoreEndsTheRunAtTheFirstMessage) {
+    {
+        std::vector<Pop3Step> script =
+            mailbox({mail("a@x.test", "Unsubscribe-A/B"), mail("b@x.test", "Unsubscribe")});
+        test::FakePop3Server server(script);
+        std::vector<std::string> list;
+        Seen seen;
+        RetrievalResult r =
+            RetrievalRun(paths, request(server.port(), RetrievalMode::Unsubscribe), list).run(seen);
+        server.finish();
+        EXPECT_EQ(server.mismatch(), "");
+        EXPECT_EQ(r.outcome, RetrievalOutcome::Done) << r.message;
+        EXPECT_EQ(seen.notices, std::vector<std::string>{"Not a group name: A/B"});
+        EXPECT_EQ(dir.read("qm/GroupUnsubscribers/_1.sbz"), "b@x.test\r\n");
+    }
+    std::filesystem::remove(dir.file("out.txt"));
+    std::filesystem::remove_all(paths.groupUnsubscribers());
+    dir.write("qm/GroupUnsubscribers", "a file where the folder belongs");
+    // Three messages in the mailbox; the run says QUIT after the first.
+    std::vector<Pop3Step> script = mailbox({mail("c@x.test", "Unsubscribe")});
+    script[6] = say("+OK 3 999\r\n");
+    test::FakePop3Server server(script);
+    std::vector<std::string> list;
+    Seen seen;
+    RetrievalResult r =
+        RetrievalRun(paths, request(server.port(), RetrievalMode::Unsubscribe), list).run(seen);
+    server.finish();
+    EXPECT_EQ(server.mismatch(), "");
+    EXPECT_EQ(r.outcome, RetrievalOutcome::Failed);
+    EXPECT_EQ(r.message.rfind("Unable to open " + paths.groupUnsubscribers() + "/_1.sbz: ", 0), 0u)
+        << r.message;
+    EXPECT_TRUE(seen.notices.empty());
+    EXPECT_EQ(r.messages, 1);
+    EXPECT_FALSE(exists("out.txt"));
 }
 
 TEST_F(RetrievalTest, StopEndsAWaitingRunAtOnce) {

@@ -163,6 +163,40 @@ TEST(ScheduleScreens, SendWithStartAtStoresTheCampaignUpToFifteen) {
     EXPECT_EQ(w.grid()->text(1, 1), "Offer 3");
 }
 
+// "Start At" with an attachment: stored with its own copy; refused with the file's name when the
+// file cannot be copied, and then nothing is stored.
+TEST(ScheduleScreens, StartAtStoresCopiesOrRefusesNamingTheFile) {
+    Window w;
+    test::TempDir files;
+    files.write("offer.pdf", "%PDF first");
+    w.window.form()->recipients()->setPlainText("bob@example.com");
+    w.window.addAttachments({QString::fromStdString(files.file("offer.pdf"))});
+    ASSERT_EQ(w.window.message().attachments.size(), 1u);
+    w.startAt(QDateTime::currentDateTime().addSecs(3600), 1);
+
+    removeFile(files.file("offer.pdf"));
+    const QString refused = w.send();
+    EXPECT_TRUE(refused.startsWith(
+        QString::fromUtf8(kMsgAttachmentNotCopied.data(), kMsgAttachmentNotCopied.size()) +
+        QString::fromStdString(files.file("offer.pdf"))))
+        << refused.toStdString();
+    EXPECT_EQ(w.grid()->rowCount(), 0);
+    EXPECT_TRUE(listFiles(w.paths.outbox(), ".ml").empty());
+
+    files.write("offer.pdf", "%PDF first");
+    EXPECT_EQ(w.send(), "Message Saved.");
+    files.write("offer.pdf", "%PDF edited later");
+    ScheduleList list;
+    list.load(w.paths.schedulerFile());
+    ASSERT_EQ(list.count(), 1u);
+    OutboxRun stored;
+    ASSERT_TRUE(readOutbox(list.at(0).outboxPath, stored));
+    ASSERT_EQ(stored.attachments.size(), 1u);
+    std::string copy;
+    ASSERT_TRUE(readFile(stored.attachments[0], copy));
+    EXPECT_EQ(copy, "%PDF first");
+}
+
 TEST(ScheduleScreens, TimerSendsTheDueEntryAndTheStatusScreenShowsIt) {
     Window w;
     w.window.form()->recipients()->setPlainText("timer@example.com");

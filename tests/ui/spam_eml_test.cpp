@@ -235,6 +235,49 @@ TEST(EmlDialog, SourceSizeLimitContentAndPreview) {
     EXPECT_TRUE(dialog.result().bodyIsHtml);
 }
 
+// An import after a wizard page: the page goes, so the checks read the imported message.
+TEST(MainWindowEml, ImportReplacesAGeneratedPage) {
+    Window w;
+    EmlFixtures eml;
+    eml.dir.write("page.htm", "<!---Quillmark Generated Template---><p>wizard page</p>");
+    w.window.insertWebpageFile(eml.file("page.htm"));
+    ASSERT_TRUE(w.window.message().generatedPage);
+    ASSERT_TRUE(w.window.composer()->pageInserted());
+    whenModal<ui::EmlImportDialog>([&](ui::EmlImportDialog* d) {
+        d->chooseSource(eml.file("html_inline.eml"));
+        d->getContent();
+        d->add();
+    });
+    w.window.action(Command::ImportEml)->trigger();
+    EXPECT_FALSE(w.window.message().generatedPage);
+    EXPECT_FALSE(w.window.message().pageInserted);
+    EXPECT_FALSE(w.window.composer()->pageInserted());
+    EXPECT_FALSE(w.window.composer()->generatedPage());
+    EXPECT_TRUE(w.window.composer()->isHtml());
+    EXPECT_TRUE(w.window.action(Command::InsertWebpage)->isEnabled());
+    EXPECT_EQ(w.window.message().attachments.names(),
+              (std::vector<std::string>{"logo.png", "report.pdf"}));
+}
+
+// A Get Content that fails after one that worked leaves nothing to add.
+TEST(EmlDialog, FailedContentClearsTheEarlierBody) {
+    RecordedBoxes boxes;
+    EmlFixtures eml;
+    test::TempDir out;
+    ui::EmlImportDialog dialog(QString::fromStdString(out.file("EmlOutput")));
+    dialog.chooseSource(eml.file("html_inline.eml"));
+    dialog.getContent();
+    ASSERT_FALSE(dialog.bodyField()->toPlainText().isEmpty());
+    dialog.chooseSource(eml.file("missing.eml"));
+    dialog.getContent();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(dialog.bodyField()->toPlainText().isEmpty());
+    EXPECT_FALSE(dialog.bodyIsHtml());
+    EXPECT_EQ(dialog.fileList()->count(), 0);
+    dialog.add();
+    EXPECT_EQ(boxes.shown.last(), "Nothing to add to message.");
+}
+
 TEST(MainWindowEml, AddTakesTextAndFilesCancelKeepsTheText) {
     Window w;
     EmlFixtures eml;

@@ -547,6 +547,10 @@ void MainWindow::storeForLater(const RunRequest& request) {
         inform(this, kMsgScheduleFull);
         return;
     }
+    if (stored.status == ScheduleStoreStatus::CopyFailed) {
+        inform(this, stored.message);
+        return;
+    }
     // The groups went into the outbox file's recipient list.
     form_->groupsField()->clear();
     refreshSchedule();
@@ -642,12 +646,12 @@ void MainWindow::importEml() {
     const EmlImportResult* result = added ? &dialog.result() : nullptr;
     const std::vector<std::string> shown = takeEmlImport(message_, result, core_.paths.emlOutput());
     if (result) {
-        if (result->bodyIsHtml) {
-            composer_->setDocumentText(toScreen(result->body));
-        } else {
-            composer_->setHtmlFormat(false);
-            composer_->plainEdit()->setPlainText(toScreen(result->body));
-        }
+        // The imported message replaces an inserted page; its pictures are in the import folder.
+        if (result->bodyIsHtml)
+            composer_->replacePage(toScreen(result->body),
+                                   toScreen(emlEditorBaseFolder(core_.paths.emlOutput())));
+        else
+            composer_->replacePageWithText(toScreen(result->body));
     }
     showAttachments();
     for (const std::string& text : shown) inform(this, text);

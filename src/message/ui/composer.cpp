@@ -225,6 +225,30 @@ void Composer::removePage() {
     emit pageChanged();
 }
 
+void Composer::forgetPage() {
+    if (!pageInserted()) return;
+    QFile::remove(previewFile());
+    generatedPage_ = false;
+    page_->clear();
+    pageRow_->hide();
+    emit pageChanged();
+}
+
+void Composer::replacePage(const QString& html, const QString& baseFolder) {
+    forgetPage();
+    generatedPage_ = false;
+    editor_->setDocument(html, baseFolder);
+    setHtmlFormat(true);
+    connect(
+        editor_, &HtmlEditor::loaded, this, [this] { refreshPreview(); }, Qt::SingleShotConnection);
+}
+
+void Composer::replacePageWithText(const QString& text) {
+    forgetPage();
+    setHtmlFormat(false);
+    plain_->setPlainText(text);
+}
+
 QString Composer::pagePath() const {
     return page_->text();
 }

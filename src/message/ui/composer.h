@@ -44,6 +44,11 @@ class Composer : public QWidget {
     bool generatedPage() const { return generatedPage_; }
     // "Remove Web Page".
     void removePage();
+    // A document that replaces the page (an imported message): the page is forgotten, its
+    // preview file removed, and `html` shown with relative references against `baseFolder`.
+    void replacePage(const QString& html, const QString& baseFolder);
+    // The same for a plain-text body: the page is forgotten and the plain field shows `text`.
+    void replacePageWithText(const QString& text);
     QString pagePath() const;
     bool pageInserted() const { return !pagePath().isEmpty(); }
 
@@ -67,6 +72,7 @@ class Composer : public QWidget {
     void insertLink();
     void insertImage();
     void writeStartup();
+    void forgetPage();
 
     QString programFolder_;
     PreviewView* preview_;

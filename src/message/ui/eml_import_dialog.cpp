@@ -120,15 +120,13 @@ void EmlImportDialog::getContent() {
     EmlOptions options;
     options.referencePrefix = "EmlOutput/";
     EmlExtract e = extractEml(fromScreen(source_->text()), fromScreen(outputFolder_), options);
+    const EmlImportResult shown = emlDialogContent(e);
     files_->clear();
-    if (!e.ok) {
-        inform(this, e.error);
-        return;
-    }
-    body_->setPlainText(toScreen(e.body));
-    bodyIsHtml_ = e.bodyIsHtml;
-    for (const std::string& name : e.names) files_->addItem(toScreen(name));
+    body_->setPlainText(toScreen(shown.body));
+    bodyIsHtml_ = shown.bodyIsHtml;
+    for (const std::string& name : shown.names) files_->addItem(toScreen(name));
     showPreview();
+    if (!e.ok) inform(this, e.error);
 }
 
 void EmlImportDialog::showPreview() {
