@@ -150,8 +150,7 @@ AddressList parseAddressList(std::string_view boxText) {
     try {
         std::size_t pos = 0;
         while (pos <= text.size()) {
-            // Line breaks separate too: a pasted column of addresses (LF or CR LF) is a list.
-            std::size_t sep = text.find_first_of(";,\r\n", pos);
+            std::size_t sep = text.find_first_of(";,", pos);
             if (sep == std::string_view::npos) sep = text.size();
             std::string_view token = trimWhite(text.substr(pos, sep - pos));
             pos = sep + 1;

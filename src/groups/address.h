@@ -6,12 +6,14 @@
 // left-to-right regex searches return, but run the regex only around each "@": every address holds
 // exactly one "@", so text without one is skipped at memchr speed and hostile input (megabytes of
 // letters and dots) stays linear. violatesRule() checks a field against its character rule.
-// parseAddressList() rebuilds the main window's address list from the box text: ";", "," and line
-// breaks separate entries, invalid tokens are dropped silently, duplicates are dropped ignoring
-// letter case, and the list shows them newest first. Failure: a regex complexity error is caught
-// and counts as "no match"; it never escapes. parseAddressList()'s message, when not empty, is a
-// fixed text for the caller to show. Limits: at most 100,000 typed addresses. Threads: pure
-// functions. Standard: the system's own address pattern, not RFC 5322.
+// parseAddressList() rebuilds the main window's address list from the box text: ";" and ","
+// separate entries, invalid tokens are dropped silently, duplicates are dropped ignoring letter
+// case, and the list shows them newest first.
+// Failure: a regex complexity error is caught and counts as "no match"; it never escapes.
+// parseAddressList()'s message, when not empty, is a fixed text for the caller to show.
+// Limits: at most 100,000 typed addresses.
+// Threads: pure functions.
+// Standard: the system's own address pattern, not RFC 5322.
 #pragma once
 
 #include <cstddef>
