@@ -1,4 +1,5 @@
 // settings, paths and address commands.
+#include <initializer_list>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,7 +8,10 @@
 #include "common/file_util.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "delivery/delivery_settings.h"
+#include "delivery/send_pace.h"
 #include "groups/address.h"
+#include "message/list_unsubscribe.h"
 
 namespace qm::cli {
 
@@ -20,6 +24,58 @@ std::string relativeSubkey(std::string subkey) {
     std::string prefix = std::string(kRootKey) + "\\";
     if (subkey.rfind(prefix, 0) == 0) subkey.erase(0, prefix.size());
     return subkey;
+}
+
+bool oneOf(std::string_view text, std::initializer_list<std::string_view> allowed) {
+    for (std::string_view a : allowed)
+        if (text == a) return true;
+    return false;
+}
+
+bool numberIn(std::string_view text, long low, long high) {
+    if (text.empty() || text.size() > 9) return false;
+    long n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    return n >= low && n <= high;
+}
+
+// Why `text` is no value of `key` (empty when it is one). The readers fall back to a default for
+// a value they cannot read, so a typing slip stored here would change a later run without a word.
+std::string settingValueError(const SettingKey& key, std::string_view text) {
+    namespace k = keys;
+    auto is = [&key](const SettingKey& other) {
+        return key.subkey == other.subkey && key.value == other.value;
+    };
+    std::string_view want;
+    bool ok = true;
+    if (is(k::kSmtpAuth) || is(k::kSmtpVerifyCert) || is(k::kMxStartTls) || is(k::kInfoRemember) ||
+        is(k::kAutoUnsubscribe) || is(k::kShowReminder) || is(k::kInfoVerifyCert)) {
+        ok = oneOf(text, {"y", "n"}), want = "y or n";
+    } else if (is(k::kSmtpPort) || is(k::kInfoPort)) {
+        ok = numberIn(text, 1, 65535), want = "a port, 1 to 65535";
+    } else if (is(k::kSmtpSecurity)) {
+        ok = oneOf(text, {"none", "starttls", "tls"}), want = "none, starttls or tls";
+    } else if (is(k::kInfoSecurity)) {
+        ok = oneOf(text, {"none", "stls", "tls"}), want = "none, stls or tls";
+    } else if (is(k::kSmtpPerConnection)) {
+        ok = numberIn(text, kMinPerConnection, kMaxPerConnection), want = "1 to 1000";
+    } else if (is(k::kSmtpRate)) {
+        ok = parseSendRate(text).has_value(), want = "N/min, N/h or 0";
+    } else if (is(k::kMxOrder)) {
+        ok = oneOf(text, {"answer", "preference"}), want = "answer or preference";
+    } else if (is(k::kTextPart)) {
+        ok = oneOf(text, {"source", "readable"}), want = "source or readable";
+    } else if (is(k::kDkimAlgorithm)) {
+        ok = oneOf(text, {"rsa", "ed25519"}), want = "rsa or ed25519";
+    } else if (is(k::kUnsubscribeUrl) && !text.empty()) {
+        return checkUnsubscribeUrl(text);
+    }
+    if (ok) return {};
+    return std::string(key.subkey) + " " + std::string(key.value) + ": '" + std::string(text) +
+           "' is not a value it takes (" + std::string(want) + ")";
 }
 
 }  // namespace
@@ -57,9 +113,16 @@ void addAppCommands(CLI::App& app, int& exitCode) {
         set->add_option("TEXT", *text, "Data to store (flags are y or n)")->required();
         set->callback([&exitCode, subkey, value, text] {
             std::string error;
+            const std::string key = relativeSubkey(*subkey);
+            if (const SettingKey* known = findSettingKey(key, *value)) {
+                error = settingValueError(*known, *text);
+                if (!error.empty()) {
+                    exitCode = fail(error);
+                    return;
+                }
+            }
             SettingsStore store = SettingsStore::open();
-            exitCode =
-                store.write(relativeSubkey(*subkey), *value, *text, &error) ? kExitOk : fail(error);
+            exitCode = store.write(key, *value, *text, &error) ? kExitOk : fail(error);
         });
     }
 

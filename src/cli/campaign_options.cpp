@@ -135,6 +135,15 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
         });
 }
 
+bool deliveryChosen(const DeliveryOptions& o, std::string& error) {
+    if (o.mx || !o.server.empty()) return true;
+    if (SettingsStore::open().hasSubkey(keys::kSmtpServer.subkey)) return true;
+    error =
+        "No mail server is set. Give --server HOST to send through your mail server, or --mx to "
+        "deliver straight to each recipient's mail exchanger (or run Quillsetup to store one).";
+    return false;
+}
+
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string& error) {
     d = loadDeliverySettings(SettingsStore::open());
     if (o.mx) d.mxMode = true;
@@ -155,7 +164,8 @@ bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string&
         if (!o.passwordEnv.empty()) {
             const char* value = std::getenv(o.passwordEnv.c_str());
             if (!value) {
-                error = "environment variable " + o.passwordEnv + " is not set";
+                error = "The environment variable " + o.passwordEnv +
+                        " named by --password-env is not set; it must hold the relay password.";
                 return false;
             }
             d.password = value;

@@ -75,6 +75,10 @@ void addRelayOptions(CLI::App* command, DeliveryOptions& o);
 void addMxOrderOption(CLI::App* command, DeliveryOptions& o);
 // The relay options, --mx, --mx-order, --threads, --wait, --per-connection and --rate.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
+// A delivery is asked for: --server, --mx, or a stored choice (Quillsetup or the window store an
+// empty server for MX). A fresh settings file would otherwise mean MX, that is mail straight to
+// the world; the command line does that only when told. False with the text to show.
+bool deliveryChosen(const DeliveryOptions& o, std::string& error);
 // The stored delivery settings with the command line's choices over them.
 bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& out, std::string& error);
 

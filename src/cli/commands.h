@@ -23,6 +23,10 @@ inline constexpr int kExitUsage = 2;
 
 // Prints `message` on stderr and returns kExitFailure.
 int fail(std::string_view message);
+// "No group named 'NAME' (see quillmark-cli groups list)" on stderr; returns kExitFailure. The
+// window's own text for a missing group file speaks of an application file, which leaves a user of
+// the command line guessing.
+int failNoGroup(std::string_view group);
 // The folders in use with every one in place, or nullopt after printing why not.
 std::optional<Paths> readyPaths();
 

@@ -57,7 +57,12 @@ int runSmtpTest(const SmtpTestOptions& o) {
         d.authenticate = false;
         if (helloDomain.empty()) helloDomain = std::string(domainOf(o.mx));
     } else {
-        if (checkDeliverySettings(d).ok == false) return fail(kMsgEnterMailServer);
+        // A fresh settings file reads as MX mode with no server: nothing to test.
+        if (d.server.empty())
+            return fail(
+                "No mail server is set: give --server HOST (and --port), or store one "
+                "with Quillsetup or \"settings set SmtpServer Server HOST\".");
+        if (!checkDeliverySettings(d).ok) return fail(kMsgEnterMailServer);
         server = d.server;
         security = relaySecurity(d);
     }
@@ -72,15 +77,20 @@ int runSmtpTest(const SmtpTestOptions& o) {
         checkSmtpConnection(check, [](const SmtpReply& reply) { std::cout << reply.text(); });
     if (result.tls) std::cout << "(TLS in use)\n";
     std::cout.flush();
-    if (!result.ok) return fail(result.error);
+    // The fixed failure text says "the" server: name the one that was tried.
+    if (!result.ok)
+        return fail(result.error + " (server " + server + ", port " + std::to_string(port) + ")");
     return kExitOk;
 }
 
-// The records on one line (an empty line when there are none); a failure on stderr.
-int printAnswer(const DnsResolver& resolver, const DnsAnswer& answer) {
+// The records on one line; a failure, or an answer without records, on stderr with exit code 1
+// (an empty line and success read as "it worked" in a script).
+int printAnswer(const DnsResolver& resolver, const DnsAnswer& answer, std::string_view name) {
     if (answer.status == DnsStatus::TemporaryFailure)
         return fail("DNS lookup failed: " + std::string(answer.error));
-    std::cout << resolver.joined(answer) << '\n';
+    const std::string line = resolver.joined(answer);
+    if (line.empty()) return fail("no records for " + std::string(name));
+    std::cout << line << '\n';
     return kExitOk;
 }
 
@@ -131,7 +141,7 @@ void addDeliveryCommands(CLI::App& app, int& exitCode) {
         mx->callback([&exitCode] {
             DnsResolver resolver;
             exitCode = byPreference ? printByPreference(resolver, domain)
-                                    : printAnswer(resolver, resolver.lookupMx(domain));
+                                    : printAnswer(resolver, resolver.lookupMx(domain), domain);
         });
     }
     {
@@ -142,7 +152,14 @@ void addDeliveryCommands(CLI::App& app, int& exitCode) {
         query->add_option("TYPE", type, "A, T_MX, TYPE_NS ...")->required();
         query->callback([&exitCode] {
             DnsResolver resolver;
-            exitCode = printAnswer(resolver, resolver.query(name, cls, type));
+            // TXT records are printed as SPF, DMARC and DKIM read them (the records' strings
+            // joined); the general query renders no TXT record, which left an empty line.
+            std::string_view t = type;
+            if (t.substr(0, 5) == "TYPE_") t.remove_prefix(5);
+            if (t.substr(0, 2) == "T_") t.remove_prefix(2);
+            const bool txt = (t == "TXT" || dnsTypeNumber(type) == 16) && dnsClassNumber(cls) == 1;
+            exitCode = printAnswer(
+                resolver, txt ? resolver.lookupTxt(name) : resolver.query(name, cls, type), name);
         });
     }
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "common/file_util.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "groups/group_files.h"
@@ -61,7 +62,12 @@ void addGroupCommands(CLI::App& app, int& exitCode) {
             }
             std::vector<Recipient> members;
             std::string message;
-            if (!readGroupFile(groupFilePath(*p, *name), members, &message)) {
+            const std::string path = groupFilePath(*p, *name);
+            if (!fileExists(path)) {
+                exitCode = failNoGroup(*name);
+                return;
+            }
+            if (!readGroupFile(path, members, &message)) {
                 exitCode = fail(message);
                 return;
             }

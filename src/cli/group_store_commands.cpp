@@ -24,10 +24,13 @@ std::optional<GroupStore> openStore() {
     return GroupStore(std::move(*paths));
 }
 
-// Prints the notices of `r` on stderr and turns it into an exit code.
-int finish(const StoreResult& r) {
+// Prints the notices of `r` on stderr and turns it into an exit code; a missing group file is
+// named as the group `group` the user typed.
+int finish(const StoreResult& r, std::string_view group = {}) {
     for (const auto& n : r.notices) std::cerr << n << '\n';
-    return r.ok() ? kExitOk : fail(r.message);
+    if (r.ok()) return kExitOk;
+    if (r.status == StoreStatus::FileRemoved && !group.empty()) return failNoGroup(group);
+    return fail(r.message);
 }
 
 // Runs `body` on a store with `group` loaded whole.
@@ -36,7 +39,7 @@ int withLoadedGroup(const std::string& group, F&& body) {
     auto store = openStore();
     if (!store) return kExitFailure;
     StoreResult loaded = store->load(group);
-    if (!loaded.ok()) return finish(loaded);
+    if (!loaded.ok()) return finish(loaded, group);
     for (const auto& n : loaded.notices) std::cerr << n << '\n';
     return body(*store);
 }
@@ -163,7 +166,7 @@ void addGroupStoreCommands(CLI::App& groups, int& exitCode) {
         rename->add_option("NEW", *to, "New group name")->required();
         rename->callback([&exitCode, from, to] {
             auto store = openStore();
-            exitCode = store ? finish(store->renameGroup(*from, *to)) : kExitFailure;
+            exitCode = store ? finish(store->renameGroup(*from, *to), *from) : kExitFailure;
         });
     }
     {
@@ -172,7 +175,7 @@ void addGroupStoreCommands(CLI::App& groups, int& exitCode) {
         del->add_option("NAME", *name, "Group name")->required();
         del->callback([&exitCode, name] {
             auto store = openStore();
-            exitCode = store ? finish(store->deleteGroup(*name)) : kExitFailure;
+            exitCode = store ? finish(store->deleteGroup(*name), *name) : kExitFailure;
         });
     }
     addRecipientCommand(groups, exitCode);

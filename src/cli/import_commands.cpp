@@ -111,13 +111,29 @@ void addImportCommand(CLI::App& app, int& exitCode) {
         ->check(CLI::IsMember({"enter", "comma", "semicolon"}));
     cmd->add_flag("--recursive", options->includeSubdirectories,
                   "With a folder: its sub-folders too");
-    cmd->callback([options, names, delimiter, &exitCode] {
+    auto columns = std::make_shared<bool>(false);
+    auto* columnsFlag = cmd->add_flag(
+        "--columns", *columns,
+        "Columns of a CSV file: a header row, the e-mail column (and name, company, city ...) "
+        "guessed from the header names");
+    auto* emailColumn = cmd->add_option("--email-column", options->emailColumn,
+                                        "Columns mode: the e-mail column, by header name or "
+                                        "number (1 is the first)");
+    auto* nameColumn = cmd->add_option("--name-column", options->nameColumn,
+                                       "Columns mode: the name column, by header name or number");
+    for (CLI::Option* o : {columnsFlag, emailColumn, nameColumn}) {
+        o->excludes("--names");
+        o->excludes("--delimiter");
+    }
+    cmd->callback([options, names, delimiter, columns, &exitCode] {
         auto paths = readyPaths();
         if (!paths) {
             exitCode = kExitFailure;
             return;
         }
         options->content = *names ? ImportContent::EmailsAndName : ImportContent::EmailsOnly;
+        if (*columns || !options->emailColumn.empty() || !options->nameColumn.empty())
+            options->content = ImportContent::CsvColumns;
         options->delimiter = *delimiter == "comma"       ? ImportDelimiter::Comma
                              : *delimiter == "semicolon" ? ImportDelimiter::Semicolon
                                                          : ImportDelimiter::Enter;
@@ -138,6 +154,7 @@ void addImportCommand(CLI::App& app, int& exitCode) {
                 exitCode = kExitFailure;
                 break;
             case ImportStatus::Failed:
+            case ImportStatus::NothingFound:
                 exitCode = fail(r.message);
                 break;
         }

@@ -19,6 +19,10 @@ int fail(std::string_view message) {
     return kExitFailure;
 }
 
+int failNoGroup(std::string_view group) {
+    return fail("No group named '" + std::string(group) + "' (see quillmark-cli groups list)");
+}
+
 }  // namespace qm::cli
 
 namespace {

@@ -151,6 +151,7 @@ int runDue(const RunDueOptions& o) {
     }
     std::string error;
     DeliverySettings delivery;
+    if (!deliveryChosen(o.delivery, error)) return fail(error);
     if (!resolveDelivery(o.delivery, delivery, error)) return fail(error);
     CheckResult check = checkDeliverySettings(delivery);
     if (!check.ok) return fail(check.message);
@@ -221,6 +222,11 @@ void addScheduleCommands(CLI::App& app, int& exitCode) {
         auto* add = schedule->add_subcommand(
             "add", "Store a campaign to be sent at --at, once or repeated (\"Message Saved.\")");
         addMessageOptions(add, o->message);
+        // The outbox file has no place for an unsubscribe address (run-due takes one), so the
+        // command does not offer what it would refuse.
+        add->remove_option(add->get_option("--scope"));
+        add->remove_option(o->message.unsubscribeOption);
+        o->message.unsubscribeOption = nullptr;
         add->add_option("--to", o->to, "Typed addresses, separated by ';' or ','");
         add->add_option("--groups", o->groups, "Group names, each followed by ';'");
         add->add_option("--at", o->at, "Start moment, \"YYYY-MM-DD HH:MM[:SS]\" local time")

@@ -37,6 +37,10 @@ extern "C" void onInterrupt(int) {
 class ConsoleObserver : public RunObserver {
   public:
     explicit ConsoleObserver(bool terminal) : terminal_(terminal) {}
+    // Named beside a relay failure: the fixed text says only that "the" server failed.
+    void setRelay(const DeliverySettings& d) {
+        if (!d.mxMode) relay_ = "server " + d.server + ", port " + std::to_string(d.port);
+    }
 
     void runStarted(std::size_t typedTotal) override {
         std::lock_guard g(m_);
@@ -61,8 +65,11 @@ class ConsoleObserver : public RunObserver {
         std::lock_guard g(m_);
         (r.sent ? sent_ : failed_)++;
         if (!terminal_) {
+            // The record's text is fixed ("550:SMTP server error"); the server's own line says why.
             std::cout << r.thread << ',' << (r.sent ? kStatusSent : kStatusFailed) << ',' << r.group
-                      << ',' << r.address << (r.sent ? "" : "," + r.text) << '\n';
+                      << ',' << r.address << (r.sent ? "" : "," + r.text)
+                      << (r.serverReply.empty() ? "" : " (server said: " + r.serverReply + ")")
+                      << '\n';
             return;
         }
         auto now = std::chrono::steady_clock::now();
@@ -73,7 +80,7 @@ class ConsoleObserver : public RunObserver {
     void relayFailure(const std::string& message) override {
         std::lock_guard g(m_);
         clearBar();
-        std::cerr << message << '\n';
+        std::cerr << message << (relay_.empty() ? "" : " (" + relay_ + ")") << '\n';
         outcome_ = Outcome::Aborted;
     }
     void paceChanged(double perMinute) override {
@@ -142,6 +149,7 @@ class ConsoleObserver : public RunObserver {
 
     mutable std::mutex m_;
     const bool terminal_;
+    std::string relay_;
     std::size_t known_ = 0, sent_ = 0, failed_ = 0, skipped_ = 0;
     std::string group_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), lastDraw_{};
@@ -159,6 +167,7 @@ int runCampaign(RunRequest request, const SettingsStore& settings) {
 
     SendLogBuffer log;
     ConsoleObserver observer(::isatty(STDOUT_FILENO) == 1);
+    observer.setRelay(request.delivery);
     CampaignRun run(paths, log, observer);
     struct sigaction action {
     }, previous{};
@@ -185,6 +194,7 @@ struct SendOptions {
 int runSend(const SendOptions& o, bool testCampaign) {
     RunFields fields;
     std::string error;
+    if (!deliveryChosen(o.delivery, error)) return fail(error);
     if (!resolveDelivery(o.delivery, fields.delivery, error)) return fail(error);
     if (!fillMessage(o.message, fields.message, error)) return fail(error);
     fields.recipientsText = o.to;

@@ -70,6 +70,13 @@ void fetchCommand(CLI::App& parent, int& exitCode) {
     fetch->add_option("--groups", o->groups, "Subscribe mode: \"G1;G2;\"");
     fetch->callback([&exitCode, o] {
         const char* password = std::getenv(o->passwordEnv.c_str());
+        if (!password || !*password) {
+            // The window's "Please fill the password." names no field the command line has.
+            exitCode =
+                fail("The environment variable " + o->passwordEnv + " named by --password-env is " +
+                     (password ? "empty" : "not set") + "; it must hold the mailbox password.");
+            return;
+        }
         RetrievalRequest req;
         req.server = o->server;
         parsePop3Security(o->security, req.security.mode);
@@ -173,7 +180,7 @@ void groupFileCommand(CLI::App& parent, int& exitCode, FilterMode mode) {
             return;
         }
         std::cerr << r.message << '\n';
-        exitCode = kExitOk;
+        exitCode = r.outcome == FilterOutcome::GroupsSkipped ? kExitFailure : kExitOk;
     });
 }
 

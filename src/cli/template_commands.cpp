@@ -58,6 +58,12 @@ int runGenerate(const TemplateOptionsCli& o) {
     const std::string data = o.dataFolder.empty() ? installedDataFolder() : o.dataFolder;
     fillDefaultPictures(s, data);
     if (WizardCheck check = checkImages(s); !check.ok()) return fail(check.message);
+    // The window writes the page and names the missing pictures; a script would take the exit code
+    // 0 for a finished page, so the command line writes nothing then.
+    if (auto missing = unreadableTemplatePictures(s, data); !missing.empty()) {
+        for (const std::string& message : missing) std::cerr << message << "\n";
+        return fail("No page was written.");
+    }
 
     TemplateGeneration g = generateTemplatePage(s, data);
     for (const std::string& message : g.messages) std::cerr << message << "\n";

@@ -209,10 +209,10 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
                              : std::string(kMsgRelayUnreachable));
                 return false;
             }
-            record(index, false, outcome.text, group, address);
+            record(index, false, outcome.text, group, address, outcome.serverReply);
             break;
         case DeliveryOutcome::Failed:
-            record(index, false, outcome.text, group, address);
+            record(index, false, outcome.text, group, address, outcome.serverReply);
             break;
         case DeliveryOutcome::Sent:
             record(index, true, std::string(kStatusSent), group, address);
@@ -223,7 +223,7 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
 }
 
 void CampaignRun::record(int index, bool sent, const std::string& text, const std::string& group,
-                         const std::string& address) {
+                         const std::string& address, const std::string& serverReply) {
     std::lock_guard guard(resultLock_);
     if (!statusActive_.load()) return;
     if (sent) {
@@ -233,7 +233,8 @@ void CampaignRun::record(int index, bool sent, const std::string& text, const st
         failures_.emplace_back(address, text);
     }
     reports_.append(paths_, group, address, text);
-    observer_.result(SendResult{index, threadLabel(index), sent, text, group, address});
+    observer_.result(
+        SendResult{index, threadLabel(index), sent, text, group, address, serverReply});
 }
 
 void CampaignRun::abortRun(const std::string& message) {

@@ -92,6 +92,7 @@ struct SendResult {
     std::string text;  // "Sent" or the full error text
     std::string group;
     std::string address;
+    std::string serverReply{};  // a failure's refusal line from the server, when a reply caused it
 };
 
 struct RunSummary {
@@ -172,7 +173,7 @@ class CampaignRun {
     // The thread's session, tracked so stop() can interrupt it.
     SmtpSession makeSession(int index);
     void record(int index, bool sent, const std::string& text, const std::string& group,
-                const std::string& address);
+                const std::string& address, const std::string& serverReply = {});
     void abortRun(const std::string& message);
     bool pause(int seconds);
     // Sleeps until `moment` unless the run ends first; false when it ended.

@@ -43,7 +43,7 @@ MxRoute resolveMxRoute(DnsResolver& resolver, std::string_view address, MxOrder 
         else if (mx.status == DnsStatus::TemporaryFailure)
             route.status = MxRoute::LookupFailed, route.error = mx.error;
         else
-            route.candidates.push_back({mx.host, {}});
+            addExchanger(resolver, mx.host, route.candidates);
         return route;
     }
 

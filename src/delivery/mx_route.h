@@ -2,15 +2,16 @@
 // run-scoped cache that asks DNS once per domain.
 //
 // Two orders (MxOrder). As answered: the one host selectMxHost() picks (the first MX record as the
-// server sent it, else the search domains' first, else the domain itself), connected by name, one
-// lookup per recipient as before. By preference (RFC 5321 section 5.1): the domain's MX records
-// sorted by preference, lowest first; records of equal preference keep the order the DNS server
-// sent them in (no shuffle, so a run is repeatable and a test can state the order); each
-// exchanger's IPv4 then IPv6 addresses from the same DNS server, one candidate per address; an
-// exchanger without address records is handed to the system resolver by name. A domain without MX
-// records is its own exchanger (its A/AAAA records), and the search domains are not consulted.
-// In both orders a null MX (a record whose exchange is the root, RFC 7505) ends the route with
-// NullMx: nothing is connected.
+// server sent it, else the search domains' first, else the domain itself), with its addresses
+// asked of the same DNS server as in the other order (a run's lookups all go to the configured
+// server, QUILLMARK_RESOLV_CONF or the settings). By preference (RFC 5321 section 5.1): the
+// domain's MX records sorted by preference, lowest first; records of equal preference keep the
+// order the DNS server sent them in (no shuffle, so a run is repeatable and a test can state the
+// order); each exchanger's IPv4 then IPv6 addresses from the same DNS server, one candidate per
+// address; an exchanger without address records is handed to the system resolver by name. A domain
+// without MX records is its own exchanger (its A/AAAA records), and the search domains are not
+// consulted. In both orders a null MX (a record whose exchange is the root, RFC 7505) ends the
+// route with NullMx: nothing is connected.
 //
 // Entry points: resolveMxRoute(resolver, address, order); MxRouteCache::route(address) for a run;
 // sortByPreference() for the command line's listing.

@@ -142,11 +142,13 @@ bool connectClient(SmtpClient& client, const DeliveryTarget& target, const Deliv
         case ConnectResult::RateRefused:
             out.kind = DeliveryOutcome::Failed;
             out.failure = client.failure();
+            out.serverReply = client.refusalLine();
             out.rateRefused = true;
             return false;
         case ConnectResult::Failed:
             out.kind = DeliveryOutcome::ConnectFailed;
             out.failure = client.failure();
+            out.serverReply = client.refusalLine();
             return false;
         case ConnectResult::Connected:
             break;
@@ -189,6 +191,7 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
         if (sent) break;
         out.text = "Email fail <" + subject + ">: " + client.lastError();
         out.failure = client.failure();
+        out.serverReply = client.refusalLine();
         if (refusedForRate(target.rateAware, client, SmtpFailure::Refused)) {
             out.rateRefused = true;
             break;
@@ -206,9 +209,10 @@ DeliveryOutcome deliverBuilt(const DeliveryTarget& target, const MimeMessage& me
             out.kind = DeliveryOutcome::Failed;
             out.failure = client.failure();
             out.text = "Error in SMTP Disconnect: Email maynot br sent! " + client.lastError();
+            out.serverReply = client.refusalLine();
         }
     }
-    if (out.kind == DeliveryOutcome::Sent) out.text.clear();
+    if (out.kind == DeliveryOutcome::Sent) out.text.clear(), out.serverReply.clear();
     return out;
 }
 

@@ -102,6 +102,9 @@ struct DeliveryOutcome {
     std::string text;
     // The client's failure behind Failed and ConnectFailed (AuthFailed tells a refused account).
     SmtpFailure failure = SmtpFailure::None;
+    // The first line of the server's refusal behind `text`, when a reply caused it (the record's
+    // text is the fixed one; the command line shows this beside it).
+    std::string serverReply{};
     // With DeliveryTarget::rateAware: the server refused the message, or the greeting, for the
     // rate it is being sent at (send_pace.h). The message was not taken.
     bool rateRefused = false;

@@ -11,6 +11,7 @@
 #include "common/file_util.h"
 #include "common/text.h"
 #include "groups/address.h"
+#include "groups/csv_table.h"
 #include "groups/group_store.h"
 #include "groups/recipient.h"
 
@@ -140,6 +141,7 @@ RecipientImport::Step RecipientImport::importFile(const std::string& path,
     ++result_.filesRead;
     groupText_.clear();
     groupCount_ = 0;
+    if (options_.content == ImportContent::CsvColumns) return importCsvColumns(path, text, running);
     SeenSet seen;
     std::size_t taken = 0, nextReport = kImportSliceChars;
     Step step = Step::Next;
@@ -179,6 +181,64 @@ RecipientImport::Step RecipientImport::importFile(const std::string& path,
         groupText_.clear();
         groupCount_ = 0;
         return step;
+    }
+    if (observer_) observer_->progress(text.size(), text.size(), taken);
+    if (groupCount_ > 0 && !flushGroup(path)) return Step::Fail;
+    return Step::Next;
+}
+
+std::string noCsvColumnText(std::string_view named, std::string_view path,
+                            const std::vector<std::string>& header) {
+    std::string text = "No column '" + std::string(named) + "' in " + std::string(path);
+    std::string names;
+    for (const auto& h : header) names += (names.empty() ? "" : ", ") + h;
+    return text + (names.empty() ? "." : " (its columns: " + names + ").");
+}
+
+RecipientImport::Step RecipientImport::importCsvColumns(const std::string& path,
+                                                        std::string_view text,
+                                                        const std::atomic<bool>& running) {
+    const CsvTable table = readCsvTable(text);
+    CsvColumns columns = guessCsvColumns(table);
+    auto named = [&](const std::string& name, std::optional<std::size_t>& into) {
+        if (name.empty()) return true;
+        into = findCsvColumn(table, name);
+        if (into) return true;
+        result_.status = ImportStatus::Failed;
+        result_.message = noCsvColumnText(name, path, table.header);
+        return false;
+    };
+    if (!named(options_.emailColumn, columns.email)) return Step::Fail;
+    if (!options_.emailColumn.empty()) columns.headerIsRecord = false;
+    if (!options_.nameColumn.empty()) {
+        if (!named(options_.nameColumn, columns[CsvField::Name])) return Step::Fail;
+        columns[CsvField::FirstName].reset();
+        columns[CsvField::LastName].reset();
+    }
+    if (!columns.email) return Step::Next;  // nothing to take from this file
+
+    std::unordered_set<std::string> seen;
+    std::size_t taken = 0;
+    auto take = [&](const std::vector<std::string>& record) {
+        Recipient r = csvRecipient(record, columns);
+        if (!isEmailAddressQuick(r.email) || !seen.insert(r.email).second) return true;
+        ++taken;
+        groupText_ += formatStoredLine(r);
+        groupText_ += "\r\n";
+        if (++groupCount_ == kMaxGroupRecipients) {
+            if (!flushGroup(path)) return false;
+            seen.clear();
+        }
+        return true;
+    };
+    if (columns.headerIsRecord && !take(table.header)) return Step::Fail;
+    for (const auto& record : table.records) {
+        if (!running.load(std::memory_order_relaxed)) {
+            groupText_.clear();
+            groupCount_ = 0;
+            return Step::Stop;
+        }
+        if (!take(record)) return Step::Fail;
     }
     if (observer_) observer_->progress(text.size(), text.size(), taken);
     if (groupCount_ > 0 && !flushGroup(path)) return Step::Fail;
@@ -241,6 +301,13 @@ ImportResult RecipientImport::run(const std::atomic<bool>& running, ImportObserv
         result_.message = "Could not read:";
         for (const auto& f : result_.unreadFiles) result_.message += "\n" + f;
         if (!result_.groups.empty()) result_.message += "\nThe other files were imported.";
+        return result_;
+    }
+    if (result_.groups.empty()) {
+        // Saying "imported successfully" here would send the user looking for a group that is
+        // not there.
+        result_.status = ImportStatus::NothingFound;
+        result_.message = std::string(kMsgNoAddressFound) + options_.path + ".";
         return result_;
     }
     result_.message = folder ? kMsgFilesImported : kMsgFileImported;

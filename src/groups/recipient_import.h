@@ -38,7 +38,10 @@
 
 namespace qm {
 
-enum class ImportContent { EmailsOnly, EmailsAndName };
+// CsvColumns: the file is a table with a header row (groups/csv_table.h); the e-mail column and
+// the name column are the ones named in the options, else guessed from the header names, and the
+// other recipient fields are taken from the columns whose header names them.
+enum class ImportContent { EmailsOnly, EmailsAndName, CsvColumns };
 enum class ImportDelimiter { Enter, Comma, Semicolon };
 enum class ImportSource { File, Directory };
 
@@ -48,6 +51,9 @@ struct ImportOptions {
     ImportSource source = ImportSource::File;
     bool includeSubdirectories = false;
     std::string path;
+    // CsvColumns: a header name (letter case ignored) or a 1-based number; empty: guessed.
+    std::string emailColumn;
+    std::string nameColumn;
 };
 
 inline constexpr std::size_t kImportSliceChars = 200000;
@@ -58,6 +64,11 @@ inline constexpr std::string_view kMsgSelectSource =
 inline constexpr std::string_view kMsgFileImported = "File has been imported successfully.";
 inline constexpr std::string_view kMsgFilesImported = "File(s) have been imported successfully.";
 inline constexpr std::string_view kMsgStopping = "Stopping, it may take some time.";
+// Followed by the file or folder and ".".
+inline constexpr std::string_view kMsgNoAddressFound = "No e-mail address was found in ";
+// "No column 'X' in FILE (its columns: A, B, C)."
+std::string noCsvColumnText(std::string_view named, std::string_view path,
+                            const std::vector<std::string>& header);
 
 // One candidate: the address as found (trimmed) and, with names, the name as it will be stored.
 struct ImportItem {
@@ -77,7 +88,9 @@ struct ImportedGroup {
     std::string source;  // the file it came from
 };
 
-enum class ImportStatus { Completed, Stopped, Failed };
+// NothingFound: the source was read whole and no address was taken (a contacts export with many
+// columns, say), so no group was made; the message names the source.
+enum class ImportStatus { Completed, Stopped, Failed, NothingFound };
 
 struct ImportResult {
     ImportStatus status = ImportStatus::Completed;
@@ -109,6 +122,8 @@ class RecipientImport {
     Step importFile(const std::string& path, const std::atomic<bool>& running);
     Step walk(const std::string& folder, const std::atomic<bool>& running);
     bool flushGroup(const std::string& source);
+    Step importCsvColumns(const std::string& path, std::string_view text,
+                          const std::atomic<bool>& running);
 
     Paths paths_;
     ImportOptions options_;

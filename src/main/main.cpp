@@ -7,17 +7,27 @@
 // paint: N ms" (N counted from main()) when the main window is first painted, then close the window
 // as File > Exit does; the start-up benchmark (bench/startup.cpp) and a smoke test use it.
 //
+// Root: Chromium inside QtWebEngine refuses to start its sandbox for root and takes the whole
+// program down with it, so as root main() turns the sandbox off (QTWEBENGINE_DISABLE_SANDBOX=1, the
+// engine's documented switch) before the engine starts, and says so on stderr in one line.
+//
 // Failure: without a home folder for the settings and the program folder, start-up shows the
-// reason in the program's message box and ends with exit code 1 before any file is touched.
+// reason in the program's message box and ends with exit code 1 before any file is touched. A web
+// engine whose page process ends before any page has loaded (it could not start) is named in the
+// message box and the program ends with exit code 3, instead of leaving a window without editor.
 //
 // Threads: the window's thread only; the core's threads are started by the screens.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <cstdio>
 #include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 #include "app/desktop_core.h"
 #include "app/ui/main_window.h"
@@ -49,11 +59,63 @@ class ExitAfterFirstPaint : public QObject {
     bool painted_ = false;
 };
 
+constexpr int kExitWebEngineFailed = 3;
+
+// Until the first page of any web view has loaded, the end of a page process means the engine
+// could not start: the editor and the preview would stay blank for good.
+class WebEngineStartWatch : public QObject {
+  public:
+    explicit WebEngineStartWatch(QWidget* window) : QObject(window), window_(window) {
+        for (QWebEngineView* view : window->findChildren<QWebEngineView*>()) {
+            connect(view, &QWebEngineView::loadFinished, this, [this](bool ok) {
+                if (ok) started_ = true;
+            });
+            connect(view, &QWebEngineView::renderProcessTerminated, this,
+                    [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                        failed(status, code);
+                    });
+        }
+    }
+
+  private:
+    void failed(QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+        if (started_ || failed_) return;
+        failed_ = true;
+        const char* how = status == QWebEnginePage::CrashedTerminationStatus  ? "crashed"
+                          : status == QWebEnginePage::KilledTerminationStatus ? "was killed"
+                                                                              : "ended";
+        const QString text = QString(
+                                 "The web engine (QtWebEngine) could not start: its page "
+                                 "process %1 (exit code %2). Quillmark cannot show its "
+                                 "editor and will close.")
+                                 .arg(how)
+                                 .arg(code);
+        std::fprintf(stderr, "quillmark: %s\n", text.toLocal8Bit().constData());
+        qm::ui::inform(window_, text);
+        QCoreApplication::exit(kExitWebEngineFailed);
+    }
+
+    QWidget* window_;
+    bool started_ = false;
+    bool failed_ = false;
+};
+
+// Root cannot run the engine's sandbox; the switch must be set before QtWebEngine reads it.
+void allowWebEngineAsRoot() {
+    if (::geteuid() != 0) return;
+    if (qgetenv("QTWEBENGINE_DISABLE_SANDBOX") != "1") qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    std::fputs(
+        "quillmark: running as root, so the web engine's sandbox is turned off "
+        "(QTWEBENGINE_DISABLE_SANDBOX=1)\n",
+        stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
+    allowWebEngineAsRoot();
     // The HTML editor and preview share GL contexts with the window.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -82,6 +144,7 @@ int main(int argc, char** argv) {
     // The objects that are not screens live as long as the program; the window only uses them.
     qm::DesktopCore core(store, paths);
     qm::ui::MainWindow window(core);
+    new WebEngineStartWatch(&window);
     if (qEnvironmentVariableIsSet("QUILLMARK_BENCH_EXIT_AFTER_PAINT"))
         window.installEventFilter(new ExitAfterFirstPaint(&window, clock));
     window.showMaximized();

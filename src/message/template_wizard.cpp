@@ -295,6 +295,21 @@ TemplateGeneration generateTemplatePage(TemplateWizardState& s, const std::strin
     return out;
 }
 
+std::vector<std::string> unreadableTemplatePictures(const TemplateWizardState& s,
+                                                    const std::string& dataFolder) {
+    std::vector<std::string> out;
+    auto check = [&out](const std::string& path, std::string_view missing) {
+        std::string bytes;
+        if (!readFile(path, bytes, nullptr, kPictureReadLimit)) out.emplace_back(missing);
+    };
+    const TemplateDesign& d = templateDesign(s.design);
+    if (d.imageField && s.useImage && !s.imagePath.empty()) check(s.imagePath, kMsgImageMissing);
+    if (d.logoField && s.useLogo && !s.logoPath.empty()) check(s.logoPath, kMsgLogoMissing);
+    for (std::string_view name : d.fixedPictures)
+        check(dataFolder + "/images/" + std::string(name), kMsgFixedPictureMissing);
+    return out;
+}
+
 std::string templatePageHeader(const std::vector<std::string>& pictures) {
     std::string h =
         "<!---Cation: Do not delete or change this information--->\r\n"

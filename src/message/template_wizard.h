@@ -136,6 +136,10 @@ struct TemplateGeneration {
 // s.pictures and writes the page atomically. The target path is made absolute first, so the
 // header names the pictures wherever the page is inserted from.
 TemplateGeneration generateTemplatePage(TemplateWizardState& s, const std::string& dataFolder);
+// The messages generateTemplatePage() would give for pictures it cannot read, in its order, without
+// writing anything: the command line refuses before writing a page without its pictures.
+std::vector<std::string> unreadableTemplatePictures(const TemplateWizardState& s,
+                                                    const std::string& dataFolder);
 
 // The comment header, CR LF line ends, for these picture paths.
 std::string templatePageHeader(const std::vector<std::string>& pictures);

@@ -39,6 +39,12 @@ std::string percent(std::string_view what, std::string_view group, std::size_t d
            std::to_string(whole ? done * 100 / whole : 100) + "% Done";
 }
 
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
 }  // namespace
 
 std::vector<std::string> parseUnsubscriberInput(std::string_view text) {
@@ -50,9 +56,8 @@ std::vector<std::string> parseUnsubscriberInput(std::string_view text) {
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c != '\t' && c != '\r' && c != ' ' && c != ',' && c != ';') continue;
+        if (c != '\t' && c != '\r' && c != '\n' && c != ' ' && c != ',' && c != ';') continue;
         take(i);
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
         start = i + 1;
     }
     if (start < text.size()) take(text.size());
@@ -92,7 +97,11 @@ FilterResult filterGroups(const Paths& paths, const std::vector<std::string>& gr
         GroupLock lock(paths, group);
         const std::string path = groupFilePath(paths, group);
         std::string text;
-        if (!lock.held() || !readFile(path, text)) continue;
+        if (!lock.held()) {  // named in the closing text
+            result.skippedGroups.push_back(group);
+            continue;
+        }
+        if (!readFile(path, text)) continue;
         observer.status("Unsubscribing recipients from " + group);
         std::string out;
         out.reserve(text.size());
@@ -123,13 +132,23 @@ FilterResult filterGroups(const Paths& paths, const std::vector<std::string>& gr
         if (!changed) continue;
         observer.status("Saving changed status of " + group);
         std::string error;
-        if (!writeFileAtomic(path, out, &error))
+        if (!writeFileAtomic(path, out, &error)) {
             observer.notice("Failed to save Email IDs to " + group);
-        else
+            result.skippedGroups.push_back(group);
+        } else {
             ++result.changedGroups;
+        }
     }
     if (!running.load()) {
         result.outcome = FilterOutcome::Stopped;
+        return result;
+    }
+    if (!result.skippedGroups.empty()) {
+        result.outcome = FilterOutcome::GroupsSkipped;
+        result.message =
+            "Filtering has been completed, but these groups were skipped and left as "
+            "they were: " +
+            joinNames(result.skippedGroups) + ".";
         return result;
     }
     result.message = "Filtering has been completed successfully.";

@@ -12,14 +12,14 @@
 // never matched inside a longer line, as a text replacement would). A group in which nothing
 // changes is not written; a rewrite goes through writeFileAtomic.
 //
-// Failure: a group file that cannot be read counts as empty; a group that cannot be written or
-// locked is reported by name and the run goes on with the next group. Save writes its file only
-// when something was found.
-// Limits: addresses compared ignoring ASCII letter case. A last line without CR LF is left as it
-// is (it is not a finished record).
-// Threads: one worker per run; the observer is called on it; `running` is cleared by Stop from
-// another thread and read before each group and every line.
-// Standard: the group line format (groups/recipient.h).
+// Failure: a group file that cannot be read counts as empty; a group that cannot be locked or
+// written is left as it was, named in the closing text (which then does not say the filtering
+// succeeded; a write failure is also a notice at once), and the run goes on with the next group.
+// Save writes its file only when something was found. Limits: addresses compared ignoring ASCII
+// letter case. A last line without CR LF is left as it is (it is not a finished record). Threads:
+// one worker per run; the observer is called on it; `running` is cleared by Stop from another
+// thread and read before each group and every line. Standard: the group line format
+// (groups/recipient.h).
 #pragma once
 
 #include <atomic>
@@ -31,8 +31,9 @@ namespace qm {
 
 class Paths;
 
-// Tab, CR, blank, "," and ";" end a token (a LF on its own does not); tokens that pass the address
-// rule are kept once each, letter case ignored, in the order first seen.
+// Tab, CR, LF, blank, "," and ";" end a token, so a file with LF line ends (Linux), CR LF
+// (Windows) or a mix reads the same; tokens that pass the address rule are kept once each, letter
+// case ignored, in the order first seen.
 std::vector<std::string> parseUnsubscriberInput(std::string_view text);
 
 class FilterObserver {
@@ -42,14 +43,15 @@ class FilterObserver {
     virtual void notice(const std::string& text) = 0;
 };
 
-enum class FilterOutcome { Done, Stopped, NothingFound };
+enum class FilterOutcome { Done, Stopped, NothingFound, GroupsSkipped };
 
 struct FilterResult {
     FilterOutcome outcome = FilterOutcome::Done;
     std::string message;  // the closing text to show (empty after a Stop)
     std::size_t changedGroups = 0;
-    std::size_t marked = 0;  // lines turned Unsubscribed (or rewritten as such)
-    std::size_t found = 0;   // save: addresses written
+    std::size_t marked = 0;                  // lines turned Unsubscribed (or rewritten as such)
+    std::size_t found = 0;                   // save: addresses written
+    std::vector<std::string> skippedGroups;  // filter: not locked or not written, left as they were
 };
 
 enum class FilterStartStatus { Ok, NoGroups, NoFile, FileUnreadable };

@@ -70,7 +70,7 @@ printf 'h@x.com,Hal,,,,,,,,,,,,E\n\ni@x.com,Ida,,,,,,,,,,,,U' > "$W/home/GroupRe
 check "groups show" 0 "a@x.com,Ann,,,,,,,,,,,,E
 b@x.com,Bob,,,,,,,,,,,,D" -- "$CLI" groups show Friends
 check "groups show missing" 1 "" -- "$CLI" groups show Nobody
-grep -q "Someone seemed to have removed a application file." "$W/stderr" || { echo "FAIL missing group message"; failures=$((failures + 1)); }
+grep -qx "No group named 'Nobody' (see quillmark-cli groups list)" "$W/stderr" || { echo "FAIL missing group message: $(cat "$W/stderr")"; failures=$((failures + 1)); }
 check "save-list" 0 "saved $W/all.hvt" -- "$CLI" groups save-list "$W/all"
 rm "$W/home/GroupRecipients/"*.sbz
 check "open-list" 0 "empty

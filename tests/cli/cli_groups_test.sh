@@ -31,7 +31,7 @@ check "create other"      0 "" ""  -- "$CLI" groups create Work
 check "rename onto other" 1 "" "Cannot modify as a group with same name already exists." -- "$CLI" groups rename Work FRIENDS
 check "rename"            0 "" ""  -- "$CLI" groups rename Work Office
 check "delete"            0 "" ""  -- "$CLI" groups delete Office
-check "delete missing"    1 "" "Someone seemed to have removed a application file." -- "$CLI" groups delete Office
+check "delete missing"    1 "" "No group named 'Office' (see quillmark-cli groups list)" -- "$CLI" groups delete Office
 check "list"              0 "Friends" "" -- "$CLI" groups list
 
 check "add"               0 "" ""  -- "$CLI" groups add Friends --email ann.lee@my-shop.example --name Ann --company "Smith, Jones"
@@ -41,7 +41,7 @@ check "add invalid"       1 "" "Email address entered is not valid." -- "$CLI" g
 check "add bad name"      1 "" "Recipient's name can contain only alphabets." -- "$CLI" groups add Friends --email b@x.com --name "B2"
 check "add short address" 1 "" "Address is too small. Do you wish to continue anyway? (add --yes to go on)" -- "$CLI" groups add Friends --email b@x.com --address1 "1 Road"
 check "add short, --yes"  0 "" ""  -- "$CLI" groups add Friends --email b@x.com --address1 "1 Road" --yes
-check "add to missing"    1 "" "Someone seemed to have removed a application file." -- "$CLI" groups add Nobody --email c@x.com
+check "add to missing"    1 "" "No group named 'Nobody' (see quillmark-cli groups list)" -- "$CLI" groups add Nobody --email c@x.com
 file_is "group file after adds" "$G/_Friends.sbz" 'ann.lee@my-shop.example,Ann,,,,Smith\270 Jones,,,,,,,,E\r\nAnn.Lee@my-shop.example,Annie,,,,,,,,,,,,E\r\nb@x.com,,,1 Road,,,,,,,,,,E\r\n'
 
 check "disable"           0 "" ""  -- "$CLI" groups set-status Friends b@x.com disabled

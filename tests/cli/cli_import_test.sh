@@ -31,6 +31,13 @@ mkdir -p "$W/dir/sub"; printf 'd@x.com\n' > "$W/dir/one.csv"; printf 'e@x.com\n'
 [ "$("$CLI" import "$W/dir" 2>/dev/null | wc -l)" = 1 ] || fail "folder without sub-folders"
 [ "$("$CLI" import "$W/dir" --recursive 2>/dev/null | wc -l)" = 2 ] || fail "folder with sub-folders"
 "$CLI" import "$W/missing.txt" >/dev/null 2>&1; [ $? = 1 ] || fail "missing source rc"
+# A contacts export with a header row in the one-address-per-line mode: nothing taken, no group.
+printf 'First Name,Last Name,E-mail Address\r\nAnn,Lee,ann@x.com\r\n' > "$W/contacts.csv"
+before=$(ls "$G" | wc -l)
+out=$("$CLI" import "$W/contacts.csv" 2>"$W/err"); rc=$?
+[ $rc = 1 ] && [ -z "$out" ] || fail "nothing found rc=$rc [$out]"
+[ "$(cat "$W/err")" = "No e-mail address was found in $W/contacts.csv." ] || fail "nothing found message: $(cat "$W/err")"
+[ "$(ls "$G" | wc -l)" = "$before" ] || fail "nothing found made a group"
 
 out=$("$CLI" import-contacts "$FIX/handwritten.vcf" 2>"$W/err") || fail "contacts rc $(cat "$W/err")"
 case $out in Contacts*$'\t'2) ;; *) fail "contacts output [$out]" ;; esac

@@ -39,8 +39,11 @@ check_refused seven "More than 6 highlights are not allowed." --design 1 \
   --highlight 1 --highlight 2 --highlight 3 --highlight 4 --highlight 5 --highlight 6 --highlight 7
 check_refused quote "Link1 Address cannot contain <,>,\",',|." --design 1 --link1-address 'a.org/"x'
 check_refused offer "Template Offer field cannot be empty" --design 6 --salutation " "
+# A picture that cannot be read: named, exit 1, and no page left behind for a script to take.
 out=$("$CLI" template generate --design 7 --out "$W/nologo/page" --logo "$W/none.gif" 2>&1 >/dev/null); rc=$?
-[ "$rc" = 0 ] && [ "$out" = "Logo file specified does not exists." ] || fail "missing logo: rc=$rc [$out]"
+[ "$rc" = 1 ] && [ "$out" = "Logo file specified does not exists.
+No page was written." ] || fail "missing logo: rc=$rc [$out]"
+[ ! -e "$W/nologo/page.htm" ] || fail "missing logo: a page was written"
 "$CLI" template generate --design 1 --out "$W/d1/page.htm" \
   --highlight 1 --highlight 2 --highlight 3 --highlight 4 --highlight 5 --highlight 6 >/dev/null ||
   fail "six highlights refused"

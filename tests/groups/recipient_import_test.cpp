@@ -258,6 +258,26 @@ TEST_F(Import, FailuresAreReportedNotSuccess) {
     EXPECT_NE(r.message.find("Failed to write group"), std::string::npos) << r.message;
 }
 
+// A contacts export (a header row and many columns) in the "Emails Only" mode takes nothing: no
+// group is made, and the result says so instead of calling the import a success.
+TEST_F(Import, NothingTakenIsNotASuccess) {
+    const std::string contacts =
+        "First Name,Last Name,E-mail Address,Phone\r\nAnn,Lee,ann@x.com,555\r\n";
+    ImportResult r = runFile("contacts.csv", contacts);
+    EXPECT_EQ(r.status, ImportStatus::NothingFound);
+    EXPECT_TRUE(r.groups.empty());
+    EXPECT_EQ(r.message, "No e-mail address was found in " + dir.file("contacts.csv") + ".");
+    EXPECT_TRUE(listGroups(paths).empty());
+
+    dir.write("none/a.txt", "nobody here\n");
+    ImportOptions folder;
+    folder.source = ImportSource::Directory;
+    folder.path = dir.file("none");
+    r = run(folder);
+    EXPECT_EQ(r.status, ImportStatus::NothingFound);
+    EXPECT_EQ(r.message, "No e-mail address was found in " + dir.file("none") + ".");
+}
+
 TEST_F(Import, GroupFolderReplacedByAFileFailsTheWrite) {
     // Works as root too: the group folder cannot be made when a file stands in its place.
     ::rmdir(paths.groupRecipients().c_str());

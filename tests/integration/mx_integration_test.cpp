@@ -4,6 +4,7 @@
 //   lowlive.test  answered dead.lowlive.test (20, known to dnsmasq only) first, localhost (10)
 //   amx.test      no MX, an A record 127.0.0.1
 //   nullmx.test   "0 ." (null MX)
+//   dnsonly.test  MX mx.dnsonly.test (127.0.0.1), both names known to dnsmasq only
 // Exchangers listen on the aiosmtpd port instead of 25; nothing listens there on 127.0.0.2.
 #include <gtest/gtest.h>
 
@@ -147,13 +148,27 @@ TEST_F(MxOrderTest, AsAnsweredTakesTheFirstRecordOnly) {
         {"a@order.test", "Sent"},
         // The first record answered is a name only dnsmasq knows: no preference is read.
         {"b@lowlive.test", "Connection fail dead.lowlive.test: Unable to connect to server"},
-        // No MX: the bare domain by name, which the system does not know.
-        {"c@amx.test", "Connection fail amx.test: Unable to connect to server"},
+        // No MX: the bare domain, its address asked of dnsmasq like every other lookup.
+        {"c@amx.test", "Sent"},
         {"d@nullmx.test", kNullMx},
     };
     EXPECT_EQ(run.rows, want);
-    EXPECT_EQ(run.delivered, 1u);
+    EXPECT_EQ(run.delivered, 2u);
     EXPECT_EQ(run.log.find("did not take the connection"), std::string::npos) << run.log;
+}
+
+// Names that only the configured DNS server knows (the system resolver, which the test cannot
+// point anywhere, has never heard of them): every lookup of a run must go to that server, in
+// either order, for these recipients to be reached.
+TEST_F(MxOrderTest, BothOrdersAskOnlyTheConfiguredServer) {
+    for (MxOrder order : {MxOrder::AsAnswered, MxOrder::ByPreference}) {
+        SCOPED_TRACE(static_cast<int>(order));
+        Run run = send(order, {"a@dnsonly.test", "b@amx.test"});
+        const std::map<std::string, std::string> want = {{"a@dnsonly.test", "Sent"},
+                                                         {"b@amx.test", "Sent"}};
+        EXPECT_EQ(run.rows, want) << run.log;
+        EXPECT_EQ(run.delivered, 2u);
+    }
 }
 
 TEST_F(MxOrderTest, ByPreferenceTriesInOrderFallsBackToTheDomainOnceEach) {

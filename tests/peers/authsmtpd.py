@@ -2,7 +2,8 @@
 """Test SMTP server: AUTH LOGIN/PLAIN without TLS (alice/s3cret), optional STARTTLS, optional
 second listener with implicit TLS. Stores each message as OUTDIR/N.eml (raw DATA bytes, dot
 removed) + OUTDIR/N.env (envelope).
-usage: authsmtpd.py PORT OUTDIR [CERT KEY [TLSPORT]]   (RCPT to reject-*@... gets 550)"""
+usage: authsmtpd.py PORT OUTDIR [CERT KEY [TLSPORT]]
+(RCPT to reject-*@... or reject.*@... gets 550; the second passes the program's address rule)"""
 import asyncio, ssl, sys, os, itertools
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
@@ -16,7 +17,7 @@ def authenticator(server, session, envelope, mechanism, data):
 
 class Handler:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address.startswith("reject-"):
+        if address.startswith(("reject-", "reject.")):
             return "550 5.1.1 <%s>: Recipient address rejected" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"

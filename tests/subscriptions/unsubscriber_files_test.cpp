@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "config/paths.h"
+#include "groups/group_lock.h"
 #include "subscriptions/unsubscriber_filter.h"
 #include "subscriptions/unsubscriber_store.h"
 #include "support/temp_dir.h"
@@ -101,10 +102,62 @@ TEST(UnsubscriberInputTest, Separators) {
     EXPECT_EQ(parseUnsubscriberInput("a@x.com\r\nb@x.com,c@x.com;d@x.com\te@x.com f@x.com"),
               (std::vector<std::string>{"a@x.com", "b@x.com", "c@x.com", "d@x.com", "e@x.com",
                                         "f@x.com"}));
-    EXPECT_TRUE(parseUnsubscriberInput("a@x.com\nb@x.com\n").empty())
-        << "LF alone separates nothing: the joined token is no address";
     EXPECT_EQ(parseUnsubscriberInput("A@x.com;a@X.com;junk;;a@x"),
               (std::vector<std::string>{"A@x.com"}));
+}
+
+// The input file as a user has it: LF (Linux), CR LF (Windows) or both; every shape marks the same
+// recipients, and the group file keeps its CR LF.
+TEST_F(Folders, FilterInputReadsEveryLineEnd) {
+    struct Case {
+        const char* shape;
+        const char* input;
+    };
+    const Case cases[] = {
+        {"LF", "a@x.com\nb@x.com\nc@x.com\n"},
+        {"CR LF", "a@x.com\r\nb@x.com\r\nc@x.com\r\n"},
+        {"mixed", "a@x.com\r\nb@x.com\nc@x.com"},
+        {"lone CR", "a@x.com\rb@x.com\rc@x.com\r"},
+    };
+    for (const Case& c : cases) {
+        dir.write(groupFile("G"),
+                  "a@x.com,,,,,,,,,,,,,E\r\nb@x.com,,,,,,,,,,,,,E\r\n"
+                  "c@x.com,,,,,,,,,,,,,E\r\nd@x.com,,,,,,,,,,,,,E\r\n");
+        dir.write("input.txt", c.input);
+        std::vector<std::string> addresses;
+        ASSERT_TRUE(checkFilterStart({"G"}, dir.file("input.txt"), addresses).ok());
+        EXPECT_EQ(addresses, (std::vector<std::string>{"a@x.com", "b@x.com", "c@x.com"}))
+            << c.shape;
+        std::atomic<bool> running{true};
+        Recorder rec;
+        FilterResult r = filterGroups(paths, {"G"}, addresses, running, rec);
+        EXPECT_EQ(r.marked, 3u) << c.shape;
+        EXPECT_EQ(dir.read(groupFile("G")),
+                  "a@x.com,,,,,,,,,,,,,U\r\nb@x.com,,,,,,,,,,,,,U\r\n"
+                  "c@x.com,,,,,,,,,,,,,U\r\nd@x.com,,,,,,,,,,,,,E\r\n")
+            << c.shape;
+    }
+}
+
+// A group whose lock cannot be taken is left alone and named; the run still does the others and
+// does not call itself a success.
+TEST_F(Folders, FilterNamesAGroupItCouldNotLock) {
+    dir.write(groupFile("Busy"), "a@x.com,,,,,,,,,,,,,E\r\n");
+    dir.write(groupFile("Free"), "a@x.com,,,,,,,,,,,,,E\r\n");
+    // A folder where the lock file belongs: the lock cannot be made, whoever runs the test.
+    const std::string lock = GroupLock::lockFilePath(paths, "Busy");
+    ::mkdir(lock.substr(0, lock.rfind('/')).c_str(), 0700);
+    ASSERT_EQ(::mkdir(lock.c_str(), 0700), 0);
+    std::atomic<bool> running{true};
+    Recorder rec;
+    FilterResult r = filterGroups(paths, {"Busy", "Free"}, {"a@x.com"}, running, rec);
+    EXPECT_EQ(r.outcome, FilterOutcome::GroupsSkipped);
+    EXPECT_EQ(r.skippedGroups, std::vector<std::string>{"Busy"});
+    EXPECT_EQ(r.message,
+              "Filtering has been completed, but these groups were skipped and left as they "
+              "were: Busy.");
+    EXPECT_EQ(dir.read(groupFile("Busy")), "a@x.com,,,,,,,,,,,,,E\r\n");
+    EXPECT_EQ(dir.read(groupFile("Free")), "a@x.com,,,,,,,,,,,,,U\r\n");
 }
 
 TEST_F(Folders, FilterRewritesMatchedRecordsOnly) {

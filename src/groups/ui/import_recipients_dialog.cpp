@@ -14,8 +14,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <fstream>
+
 #include "common/ui/message_boxes.h"
 #include "common/ui/text.h"
+#include "groups/csv_table.h"
 #include "groups/vcard_import.h"
 
 namespace qm::ui {
@@ -46,11 +49,17 @@ ImportRecipientsDialog::ImportRecipientsDialog(Paths paths, QWidget* parent)
     emailsOnly_ = new QRadioButton("Import Emails Only");
     emailsAndName_ = new QRadioButton("Import Emails and Name");
     formatHint_ = new QLabel("Data must be in the format: Name,Email");
+    csvColumns_ = new QRadioButton("Columns of a CSV file");
     emailsOnly_->setChecked(true);
     auto* whatLayout = new QVBoxLayout(what);
     whatLayout->addWidget(emailsOnly_);
     whatLayout->addWidget(emailsAndName_);
+    whatLayout->addWidget(csvColumns_);
     whatLayout->addWidget(formatHint_);
+    emailColumn_ = new QComboBox;
+    nameColumn_ = new QComboBox;
+    emailColumn_->setAccessibleName("E-mail column");
+    nameColumn_->setAccessibleName("Name column");
 
     auto* from = new QGroupBox("Source");
     fromFile_ = new QRadioButton("Import from a file");
@@ -71,6 +80,10 @@ ImportRecipientsDialog::ImportRecipientsDialog(Paths paths, QWidget* parent)
     grid->addWidget(new QLabel("Source:"), 1, 0);
     grid->addWidget(source_, 1, 1);
     grid->addWidget(browse_, 1, 2);
+    grid->addWidget(new QLabel("E-mail column:"), 2, 0);
+    grid->addWidget(emailColumn_, 2, 1);
+    grid->addWidget(new QLabel("Name column:"), 3, 0);
+    grid->addWidget(nameColumn_, 3, 1);
 
     progress_ = new QLabel;
     progress_->setMinimumWidth(360);
@@ -92,7 +105,7 @@ ImportRecipientsDialog::ImportRecipientsDialog(Paths paths, QWidget* parent)
     layout->addWidget(progress_);
     layout->addLayout(buttons);
 
-    for (QRadioButton* b : {emailsOnly_, emailsAndName_, fromFile_, fromDirectory_})
+    for (QRadioButton* b : {emailsOnly_, emailsAndName_, csvColumns_, fromFile_, fromDirectory_})
         connect(b, &QRadioButton::toggled, this, &ImportRecipientsDialog::updateInputs);
     connect(source_, &QLineEdit::textChanged, this, &ImportRecipientsDialog::updateInputs);
     connect(browse_, &QPushButton::clicked, this, &ImportRecipientsDialog::browse);
@@ -126,14 +139,53 @@ void ImportRecipientsDialog::updateInputs() {
                                                       fromDirectory_, source_, browse_, import_})
         w->setEnabled(!busy);
     subdirectories_->setEnabled(!busy && fromDirectory_->isChecked());
-    delimiter_->setEnabled(!busy && source_->text().endsWith("txt"));
+    const bool columns = csvColumns_->isChecked();
+    delimiter_->setEnabled(!busy && !columns && source_->text().endsWith("txt"));
+    csvColumns_->setEnabled(!busy);
+    if (columns && fromFile_->isChecked() && columnsOf_ != source_->text()) readColumns();
+    const bool chooseColumns = !busy && columns && fromFile_->isChecked();
+    emailColumn_->setEnabled(chooseColumns);
+    nameColumn_->setEnabled(chooseColumns);
     stop_->setEnabled(busy);
+}
+
+void ImportRecipientsDialog::readColumns() {
+    columnsOf_ = source_->text();
+    emailColumn_->clear();
+    nameColumn_->clear();
+    emailColumn_->addItem("(from the header names)");
+    nameColumn_->addItem("(from the header names)");
+    // The header row is the first record: the start of the file is enough (a header with a
+    // quoted line break in it still fits).
+    std::ifstream in(fromScreen(columnsOf_), std::ios::binary);
+    std::string head(64 * 1024, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    CsvTable table = readCsvTable(head);
+    for (const std::string& name : table.header) {
+        emailColumn_->addItem(toScreen(name));
+        nameColumn_->addItem(toScreen(name));
+    }
+    // Show what the guess takes, so the user sees it before the import.
+    CsvColumns guessed = guessCsvColumns(table);
+    if (guessed.email && !guessed.headerIsRecord)
+        emailColumn_->setCurrentIndex(static_cast<int>(*guessed.email) + 1);
+    if (auto name = guessed[CsvField::Name])
+        nameColumn_->setCurrentIndex(static_cast<int>(*name) + 1);
 }
 
 ImportOptions ImportRecipientsDialog::options() const {
     ImportOptions o;
     o.content =
         emailsAndName_->isChecked() ? ImportContent::EmailsAndName : ImportContent::EmailsOnly;
+    if (csvColumns_->isChecked()) {
+        o.content = ImportContent::CsvColumns;
+        // By number: header names may repeat.
+        if (emailColumn_->currentIndex() > 0)
+            o.emailColumn = std::to_string(emailColumn_->currentIndex());
+        if (nameColumn_->currentIndex() > 0)
+            o.nameColumn = std::to_string(nameColumn_->currentIndex());
+    }
     o.source = fromDirectory_->isChecked() ? ImportSource::Directory : ImportSource::File;
     o.includeSubdirectories = fromDirectory_->isChecked() && subdirectories_->isChecked();
     const QString d = delimiter_->currentText();

@@ -43,6 +43,11 @@ class ImportRecipientsDialog : public QDialog {
 
     QRadioButton* emailsOnly() const { return emailsOnly_; }
     QRadioButton* emailsAndName() const { return emailsAndName_; }
+    // "Columns of a CSV file": the header row's names in the two column choices, the first item
+    // of each leaving the column to the guess from the header names.
+    QRadioButton* csvColumns() const { return csvColumns_; }
+    QComboBox* emailColumn() const { return emailColumn_; }
+    QComboBox* nameColumn() const { return nameColumn_; }
     QRadioButton* fromFile() const { return fromFile_; }
     QRadioButton* fromDirectory() const { return fromDirectory_; }
     QCheckBox* subdirectories() const { return subdirectories_; }
@@ -66,11 +71,17 @@ class ImportRecipientsDialog : public QDialog {
   private:
     void browse();
     void updateInputs();
+    // Fills the column choices from the header row of the source file.
+    void readColumns();
     void finish(ImportResult result);
 
     Paths paths_;
     QRadioButton* emailsOnly_;
     QRadioButton* emailsAndName_;
+    QRadioButton* csvColumns_;
+    QComboBox* emailColumn_;
+    QComboBox* nameColumn_;
+    QString columnsOf_;  // the file the column choices were read from
     QLabel* formatHint_;
     QRadioButton* fromFile_;
     QRadioButton* fromDirectory_;
