@@ -151,7 +151,13 @@ int runDue(const RunDueOptions& o) {
     }
     std::string error;
     DeliverySettings delivery;
-    if (!deliveryChosen(o.delivery, error)) return fail(error);
+    if (!deliveryChosen(o.delivery, error)) {
+        // A timer that fires before Quillsetup has run has nothing to complain about until an
+        // entry is due.
+        std::time_t now = run.now ? run.now() : std::time(nullptr);
+        if (!DueRunner::firstDue(*paths, now)) return kExitOk;
+        return fail(error);
+    }
     if (!resolveDelivery(o.delivery, delivery, error)) return fail(error);
     CheckResult check = checkDeliverySettings(delivery);
     if (!check.ok) return fail(check.message);

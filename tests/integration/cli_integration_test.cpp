@@ -128,6 +128,7 @@ TEST(CliTest, MistakesGetAMessageThatSaysWhatToDo) {
         {"send on a fresh settings file, without --server or --mx",
          "send" + message + " --to a@x.com", 1, noServer},
         {"test-campaign the same way", "test-campaign" + message + " --to a@x.com", 1, noServer},
+        {"a timer's run-due before any setting, nothing due", "scheduler run-due", 0, ""},
         {"smtp test without a server", "smtp test", 1,
          "No mail server is set: give --server HOST (and --port), or store one with Quillsetup "
          "or \"settings set SmtpServer Server HOST\".\n"},
