@@ -57,7 +57,7 @@ ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
     return out;
 }
 
-bool deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
+ScheduleDeleteStatus deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
     ScheduleLock lock(paths, ScheduleLock::Kind::File);
     ScheduleList list;
     list.load(paths.schedulerFile());
@@ -67,11 +67,11 @@ bool deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
         ScheduleEntry gone = e;
         e.done = true;
         // The line goes first: a file that names a deleted outbox would show a missing message.
-        if (!list.save(paths.schedulerFile())) return false;
+        if (!list.save(paths.schedulerFile())) return ScheduleDeleteStatus::Unwritable;
         endEntry(gone);
-        return true;
+        return ScheduleDeleteStatus::Deleted;
     }
-    return false;
+    return ScheduleDeleteStatus::Changed;
 }
 
 std::vector<ScheduleEntry> visibleEntries(const ScheduleList& list) {

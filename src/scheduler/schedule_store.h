@@ -10,13 +10,14 @@
 //
 // Failure: storeCampaign() says Full (kMsgScheduleFull) before it writes anything, so a refused
 // campaign leaves no outbox file behind; an outbox file that cannot be written leaves the entry
-// pointing at "error", which the grid shows as a missing message. deleteScheduled() is false when
-// the entry is no longer in the file.
+// pointing at "error", which the grid shows as a missing message. deleteScheduled() says Changed
+// when the entry is no longer in the file as the caller saw it.
 // Threads: the caller's; the file lock may wait for a runner's brief read-modify-write.
 #pragma once
 
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "delivery/campaign_run.h"
@@ -38,9 +39,18 @@ struct ScheduleStoreResult {
 ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
                                   std::time_t startAt, Repetition repetition, std::time_t now);
 
+enum class ScheduleDeleteStatus {
+    Deleted,
+    Changed,     // no entry matches any more: a runner sent or moved it on, or it was deleted
+    Unwritable,  // the schedule file could not be written; nothing changed
+};
+inline constexpr std::string_view kMsgScheduleChanged =
+    "This scheduled mail has changed meanwhile (it was sent or moved on to its next date); the "
+    "list is shown again.";
+
 // Ends the file's entry that matches `which` (subject, both dates and outbox path): its line
 // goes, then its outbox file.
-bool deleteScheduled(const Paths& paths, const ScheduleEntry& which);
+ScheduleDeleteStatus deleteScheduled(const Paths& paths, const ScheduleEntry& which);
 
 // The entries that are not done, in list order: the grid's rows.
 std::vector<ScheduleEntry> visibleEntries(const ScheduleList& list);
