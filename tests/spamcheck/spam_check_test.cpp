@@ -117,9 +117,18 @@ TEST(SpamCheckStandIn, HangingAnalyserIsStoppedWithItsHelpers) {
     EXPECT_EQ(r.status, SpamCheckResult::TimedOut);
     EXPECT_EQ(r.message, "The spam checker gave no answer within 2 seconds and was stopped.");
     EXPECT_LT(took, std::chrono::minutes(5));
-    // The helper went with it (gone, or a zombie waiting for init to reap it).
-    const std::string stat = readAll("/proc/" + std::string(trimWhite(readAll(pidFile))) + "/stat");
-    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+    // The helper went with it (gone, or a zombie waiting for init to reap it). A killed process
+    // ends when it is next scheduled, which on a busy machine is a while after the kill: wait for
+    // it, far less long than its sleep.
+    const std::string statFile = "/proc/" + std::string(trimWhite(readAll(pidFile))) + "/stat";
+    auto ended = [&] {
+        const std::string stat = readAll(statFile);
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!ended() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(ended()) << readAll(statFile);
 }
 
 TEST(SpamCheckStandIn, CancelEndsTheWait) {
