@@ -53,7 +53,7 @@ bool isCommandEnabled(Command command, const CommandState& s) {
 
 std::string_view closeGuardMessage(const CommandState& s) {
     if (s.importing) return kMsgCloseWhileImporting;
-    if (s.sending) return kMsgCloseWhileSending;
+    if (s.sending || s.scheduledSending) return kMsgCloseWhileSending;
     return {};
 }
 

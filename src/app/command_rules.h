@@ -48,6 +48,8 @@ enum class Command {
 
 struct CommandState {
     bool sending = false;
+    // A scheduled run is sending: only the close guard looks at it (it changes no command).
+    bool scheduledSending = false;
     bool importing = false;
     bool pageInserted = false;
     int attachments = 0;

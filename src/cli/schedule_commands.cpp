@@ -118,8 +118,14 @@ int scheduleDelete(int number) {
     std::vector<ScheduleEntry> shown = visibleEntries(list);
     if (number < 1 || static_cast<std::size_t>(number) > shown.size())
         return fail("No scheduled mail number " + std::to_string(number) + ".");
-    if (!deleteScheduled(*paths, shown[number - 1]))
-        return fail("The schedule changed meanwhile; run \"schedule list\" again.");
+    switch (deleteScheduled(*paths, shown[number - 1])) {
+        case ScheduleDeleteStatus::Changed:
+            return fail("The schedule changed meanwhile; run \"schedule list\" again.");
+        case ScheduleDeleteStatus::Unwritable:
+            return fail("The schedule file cannot be written: " + paths->schedulerFile());
+        case ScheduleDeleteStatus::Deleted:
+            break;
+    }
     std::cout << "Deleted: " << shown[number - 1].subject << '\n';
     return kExitOk;
 }

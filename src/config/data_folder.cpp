@@ -37,4 +37,19 @@ std::string installedDataFolder() {
     return {};
 }
 
+std::string installedReadme() {
+    if (const char* given = std::getenv("QUILLMARK_DOC"); given && *given) {
+        std::string file = std::string(given) + "/README.md";
+        return fileExists(file) ? file : std::string();
+    }
+    if (std::string exe = executableFolder(); !exe.empty()) {
+        std::string installed = exe + "/../share/doc/quillmark/README.md";
+        if (fileExists(installed)) return installed;
+    }
+#ifdef QM_SOURCE_README
+    if (fileExists(QM_SOURCE_README)) return QM_SOURCE_README;
+#endif
+    return {};
+}
+
 }  // namespace qm

@@ -83,7 +83,7 @@ ExtractionResult extractAddresses(const ExtractionRequest& request,
     };
 
     const bool sheet = needsSheetName(request.path);
-    if (sheet || lowerAscii(request.path).ends_with(".csv")) {
+    if (sheet) {
         std::string name = request.sheet;
         if (sheet && name.empty()) {
             std::vector<std::string> names;
@@ -97,7 +97,7 @@ ExtractionResult extractAddresses(const ExtractionRequest& request,
             name = defaultSheet(names);
         }
         SpreadsheetFile file;
-        if (!file.open(request.path, sheet ? std::string_view(name) : std::string_view(","))) {
+        if (!file.open(request.path, name)) {
             result.status = ExtractionStatus::Failed;
             result.boxText = request.boxText;
             result.message = std::string(trimWhite(file.lastError()));

@@ -4,10 +4,11 @@
 // than 100,000 addresses); defaultSheet() is the sheet offered first; extractAddresses() reads the
 // file and returns the box text with the new addresses appended.
 //
-// Sources: ".xls", ".xlsx", ".ods" (any letter case) are read as sheets and ".csv" as comma-
-// separated text through SpreadsheetFile, every cell of every row; a cell counts when the whole
-// cell is an address (in row 1, the column names, "#" is read as "."). Any other file is text:
-// its first 200,000 characters are searched with findEmailAddresses().
+// Sources: ".xls", ".xlsx", ".ods" (any letter case) are read as sheets through SpreadsheetFile,
+// every cell of every row; a cell counts when the whole cell is an address (in row 1, the column
+// names, "#" is read as "."). Any other file, ".csv" included, is text: its first 200,000
+// characters are searched with findEmailAddresses(), so quoted cells and "Name <a@x.com>" cells
+// give their addresses too.
 // The box: a ";" goes after the box text unless it is empty or ends in ";", " " or ","; each
 // address then follows with its ";" unless the box already held it when the extraction began, or
 // this extraction added it already. "Held" means one of the box's entries (split at ";", ",",

@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "common/file_util.h"
 #include "config/paths.h"
@@ -171,6 +173,13 @@ bool stageGroups(const std::string& staging, mode_t folderMode,
 
 }  // namespace
 
+namespace {
+void reached(std::string_view step) {
+    const char* killAt = std::getenv(kSwitchKillStepVariable);
+    if (killAt && step == killAt) ::raise(SIGKILL);
+}
+}  // namespace
+
 GroupFolderLock::GroupFolderLock(const Paths& paths, Mode mode)
     : lock_(paths.dataRoot() + "/GroupRecipients.lock",
             mode == Mode::Exclusive ? FileLock::Mode::Exclusive : FileLock::Mode::Shared) {}
@@ -208,11 +217,13 @@ bool replaceGroupSet(const Paths& paths, const std::vector<GroupBlock>& groups,
     struct stat st {};
     mode_t mode = ::stat(folder.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0755;
     if (::mkdir(staging.c_str(), 0700) != 0) return failed();
+    reached("staging-made");
     auto discard = [&] {
         drainSibling(staging, folder, Drain::DropGroups, nullptr);
         return failed();
     };
     if (!stageGroups(staging, mode, groups)) return discard();
+    reached("staged");
 
     std::string old = staging;
     if (swap == FolderSwap::Exchange &&
@@ -222,6 +233,7 @@ bool replaceGroupSet(const Paths& paths, const std::vector<GroupBlock>& groups,
     }
     if (swap == FolderSwap::RenameAside) {
         if (::rename(folder.c_str(), aside.c_str()) != 0) return discard();
+        reached("old-aside");
         if (::rename(staging.c_str(), folder.c_str()) != 0) {
             // Someone recreated the group folder, and wrote into it, in the instant between the
             // renames. The old set goes back, beside what was written there.
@@ -231,6 +243,7 @@ bool replaceGroupSet(const Paths& paths, const std::vector<GroupBlock>& groups,
         }
         old = aside;
     }
+    reached("new-in-place");
     // The swap lives in the program folder; without this a power cut can bring the old set back.
     syncFolder(folder.substr(0, folder.rfind('/')));
     // The new set is in place; a sibling left here is cleared at the next start.

@@ -68,6 +68,15 @@ enum class FolderSwap {
 bool replaceGroupSet(const Paths& paths, const std::vector<GroupBlock>& groups,
                      std::string* message, FolderSwap swap = FolderSwap::Exchange);
 
+// Test seam for the kill tests: with QUILLMARK_SWITCH_KILL_STEP set to one of these names, a
+// switch kills its own process (SIGKILL) when it reaches that step, so that where a kill lands
+// does not depend on the machine's speed. In order:
+//   "staging-made"  an empty staging folder
+//   "staged"        every new group file written
+//   "old-aside"     (the fallback only) the old set moved aside, no group folder
+//   "new-in-place"  the new set in place, the old one still beside it
+inline constexpr const char* kSwitchKillStepVariable = "QUILLMARK_SWITCH_KILL_STEP";
+
 // The sibling folders a switch uses; they exist only while one is under way or after a kill.
 std::string groupStagingFolder(const Paths& paths);
 std::string groupAsideFolder(const Paths& paths);

@@ -332,6 +332,11 @@ void GroupStore::stopLoad() {
     pending_.clear();
 }
 
+void GroupStore::completeLoad() {
+    while (loadSlice()) {
+    }
+}
+
 StoreResult GroupStore::load(std::string_view group) {
     StoreResult r = startLoad(group);
     if (!r.ok()) return r;
@@ -477,6 +482,7 @@ StoreResult GroupStore::modifyRecipient(std::string_view email, const Recipient&
 
 StoreResult GroupStore::setRecipientStatus(std::string_view email, RecipientStatus status) {
     if (!name_) return fail(StoreStatus::NoGroupSelected, "Please select a group to modify.");
+    completeLoad();
     GroupLock lock(paths_, *name_);
     if (!lock.held()) return fail(StoreStatus::WriteFailed, kMsgLockFailed);
     if (auto s = syncWithFile(); !s.ok()) return s;
@@ -491,6 +497,7 @@ StoreResult GroupStore::setRecipientStatus(std::string_view email, RecipientStat
 StoreResult GroupStore::deleteRecipient(std::string_view email) {
     if (!name_)
         return fail(StoreStatus::NoGroupSelected, "Please select a group to delete recipients.");
+    completeLoad();
     GroupLock lock(paths_, *name_);
     if (!lock.held()) return fail(StoreStatus::WriteFailed, kMsgLockFailed);
     if (auto s = syncWithFile(); !s.ok()) return s;
@@ -503,6 +510,7 @@ StoreResult GroupStore::deleteRecipient(std::string_view email) {
 StoreResult GroupStore::removeAllRecipients() {
     if (!name_)
         return fail(StoreStatus::NoGroupSelected, "Please select a group to delete recipients.");
+    completeLoad();
     GroupLock lock(paths_, *name_);
     if (!lock.held()) return fail(StoreStatus::WriteFailed, kMsgLockFailed);
     if (auto s = syncWithFile(); !s.ok()) return s;

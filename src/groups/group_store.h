@@ -113,6 +113,8 @@ class GroupStore {
     // ---- The loaded group.
     // Starts loading `group` (a load in progress ends as stopped first); then call loadSlice()
     // until it returns false, or stopLoad(). A group whose file is missing loads nothing.
+    // A rewrite while loading (status, delete, remove all) completes the load first: the rest of
+    // the text read at the start would otherwise bring back lines the rewrite changed.
     StoreResult startLoad(std::string_view group);
     bool loadSlice();
     void stopLoad();
@@ -191,6 +193,7 @@ class GroupStore {
     void addRow(Recipient r);
     void rebuildKeys();
     void changed();
+    void completeLoad();
     // Under the lock: the file exists, and the rows equal it (reloaded when another writer
     // changed it).
     StoreResult syncWithFile();

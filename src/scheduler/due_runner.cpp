@@ -121,7 +121,12 @@ bool DueRunner::recover(const DueRunOptions& o) {
 
 DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
     DueRunSummary summary;
-    cancelled_ = false;
+    // A cancel that came before this call holds: a stop asked for while the caller was still
+    // starting up must not be forgotten here.
+    if (cancelled_.load()) {
+        summary.status = DueRunStatus::Cancelled;
+        return summary;
+    }
     ScheduleLock runner(paths_, ScheduleLock::Kind::Runner, true);
     if (!runner.held()) {
         summary.status = DueRunStatus::Busy;

@@ -2,7 +2,9 @@
 // timer and for `quillmark-cli scheduler run-due` (cron, a systemd timer) alike.
 //
 // Entry points: DueRunner::runDue() (blocks until every due entry has been sent and ended or
-// advanced), DueRunner::cancel() (from another thread), firstDue() (a cheap look without a lock).
+// advanced), DueRunner::cancel() (from another thread, at any moment: once cancelled, a runner
+// sends nothing more, also in a runDue() that starts after the cancel), firstDue() (a cheap look
+// without a lock).
 //
 // One runner at a time: runDue() holds the schedule's runner lock for the whole of "pick the due
 // entry, send it, end or advance it", and returns Busy at once when another runner (another

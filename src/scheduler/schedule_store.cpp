@@ -65,7 +65,7 @@ ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
     return out;
 }
 
-bool deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
+ScheduleDeleteStatus deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
     ScheduleLock lock(paths, ScheduleLock::Kind::File);
     ScheduleList list;
     list.load(paths.schedulerFile());
@@ -75,16 +75,16 @@ bool deleteScheduled(const Paths& paths, const ScheduleEntry& which) {
         ScheduleEntry gone = e;
         e.done = true;
         // The line goes first: a file that names a deleted outbox would show a missing message.
-        if (!list.save(paths.schedulerFile())) return false;
+        if (!list.save(paths.schedulerFile())) return ScheduleDeleteStatus::Unwritable;
         if (DueRunner::runningOutbox(paths) == gone.outboxPath) {
             // Its run is sending from the copies: the runner removes them when it completes.
             removeFile(gone.outboxPath);
         } else {
             endEntry(gone);
         }
-        return true;
+        return ScheduleDeleteStatus::Deleted;
     }
-    return false;
+    return ScheduleDeleteStatus::Changed;
 }
 
 std::vector<ScheduleEntry> visibleEntries(const ScheduleList& list) {

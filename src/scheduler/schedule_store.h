@@ -16,12 +16,13 @@
 // campaign leaves no outbox file behind; so does CopyFailed (a file that cannot be copied: missing,
 // unreadable, disk full), with `message` naming the file. An outbox file that cannot be written
 // leaves the entry pointing at "error", which the grid shows as a missing message.
-// deleteScheduled() is false when the entry is no longer in the file. Threads: the caller's; the
-// file lock may wait for a runner's brief read-modify-write.
+// deleteScheduled() says Changed when the entry is no longer in the file as the caller saw it.
+// Threads: the caller's; the file lock may wait for a runner's brief read-modify-write.
 #pragma once
 
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "delivery/campaign_run.h"
@@ -47,10 +48,19 @@ ScheduleStoreResult storeCampaign(const Paths& paths, const RunRequest& request,
                                   std::time_t startAt, Repetition repetition, std::time_t now,
                                   const OutboxStepHook& step = {});
 
+enum class ScheduleDeleteStatus {
+    Deleted,
+    Changed,     // no entry matches any more: a runner sent or moved it on, or it was deleted
+    Unwritable,  // the schedule file could not be written; nothing changed
+};
+inline constexpr std::string_view kMsgScheduleChanged =
+    "This scheduled mail has changed meanwhile (it was sent or moved on to its next date); the "
+    "list is shown again.";
+
 // Ends the file's entry that matches `which` (subject, both dates and outbox path): its line
 // goes, then its outbox file and its files; those of an entry whose run is under way (or was
 // killed) stay until that run completes, so the run sends every recipient the same message.
-bool deleteScheduled(const Paths& paths, const ScheduleEntry& which);
+ScheduleDeleteStatus deleteScheduled(const Paths& paths, const ScheduleEntry& which);
 
 // The entries that are not done, in list order: the grid's rows.
 std::vector<ScheduleEntry> visibleEntries(const ScheduleList& list);

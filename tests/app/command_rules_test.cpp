@@ -46,6 +46,7 @@ TEST(CloseGuard, ImportOutranksSending) {
     EXPECT_EQ(closeGuardMessage({}), "");
     EXPECT_EQ(closeGuardMessage({.sending = true}), kMsgCloseWhileSending);
     EXPECT_EQ(closeGuardMessage({.importing = true}), kMsgCloseWhileImporting);
+    EXPECT_EQ(closeGuardMessage({.scheduledSending = true}), kMsgCloseWhileSending);
     EXPECT_EQ(closeGuardMessage({.sending = true, .importing = true}), kMsgCloseWhileImporting);
 }
 

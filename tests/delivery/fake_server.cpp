@@ -234,7 +234,7 @@ void FakeServer::run() {
                 received_.append(buf, static_cast<size_t>(n));
             }
         } else if (step.kind == ServerStep::Stall) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            std::this_thread::sleep_for(std::chrono::milliseconds(3000));
         } else {
             break;
         }

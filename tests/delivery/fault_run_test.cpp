@@ -330,7 +330,7 @@ TEST(FaultRunTest, TenThousandRecipientsAgainstDropsStallsAndDeferralsEachAccoun
 
     // A silent server holds a thread for one stage's time-out, not more: the client gives up and
     // closes. Loose, for busy machines.
-    EXPECT_LT(server.longestStall(), 10 * kTimeout);
+    EXPECT_LT(server.longestStall(), 50 * kTimeout);
     // The whole run: the stalls spread over the threads, each one time-out, plus a generous
     // allowance for the plain work of 10,000 conversations.
     auto bound = 4 * stalls * kTimeout / kThreads + 60s;

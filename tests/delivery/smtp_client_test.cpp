@@ -439,7 +439,11 @@ TEST(SmtpClientTest, StalledTransferTimesOut) {
                                               send("250 ok\r\n"), expect("DATA\r\n"),
                                               send("354 go\r\n"), test::stall()});
     SmtpClient client("127.0.0.1", server.port());
-    client.setTimeouts(SmtpTimeouts::uniform(300ms));
+    // The replies before the stall may be slow on a busy machine; the transfer's limit is far
+    // below the server's stall.
+    SmtpTimeouts limits = SmtpTimeouts::uniform(5s);
+    limits[SmtpStage::DataTransfer] = 300ms;
+    client.setTimeouts(limits);
     ASSERT_TRUE(client.connect());
     std::vector<std::string_view> rcpt{"b@y.test"};
     EXPECT_FALSE(client.sendMessage({"<a@x.test>", rcpt, kHeader, body}));

@@ -147,13 +147,18 @@ TEST(Extraction, SheetsAndTextIntoTheBox) {
               "last@example.net;");
     EXPECT_EQ(r.found, 4u);
 
-    // "#" in the header row reads as "." (as a sheet driver once showed dots); an address held
-    // already is not added again, even in another place of the box.
+    // A .csv file is searched as text: quoted cells and "Name <address>" cells give their
+    // addresses; an address held already is not added again, even in another place of the box.
     test::TempDir dir;
-    dir.write("h.csv", "\"ann#lee@example.com\",\"x\"\r\nbob@example.com,ann.lee@example.com\r\n");
+    dir.write("h.csv",
+              "\"John\",\"john@x.com\",5\r\nName <a@x.com>,\"Lee, Ann <ann.lee@example.com>\"\r\n"
+              "bob@example.com\r\n");
     ExtractionResult csv = extractAddresses({dir.file("h.csv"), "", "bob@example.com, "}, running);
-    EXPECT_EQ(csv.boxText, "bob@example.com, ann.lee@example.com;");
-    EXPECT_EQ(csv.addresses, std::vector<std::string>{"ann.lee@example.com"});
+    EXPECT_EQ(csv.status, ExtractionStatus::Found);
+    EXPECT_EQ(csv.boxText, "bob@example.com, john@x.com;a@x.com;ann.lee@example.com;");
+    EXPECT_EQ(csv.addresses,
+              (std::vector<std::string>{"john@x.com", "a@x.com", "ann.lee@example.com"}));
+    EXPECT_EQ(csv.found, 4u);
 
     dir.write("t.txt", "Write to a@x.com or b@y.org; a@x.com again.");
     ExtractionResult text = extractAddresses({dir.file("t.txt"), "", "c@z.net"}, running);

@@ -74,6 +74,25 @@ TEST_F(RunnerTest, AnotherRunnerHoldingTheScheduleMeansBusy) {
     EXPECT_EQ(current().count(), 0u);
 }
 
+// A stop that arrives before the run reaches its loop (Ctrl+C while `scheduler run-due` starts)
+// holds: nothing is sent and the entries stay as they were.
+TEST_F(RunnerTest, ACancelBeforeTheRunHolds) {
+    schedule({entry("A", now - 60, Repetition::None, "error"),
+              entry("B", now - 30, Repetition::Daily, "error")});
+    DueRunner runner(paths, log);
+    runner.cancel();
+    int started = 0;
+    DueRunOptions o = options(now);
+    o.onEntry = [&](const ScheduleEntry&) { ++started; };
+    EXPECT_EQ(runner.runDue(o).status, DueRunStatus::Cancelled);
+    EXPECT_EQ(runner.runDue(o).status, DueRunStatus::Cancelled) << "and stays cancelled";
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(current().count(), 2u);
+    EXPECT_EQ(current().at(0).dueAt, now - 60);
+    EXPECT_EQ(current().at(1).dueAt, now - 30);
+    EXPECT_FALSE(fileExists(DueRunner::markerPath(paths)));
+}
+
 TEST_F(RunnerTest, EntriesWithoutAMessageEndOrAdvanceAndMissedDatesAreNotMadeUp) {
     dir.write("kept.ml", "not an outbox file");
     schedule({entry("Once", now - 60, Repetition::None, "error"),

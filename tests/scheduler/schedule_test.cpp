@@ -285,12 +285,12 @@ TEST_F(ScheduleTest, StoringWritesTheOutboxAndRefusesTheSixteenth) {
 
     // Delete: the line and the outbox file go; the rest stays in order.
     ScheduleEntry gone = list.at(3);
-    ASSERT_TRUE(deleteScheduled(paths, gone));
+    ASSERT_EQ(deleteScheduled(paths, gone), ScheduleDeleteStatus::Deleted);
     EXPECT_FALSE(fileExists(gone.outboxPath));
     list.load(paths.schedulerFile());
     EXPECT_EQ(list.count(), 14u);
     EXPECT_EQ(list.find(gone.outboxPath), -1);
-    EXPECT_FALSE(deleteScheduled(paths, gone));
+    EXPECT_EQ(deleteScheduled(paths, gone), ScheduleDeleteStatus::Changed);
 }
 
 TEST_F(ScheduleTest, GridRowSaysWhenTheMessageIsMissing) {

@@ -84,7 +84,7 @@ TEST_F(StoredFiles, StoredRunSendsItsOwnCopiesUntilItIsDeleted) {
               (Tree{{"image001.png", "first picture"}, {"offer.pdf", "%PDF offer"}}));
     EXPECT_EQ(treeOf(paths.outbox()).count(".staging"), 0u);
 
-    ASSERT_TRUE(deleteScheduled(paths, r.entry));
+    ASSERT_EQ(deleteScheduled(paths, r.entry), ScheduleDeleteStatus::Deleted);
     EXPECT_FALSE(fs::exists(folder));
     EXPECT_FALSE(fs::exists(r.entry.outboxPath));
     EXPECT_TRUE(fileExists(dir.file("eml/image001.png")));  // the originals are not the entry's
@@ -189,7 +189,7 @@ TEST_F(StoredFiles, OlderRunsKeepTheirPathsAndFilesElsewhere) {
 
     // A new store beside it, then the old entry's end: only the old outbox file goes.
     ASSERT_EQ(store(request({dir.file("eml/offer.pdf")})).status, ScheduleStoreStatus::Saved);
-    ASSERT_TRUE(deleteScheduled(paths, e));
+    ASSERT_EQ(deleteScheduled(paths, e), ScheduleDeleteStatus::Deleted);
     EXPECT_FALSE(fileExists(e.outboxPath));
     EXPECT_EQ(treeOf(dir.file("eml")),
               (Tree{{"image001.png", "first picture"}, {"offer.pdf", "%PDF offer"}}));
@@ -205,7 +205,7 @@ TEST_F(StoredFiles, DeletedDuringItsRunTheCopiesGoWhenTheRunCompletes) {
     const std::string folder = outboxFilesFolder(r.entry.outboxPath);
     dir.write("qm/ProgramData/QMK/Scheduler_Running.txt", formatScheduleLine(r.entry) + "\r\n");
     ASSERT_EQ(DueRunner::markerPath(paths), dir.file("qm/ProgramData/QMK/Scheduler_Running.txt"));
-    ASSERT_TRUE(deleteScheduled(paths, r.entry));
+    ASSERT_EQ(deleteScheduled(paths, r.entry), ScheduleDeleteStatus::Deleted);
     EXPECT_FALSE(fileExists(r.entry.outboxPath));
     EXPECT_EQ(treeOf(folder), (Tree{{"image001.png", "first picture"}}));
 

@@ -2,6 +2,7 @@
 // the sheet name dialog, and the main window's Import Email Address with Stop Importing.
 #include <gtest/gtest.h>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -37,7 +38,13 @@ TEST(ImportRecipientsDialog, InputsFollowTheChoicesAndTheRunWritesGroups) {
 
     // Names take no "Enter"; sub-folders only with a folder; the delimiter only for ".txt".
     EXPECT_EQ(dialog.delimiter()->itemText(0), "Enter");
+    test::screenshot(&dialog, "import_recipients_emails_only");
+    QApplication::processEvents();
+    const QSize before = dialog.size();
     dialog.emailsAndName()->click();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.size(), before) << "the format hint has its place from the start";
+    test::screenshot(&dialog, "import_recipients_names");
     EXPECT_EQ(dialog.delimiter()->count(), 2);
     EXPECT_EQ(dialog.delimiter()->itemText(0), "Comma");
     EXPECT_FALSE(dialog.subdirectories()->isEnabled());

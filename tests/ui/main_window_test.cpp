@@ -250,9 +250,9 @@ TEST(MainWindow, StatusGridTakesResultsInBatches) {
             if (label->isVisible() && label->text() == text) return true;
         return false;
     };
-    EXPECT_TRUE(test::waitFor(
-        [&] { return painted("Total Emails sent: 90000") && painted("Current Group: <General>"); },
-        3000));
+    EXPECT_TRUE(test::waitFor([&] {
+        return painted("Total Emails sent: 90000") && painted("Current Group: <General>");
+    }));
     test::screenshot(&window, "main-send-status-sending");
 
     RecordedBoxes boxes;

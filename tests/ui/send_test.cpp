@@ -52,6 +52,7 @@
 #include "groups/recipient.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_editor.h"
+#include "support/temp_dir.h"
 #include "ui_support.h"
 
 namespace qm {
@@ -440,6 +441,72 @@ TEST(Send, SinkTestCampaignGoesOnlyToTheTypedTestAddresses) {
     got.sort();
     EXPECT_EQ(got, (QStringList{"<General>:t1@example.com", "<General>:t2@example.com"}));
     EXPECT_EQ(dumpedWith("Subject: Test campaign run").size(), 2u);
+
+    // The screen opens again with the addresses it last accepted.
+    QString shown = "<not shown>";
+    onDialog<ui::TestCampaignDialog>([&](ui::TestCampaignDialog* d) {
+        shown = d->field()->toPlainText();
+        d->reject();
+    });
+    c.window.action(Command::TestCampaign)->trigger();
+    EXPECT_EQ(shown, "t1@example.com, t2@example.com");
+}
+
+// Help > Contents (F1) and "Help for Settings" open the README of the installed documentation
+// until a manual exists; without one both say they are not available.
+TEST(MainWindowHelp, ContentsAndHelpForSettingsOpenTheReadme) {
+    test::FreshProfile profile;
+    RecordedBoxes boxes;
+    test::TempDir doc;
+    doc.write("README.md", "# Quillmark\n");
+    qputenv("QUILLMARK_DOC", QByteArray::fromStdString(doc.path()));
+    {
+        DesktopCore core;
+        ui::MainWindow window(core);
+        OpenedUrls opened;
+        QAction* contents = window.action(Command::HelpContents);
+        ASSERT_TRUE(contents);
+        EXPECT_TRUE(contents->isEnabled());
+        EXPECT_EQ(contents->shortcut(), QKeySequence(Qt::Key_F1));
+        contents->trigger();
+        QPushButton* help = window.settingsTab()->helpButton();
+        EXPECT_EQ(help->text(), "Help for Settings");
+        EXPECT_TRUE(help->isEnabled());
+        help->click();
+        const QUrl readme = QUrl::fromLocalFile(QString::fromStdString(doc.file("README.md")));
+        EXPECT_EQ(opened.urls, (QList<QUrl>{readme, readme}));
+    }
+    test::TempDir empty;
+    qputenv("QUILLMARK_DOC", QByteArray::fromStdString(empty.path()));
+    {
+        DesktopCore core;
+        ui::MainWindow window(core);
+        EXPECT_FALSE(window.action(Command::HelpContents)->isEnabled());
+        EXPECT_FALSE(window.settingsTab()->helpButton()->isEnabled());
+    }
+    qunsetenv("QUILLMARK_DOC");
+}
+
+// Alt+Backspace undoes the last edit of the focused text field, in a line and in a text box.
+TEST(MainWindowKeys, AltBackspaceUndoes) {
+    test::FreshProfile profile;
+    DesktopCore core;
+    ui::MainWindow window(core);
+    window.show();
+    QLineEdit* subject = window.form()->subject();
+    subject->setText("Spring");
+    subject->insert(" offers");
+    QTest::keyClick(subject, Qt::Key_Backspace, Qt::AltModifier);
+    EXPECT_EQ(subject->text(), "Spring");
+    QPlainTextEdit* recipients = window.form()->recipients();
+    recipients->setPlainText("a@example.com");
+    recipients->insertPlainText("; b@example.com");
+    QTest::keyClick(recipients, Qt::Key_Backspace, Qt::AltModifier);
+    EXPECT_EQ(recipients->toPlainText(), "a@example.com");
+    // A plain Backspace still deletes one character.
+    QTest::keyClick(subject, Qt::Key_End);
+    QTest::keyClick(subject, Qt::Key_Backspace);
+    EXPECT_EQ(subject->text(), "Sprin");
 }
 
 TEST(Send, AttachmentCommandsKeepTheListAndTheRulesTogether) {

@@ -56,7 +56,8 @@ class FreshProfile {
 
 // Saves a PNG of `widget` as NAME.png in $QUILLMARK_SCREENSHOTS when that names a folder.
 void screenshot(QWidget* widget, const QString& name);
-// Runs the event loop until `done` or the time-out; false on time-out.
-bool waitFor(const std::function<bool()>& done, int ms = 15000);
+// Runs the event loop until `done` or the time-out; false on time-out. The time-out only ends a
+// wait that would never succeed: it is long enough for a busy machine.
+bool waitFor(const std::function<bool()>& done, int ms = 60000);
 
 }  // namespace qm::test

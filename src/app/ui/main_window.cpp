@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 #include <QStatusBar>
@@ -29,6 +30,7 @@
 #include "common/ui/message_boxes.h"
 #include "common/ui/not_available.h"
 #include "common/ui/text.h"
+#include "common/ui/undo_key.h"
 #include "config/data_folder.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
@@ -90,8 +92,9 @@ bool notAvailable(const QAction* action) {
     return action->property("qmNotAvailable").toBool();
 }
 
-QString helpFile(const Paths& paths) {
-    return toScreen(paths.programFolder()) + "/HelpFileQuillmark.chm";
+// Until a manual exists, the help is the README of the installed documentation.
+QString helpFile() {
+    return toScreen(installedReadme());
 }
 
 }  // namespace
@@ -267,6 +270,11 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
     setTabOrder(form_->lastField(), tabs_);
     auto* f6 = new QShortcut(QKeySequence(Qt::Key_F6), this);
     connect(f6, &QShortcut::activated, this, &MainWindow::nextPane);
+    // Alt+Backspace undoes in every text field of the program while this window lives.
+    undoKey_ = new UndoKey(this);
+    qApp->installEventFilter(undoKey_);
+    connect(settingsTab_, &SmtpSettingsTab::helpRequested, this, &MainWindow::openHelp);
+    if (helpFile().isEmpty()) markNotAvailable(settingsTab_->helpButton());
 
     updateCommands();
     resize(800, 580);
@@ -275,6 +283,7 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
 }
 
 MainWindow::~MainWindow() {
+    qApp->removeEventFilter(undoKey_);
     GroupWindow::provideSubscriptionCommands({});
     // A sending thread may be waiting for this window to take a relay failure; it must not hold up
     // the wait for the run's threads.
@@ -331,7 +340,7 @@ void MainWindow::buildCommands() {
             markNotAvailable(act);
         actions_[row.command] = act;
     }
-    if (!QFileInfo::exists(helpFile(core_.paths))) markNotAvailable(action(Command::HelpContents));
+    if (helpFile().isEmpty()) markNotAvailable(action(Command::HelpContents));
     for (auto& [kind, menu] : menus) {
         menu->setToolTipsVisible(true);
         connect(menu, &QMenu::aboutToShow, this, &MainWindow::updateCommands);
@@ -561,8 +570,13 @@ void MainWindow::storeForLater(const RunRequest& request) {
 }
 
 void MainWindow::deleteScheduled(const ScheduleEntry& entry) {
-    qm::deleteScheduled(core_.paths, entry);
+    const ScheduleDeleteStatus status = qm::deleteScheduled(core_.paths, entry);
     refreshSchedule();
+    // The grid is shown again first, so that the message speaks about the list the user now sees.
+    if (status == ScheduleDeleteStatus::Changed)
+        inform(this, kMsgScheduleChanged);
+    else if (status == ScheduleDeleteStatus::Unwritable)
+        inform(this, "The schedule file cannot be written: " + core_.paths.schedulerFile());
 }
 
 void MainWindow::refreshSchedule() {
@@ -683,12 +697,14 @@ void MainWindow::testCampaign() {
             return refusal ? std::string(*refusal) : std::string();
         },
         this);
+    dialog.field()->setPlainText(testAddresses_);  // the last accepted ones, to send again
     if (dialog.exec() != QDialog::Accepted) return;
     const QString addresses = dialog.addresses();
     if (parseAddressList(fromScreen(addresses)).addresses.empty()) {
         inform(this, kMsgNoTestAddress);
         return;
     }
+    testAddresses_ = addresses;
     prepareRun(addresses);
 }
 
@@ -735,7 +751,9 @@ void MainWindow::showAttachments() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    std::string_view refusal = closeGuardMessage(state_);
+    CommandState state = state_;
+    state.scheduledSending = scheduler_ && scheduler_->running();
+    std::string_view refusal = closeGuardMessage(state);
     if (!refusal.empty()) {
         inform(this, refusal);
         event->ignore();
@@ -880,7 +898,8 @@ void MainWindow::toggleReminder() {
 }
 
 void MainWindow::openHelp() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile(core_.paths)));
+    const QString file = helpFile();
+    if (!file.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(file));
 }
 
 void MainWindow::openTutorial() {

@@ -178,6 +178,8 @@ class MainWindow : public QMainWindow, public RunHost {
     SchedulerTimer* scheduler_ = nullptr;
     bool preparing_ = false;  // the editor's text is on its way for a run
     bool settingsSaved_ = false;
+    QString testAddresses_;  // the last addresses the "Test Campaign" screen accepted
+    QObject* undoKey_ = nullptr;
 };
 
 }  // namespace qm::ui

@@ -12,6 +12,7 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -216,6 +217,9 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     launchLayout->addWidget(new QLabel("Time:"), 1, 2);
     launchLayout->addWidget(time_, 1, 3);
     launchLayout->addWidget(repetition_, 2, 1);
+    help_ = new QPushButton("Help for Settings");
+    connect(help_, &QPushButton::clicked, this, &SmtpSettingsTab::helpRequested);
+    launchLayout->addWidget(help_, 2, 2, 1, 2, Qt::AlignLeft);
     // Tight rows: the "Scheduled Mails" grid below needs the height at 800x580.
     launchLayout->setVerticalSpacing(2);
     launchLayout->setContentsMargins(9, 2, 9, 2);

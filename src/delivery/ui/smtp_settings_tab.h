@@ -7,7 +7,8 @@
 // the time and the repetition list. The list shows the placeholder "Repetition" until it is
 // opened; opening it leaves the four choices alone, and closing it without a choice brings the
 // placeholder back. The placeholder counts as "None". The "Scheduled Mails" grid belongs to the
-// scheduler, one layer up: the window puts it in with setScheduleView().
+// scheduler, one layer up: the window puts it in with setScheduleView(). "Help for Settings"
+// emits helpRequested(); the window knows where the help is.
 #pragma once
 
 #include <QWidget>
@@ -22,6 +23,7 @@ class QComboBox;
 class QDateEdit;
 class QGridLayout;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QSpinBox;
 class QTabWidget;
@@ -59,6 +61,7 @@ class SmtpSettingsTab : public QWidget {
     QComboBox* repetitionField() const { return repetition_; }
     QComboBox* mxOrderField() const { return mxOrder_; }
     QComboBox* textPartField() const { return textPart_; }
+    QPushButton* helpButton() const { return help_; }
 
     // "Plain-text part" of HTML mail; stored apart from the delivery settings (mail_shape.h).
     TextPartStyle textPart() const;
@@ -74,6 +77,9 @@ class SmtpSettingsTab : public QWidget {
     QTabWidget* accountTabs() const { return accounts_; }
     // Puts the "Scheduled Mails" grid below the other fields.
     void setScheduleView(QWidget* view);
+
+  signals:
+    void helpRequested();
 
   private:
     void updateEnabled();
@@ -102,6 +108,7 @@ class SmtpSettingsTab : public QWidget {
     QComboBox* repetition_;
     QComboBox* mxOrder_;
     QComboBox* textPart_;
+    QPushButton* help_;
     QTabWidget* accounts_;
     QWidget* serverBox_;
     QWidget* authBox_;

@@ -332,7 +332,12 @@ void GroupWindow::continueLoad(std::uint64_t generation) {
     QElapsedTimer batch;
     batch.start();
     bool more = true;
-    while ((more = store_.loadSlice()) && batch.elapsed() < kBatchMs) {
+    int slices = 0;
+    auto batchDone = [&] {
+        ++slices;
+        return slicesPerBatch_ > 0 ? slices >= slicesPerBatch_ : batch.elapsed() >= kBatchMs;
+    };
+    while ((more = store_.loadSlice()) && !batchDone()) {
     }
     model_->appendLoaded();
     if (!more) return finishLoad();
@@ -359,6 +364,8 @@ void GroupWindow::finishLoad() {
 // ---- Shared steps.
 
 void GroupWindow::afterChange() {
+    // A rewrite completes a load under way (the store's rule); its queued batch finds nothing.
+    const bool loadEnded = stop_->isEnabled() && !store_.loading();
     const int row = grid_->currentIndex().row();
     const int column = std::max(0, grid_->currentIndex().column());
     const int scrolled = grid_->verticalScrollBar()->value();
@@ -366,9 +373,12 @@ void GroupWindow::afterChange() {
     if (row >= 0)
         grid_->setCurrentIndex(model_->index(std::min(row, model_->rowCount() - 1), column));
     grid_->verticalScrollBar()->setValue(scrolled);
+    stop_->setEnabled(store_.loading());
     updateStatus();
     updateCommands();
     if (find_) find_->refresh();
+    if (loadEnded)
+        for (const auto& notice : store_.loadNotices()) inform(this, notice);
 }
 
 void GroupWindow::groupsImported() {

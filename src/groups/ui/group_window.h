@@ -6,7 +6,8 @@
 // treeMenu() and recipientMenu() (the context menus as a right click builds them), runCommand().
 // Loading runs on this thread in batches of slices with the event loop turning between batches,
 // so Stop and the rest of the window stay live; a batch ends after about 20 ms, which keeps a
-// 32,000-row load to a few dozen view updates.
+// 32,000-row load to a few dozen view updates. Tests set a fixed number of slices per batch
+// instead, so that what one turn of the event loop loads does not depend on the machine.
 // Closing (Close, Exit, Esc, the title bar) stops a load and, when the group set has unsaved
 // changes, asks whether to save them: Yes saves (and stays open when that fails or is cancelled),
 // No closes, Cancel stays.
@@ -101,6 +102,8 @@ class GroupWindow : public QDialog {
     QAction* command(GroupCommand c) const;
     FindDialog* findDialog() const { return find_; }
     void setFileChoice(FileChoice files) { files_ = std::move(files); }
+    // Batches of exactly `slices` slices (0: the timed batches of the program).
+    void setSlicesPerBatch(int slices) { slicesPerBatch_ = slices; }
 
     // Makes group `name` current (which loads it), or the root with nullopt.
     void selectGroup(const std::optional<std::string>& name);
@@ -157,6 +160,7 @@ class GroupWindow : public QDialog {
     QPointer<FindDialog> find_;
     std::map<GroupCommand, QAction*> actions_;
     std::uint64_t loadGeneration_ = 0;
+    int slicesPerBatch_ = 0;
     bool closing_ = false;
 };
 

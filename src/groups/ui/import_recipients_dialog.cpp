@@ -49,6 +49,11 @@ ImportRecipientsDialog::ImportRecipientsDialog(Paths paths, QWidget* parent)
     emailsOnly_ = new QRadioButton("Import Emails Only");
     emailsAndName_ = new QRadioButton("Import Emails and Name");
     formatHint_ = new QLabel("Data must be in the format: Name,Email");
+    // Its place is kept while hidden, so that choosing "Import Emails and Name" does not change
+    // the dialog's width.
+    QSizePolicy keep = formatHint_->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    formatHint_->setSizePolicy(keep);
     csvColumns_ = new QRadioButton("Columns of a CSV file");
     emailsOnly_->setChecked(true);
     auto* whatLayout = new QVBoxLayout(what);

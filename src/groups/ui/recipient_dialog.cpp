@@ -1,5 +1,7 @@
 #include "groups/ui/recipient_dialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -133,7 +135,13 @@ void RecipientDialog::fill(const Recipient& r) {
                             : row.field == F::Address2
                                 ? unescapeAddress(r.address2)
                                 : *lineFields(r)[static_cast<int>(row.field)];
-        setFieldText(row.field, toScreen(restoreCommas(value)));
+        const std::string shown = restoreCommas(value);
+        // Address fields keep their commas escaped; their stand-ins are plain text there.
+        if (row.field != F::Address1 && row.field != F::Address2)
+            standIns_[static_cast<int>(row.field)] =
+                static_cast<int>(std::count(shown.begin(), shown.end(), ',') -
+                                 std::count(value.begin(), value.end(), ','));
+        setFieldText(row.field, toScreen(shown));
     }
 }
 
@@ -142,6 +150,12 @@ Recipient RecipientDialog::typed() const {
     auto out = lineFields(r);
     for (const FieldRow& row : kRows) {
         std::string value = fromScreen(fieldText(row.field));
+        int standIns = standIns_[static_cast<int>(row.field)];
+        for (char& c : value)
+            if (standIns > 0 && c == ',') {
+                c = kCommaStandIn;
+                --standIns;
+            }
         *out[static_cast<int>(row.field)] = std::move(value);
     }
     return r;

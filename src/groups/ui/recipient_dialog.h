@@ -2,6 +2,9 @@
 // limits. The store checks the entry (checkRecipientEntry) and makes the change; the dialog shows
 // each refusal and stays open, asks about a short address, and after an add either closes, or
 // clears its fields when "Clear after addition" is ticked (never once the group is full).
+// A stored field shows its comma stand-ins as commas; on submit as many commas go back to the
+// stand-in as the field held, so that a name the store wrote ("Smith, John" from an import)
+// passes the letters-only check unchanged, while a comma the user adds is still refused.
 #pragma once
 
 #include <QDialog>
@@ -44,6 +47,7 @@ class RecipientDialog : public QDialog {
     GroupStore& store_;
     std::optional<std::string> email_;
     std::array<QWidget*, kGroupLineFields> fields_{};
+    std::array<int, kGroupLineFields> standIns_{};  // commas shown in place of stand-ins
     QCheckBox* clear_ = nullptr;
     QPushButton* submit_;
 };
