@@ -23,8 +23,8 @@ namespace {
 // A settings file is a few hundred bytes; anything near this is not ours.
 constexpr std::uint64_t kMaxSettingsFile = 1 << 20;
 
-using Section = std::map<std::string, std::string, std::less<>>;
-using Document = std::map<std::string, Section, std::less<>>;
+using Section = SettingsSection;
+using Document = SettingsDocument;
 
 std::string escapeValue(std::string_view text) {
     static const char* hex = "0123456789ABCDEF";
@@ -84,7 +84,9 @@ std::string unescapeValue(std::string_view text) {
     return out;
 }
 
-Document parse(std::string_view text) {
+}  // namespace
+
+Document parseSettingsText(std::string_view text) {
     Document doc;
     Section* current = nullptr;
     size_t pos = 0;
@@ -106,14 +108,25 @@ Document parse(std::string_view text) {
     return doc;
 }
 
-std::string serialise(const Document& doc) {
+std::string formatSettingsText(const Document& doc) {
     std::string out = "# Quillmark settings: one [subkey] per key path, Value=data below it.\n";
     for (const auto& [subkey, section] : doc) {
         out += '[' + subkey + "]\n";
-        for (const auto& [name, data] : section) out += name + '=' + escapeValue(data) + '\n';
+        for (const auto& [name, data] : section) {
+            std::string line = name + '=' + escapeValue(data);
+            // A name from a hand-edited file may open with "[": a value ending in "]" would turn
+            // the line into a subkey, and the value would be gone after the next write.
+            if (line.front() == '[' && line.back() == ']') {
+                line.pop_back();
+                line += "\\x5D";
+            }
+            out += line + '\n';
+        }
     }
     return out;
 }
+
+namespace {
 
 enum class LoadStatus { Loaded, Missing, Failed };
 
@@ -169,7 +182,7 @@ Loaded load(const std::string& path) {
     }
     ::close(fd);
     result.status = LoadStatus::Loaded;
-    result.doc = parse(text);
+    result.doc = parseSettingsText(text);
     return result;
 }
 
@@ -210,7 +223,8 @@ bool modify(const std::string& path, Change change, std::string* error) {
         return false;
     }
     change(loaded.doc);
-    return writeFileAtomic(path, serialise(loaded.doc), error, {.mode = 0600, .durable = true});
+    return writeFileAtomic(path, formatSettingsText(loaded.doc), error,
+                           {.mode = 0600, .durable = true});
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -114,6 +115,13 @@ inline constexpr SettingKey kAll[] = {
 // Read buffer used for a subkey/value pair that is not in the table (the command line may name
 // any); write() refuses longer values for such pairs.
 inline constexpr std::size_t kDefaultReadBuffer = 200;
+
+// The file's text as subkeys of values, and back: the store's own reader and writer, pure so that
+// any bytes can be tried on them. Reading the written text gives the same document.
+using SettingsSection = std::map<std::string, std::string, std::less<>>;
+using SettingsDocument = std::map<std::string, SettingsSection, std::less<>>;
+SettingsDocument parseSettingsText(std::string_view text);
+std::string formatSettingsText(const SettingsDocument& doc);
 
 // The known key for (subkey, value), or nullptr.
 const SettingKey* findSettingKey(std::string_view subkey, std::string_view value);

@@ -7,6 +7,7 @@
 
 #include "common/atomic_file.h"
 #include "common/file_util.h"
+#include "common/text.h"
 #include "config/paths.h"
 #include "groups/group_files.h"
 
@@ -20,17 +21,12 @@ std::string reportFileGroup(std::string_view group) {
     return group == kGeneralGroup ? std::string("1") : std::string(group);
 }
 
-std::string reportLine(std::string_view address, std::string_view status) {
-    std::string line;
-    line.reserve(address.size() + status.size() + 3);
-    line.append(address);
-    line += ',';
-    line.append(status);
-    line += "\r\n";
-    return line;
-}
-
 }  // namespace
+
+std::string formatReportLine(std::string_view address, std::string_view status) {
+    // A server's reply may span lines; a line end in the report would make a row of its own.
+    return lineEndsToBlanks(address) + ',' + lineEndsToBlanks(status) + "\r\n";
+}
 
 std::string reportPath(const Paths& paths, std::string_view group) {
     return paths.groupOutput() + "/_" + reportFileGroup(group) + std::string(kSuffix);
@@ -39,7 +35,7 @@ std::string reportPath(const Paths& paths, std::string_view group) {
 void appendReportLine(const Paths& paths, std::string_view group, std::string_view address,
                       std::string_view status) {
     makeFolders(paths.groupOutput());
-    appendFile(reportPath(paths, group), reportLine(address, status));
+    appendFile(reportPath(paths, group), formatReportLine(address, status));
 }
 
 void ReportAppender::append(const Paths& paths, std::string_view group, std::string_view address,
@@ -52,7 +48,7 @@ void ReportAppender::append(const Paths& paths, std::string_view group, std::str
         if (fd_ < 0) return;  // a missing report line is not worth a message
         group_ = group;
     }
-    std::string line = reportLine(address, status);
+    std::string line = formatReportLine(address, status);
     for (std::size_t done = 0; done < line.size();) {
         ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
         if (n < 0 && errno == EINTR) continue;

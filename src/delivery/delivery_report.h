@@ -27,6 +27,8 @@ inline constexpr std::string_view kMsgNoUndelivered = "There were no undelivered
 inline constexpr std::string_view kReportGridHeader = "<Email|<Status";
 
 std::string reportPath(const Paths& paths, std::string_view group);
+// "address,status" and CR LF, line ends inside either made blanks so that one result is one row.
+std::string formatReportLine(std::string_view address, std::string_view status);
 void appendReportLine(const Paths& paths, std::string_view group, std::string_view address,
                       std::string_view status);
 void deleteReports(const Paths& paths);

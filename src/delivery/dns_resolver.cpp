@@ -88,48 +88,6 @@ bool parseDottedQuad(std::string_view s, unsigned (&octets)[4]) {
     return part == 4;
 }
 
-struct ServerAddress {
-    std::string address;
-    int port = 53;
-};
-
-// "1.2.3.4", "1.2.3.4#5353", "1.2.3.4:5353", "::1", "::1#5353", "[::1]:5353".
-bool parseServer(std::string_view text, ServerAddress& out) {
-    std::string_view host = text;
-    std::string_view port;
-    if (!text.empty() && text.front() == '[') {
-        std::size_t close = text.find(']');
-        if (close == std::string_view::npos) return false;
-        host = text.substr(1, close - 1);
-        std::string_view rest = text.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':' && rest.front() != '#') return false;
-            port = rest.substr(1);
-        }
-    } else if (std::size_t hash = text.find('#'); hash != std::string_view::npos) {
-        host = text.substr(0, hash);
-        port = text.substr(hash + 1);
-    } else if (std::size_t colon = text.find(':');
-               colon != std::string_view::npos &&
-               text.find(':', colon + 1) == std::string_view::npos) {
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    out.address = std::string(host);
-    out.port = 53;
-    if (!port.empty()) {
-        int p = 0;
-        for (char c : port) {
-            if (c < '0' || c > '9') return false;
-            p = p * 10 + (c - '0');
-            if (p > 65535) return false;
-        }
-        if (p == 0) return false;
-        out.port = p;
-    }
-    return !out.address.empty();
-}
-
 struct LdnsResolverFree {
     void operator()(ldns_resolver* r) const { ldns_resolver_deep_free(r); }
 };
@@ -267,6 +225,42 @@ std::vector<std::string> renderTextPacket(const ldns_pkt* pkt) {
 }
 
 }  // namespace
+
+bool parseDnsServer(std::string_view text, DnsServerAddress& out) {
+    std::string_view host = text;
+    std::string_view port;
+    if (!text.empty() && text.front() == '[') {
+        std::size_t close = text.find(']');
+        if (close == std::string_view::npos) return false;
+        host = text.substr(1, close - 1);
+        std::string_view rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':' && rest.front() != '#') return false;
+            port = rest.substr(1);
+        }
+    } else if (std::size_t hash = text.find('#'); hash != std::string_view::npos) {
+        host = text.substr(0, hash);
+        port = text.substr(hash + 1);
+    } else if (std::size_t colon = text.find(':');
+               colon != std::string_view::npos &&
+               text.find(':', colon + 1) == std::string_view::npos) {
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    out.address = std::string(host);
+    out.port = 53;
+    if (!port.empty()) {
+        int p = 0;
+        for (char c : port) {
+            if (c < '0' || c > '9') return false;
+            p = p * 10 + (c - '0');
+            if (p > 65535) return false;
+        }
+        if (p == 0) return false;
+        out.port = p;
+    }
+    return !out.address.empty();
+}
 
 ResolverConfig parseResolverConfig(std::string_view text) {
     ResolverConfig config;
@@ -457,8 +451,8 @@ DnsAnswer DnsResolver::queryOne(std::string_view name, int classNumber, int type
         }
     }
     std::vector<std::string> servers = splitDnsList(nameServers_);
-    ServerAddress server;
-    if (servers.empty() || !parseServer(servers.front(), server)) return failure(kDnsNoServer);
+    DnsServerAddress server;
+    if (servers.empty() || !parseDnsServer(servers.front(), server)) return failure(kDnsNoServer);
 
     unsigned char probe[sizeof(in6_addr)];
     ldns_rdf_type addrType;

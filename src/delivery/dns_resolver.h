@@ -45,6 +45,13 @@ struct ResolverConfig {
 
 // Parses resolv.conf text (comments with "#" or ";" at the line start, unknown lines ignored).
 ResolverConfig parseResolverConfig(std::string_view text);
+// A "nameserver" word: "1.2.3.4", "1.2.3.4#5353", "1.2.3.4:5353", "::1", "::1#5353" or
+// "[::1]:5353". False for an empty address or a port that is not 1 to 65535 in decimal.
+struct DnsServerAddress {
+    std::string address;
+    int port = 53;
+};
+bool parseDnsServer(std::string_view text, DnsServerAddress& out);
 // Reads $QUILLMARK_RESOLV_CONF, else /etc/resolv.conf; a missing file gives an empty config.
 ResolverConfig systemResolverConfig();
 

@@ -3,6 +3,7 @@
 #include "common/atomic_file.h"
 #include "common/charset.h"
 #include "groups/group_files.h"
+#include "groups/vcard_import.h"
 
 namespace qm {
 
@@ -173,7 +174,17 @@ std::string buildVCards(const std::vector<Recipient>& rows) {
         appendFolded(out, "FN:" + (name.empty() ? text(RecipientField::Email) : name));
         add("EMAIL", text(RecipientField::Email));
         add("TEL;TYPE=home,voice", text(RecipientField::Telephone));
-        std::string home = text(RecipientField::Address1) + ";" + text(RecipientField::City) + ";" +
+        // An imported home address holds its city, state, zip and country as its last lines too;
+        // written in both places, every export and import would add them to Address 1 once more.
+        std::string street = displayField(r, RecipientField::Address1);
+        const std::string tail = vcardAddressTail(
+            displayField(r, RecipientField::City), displayField(r, RecipientField::State),
+            displayField(r, RecipientField::Zip), displayField(r, RecipientField::Country));
+        if (!tail.empty() && street == tail)
+            street.clear();
+        else if (!tail.empty() && street.size() > tail.size() && street.ends_with("\n" + tail))
+            street.resize(street.size() - tail.size() - 1);
+        std::string home = vcardText(street) + ";" + text(RecipientField::City) + ";" +
                            text(RecipientField::State) + ";" + text(RecipientField::Zip) + ";" +
                            text(RecipientField::Country);
         if (home != ";;;;") add("ADR;TYPE=home", ";;" + home);

@@ -157,12 +157,7 @@ Address readAddress(const Property& p) {
     Address a;
     // PO box, extended address, street | locality, region, code | country.
     std::string street = joinNonEmpty({c[0], c[1], c[2]}, " ");
-    std::string place = std::string(trimWhite(c[3]));
-    if (!trimWhite(c[4]).empty())
-        place += (place.empty() ? "" : ", ") + std::string(trimWhite(c[4]));
-    if (!trimWhite(c[5]).empty())
-        place += (place.empty() ? "" : " ") + std::string(trimWhite(c[5]));
-    a.lines = joinNonEmpty({street, place, c[6]}, "\n");
+    a.lines = joinNonEmpty({street, vcardAddressTail(c[3], c[4], c[5], c[6])}, "\n");
     a.city = trimWhite(c[3]);
     a.state = trimWhite(c[4]);
     a.zip = trimWhite(c[5]);
@@ -197,6 +192,9 @@ std::optional<Recipient> buildContact(const std::vector<Property>& props) {
     std::string address = unescape(email->value);
     std::string_view a = trimWhite(address);
     if (a.size() >= 7 && equalsUpper(a.substr(0, 7), "MAILTO:")) a.remove_prefix(7);
+    // "mailto:" alone names no address: the card is one without an e-mail address.
+    a = trimWhite(a);
+    if (a.empty()) return std::nullopt;
     r.email = a;
 
     auto any = [](const Property&) { return true; };
@@ -246,6 +244,15 @@ std::optional<Recipient> buildContact(const std::vector<Property>& props) {
 }
 
 }  // namespace
+
+std::string vcardAddressTail(std::string_view city, std::string_view state, std::string_view zip,
+                             std::string_view country) {
+    std::string place(trimWhite(city));
+    if (!trimWhite(state).empty())
+        place += (place.empty() ? "" : ", ") + std::string(trimWhite(state));
+    if (!trimWhite(zip).empty()) place += (place.empty() ? "" : " ") + std::string(trimWhite(zip));
+    return joinNonEmpty({place, std::string(country)}, "\n");
+}
 
 VCardParse parseVCards(std::string_view text) {
     VCardParse out;

@@ -50,6 +50,11 @@ struct VCardParse {
 };
 VCardParse parseVCards(std::string_view text);
 
+// The lines an address's city, state, zip and country give at the end of Address 1 ("city, state
+// zip", country), so that an export can leave out what the import adds again.
+std::string vcardAddressTail(std::string_view city, std::string_view state, std::string_view zip,
+                             std::string_view country);
+
 struct ContactsImportResult {
     bool ok = false;
     std::vector<ImportedGroup> groups;

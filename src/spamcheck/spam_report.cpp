@@ -1,6 +1,7 @@
 #include "spamcheck/spam_report.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace qm {
 
@@ -64,6 +65,9 @@ bool readSummaryScore(std::string_view rest, std::string& text, double& value) {
     double v = 0;
     auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), v);
     if (ec != std::errc() || end != number.data() + number.size()) return false;
+    // "nan" and "inf" read as numbers but are no score: a NaN would compare as neither good nor
+    // poor.
+    if (!std::isfinite(v)) return false;
     text = std::string(number);
     value = v;
     return true;

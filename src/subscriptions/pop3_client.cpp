@@ -100,43 +100,70 @@ bool Pop3Client::send(Pop3Stage stage, std::string_view line) {
     return r == StreamResult::Ok || failStream(stage, r);
 }
 
+bool Pop3LineBuffer::next(std::string& line, std::size_t cap) {
+    std::size_t lf = input_.find('\n', scanned_);
+    if (lf != std::string::npos) {
+        line = std::move(partial_);
+        if (!dropping_) line.append(input_, 0, lf);
+        input_.erase(0, lf + 1);
+        partial_.clear();
+        dropping_ = false;
+        scanned_ = 0;
+        if (line.size() > cap) line.resize(cap);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+    }
+    if (input_.size() > cap) {
+        if (!dropping_) partial_.assign(input_, 0, cap);
+        dropping_ = true;
+        input_.clear();
+    }
+    scanned_ = input_.size();
+    return false;
+}
+
+void Pop3LineBuffer::clear() {
+    input_.clear();
+    partial_.clear();
+    dropping_ = false;
+    scanned_ = 0;
+}
+
+int pop3StatCount(std::string_view reply) {
+    std::size_t digit = reply.find_first_of("0123456789");
+    if (digit == std::string_view::npos) return -1;
+    long long count = 0;
+    for (std::size_t i = digit; i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; ++i) {
+        count = count * 10 + (reply[i] - '0');
+        if (count > INT_MAX) return -1;
+    }
+    return static_cast<int>(count);
+}
+
+bool isPop3Refusal(std::string_view reply) {
+    return reply.substr(0, 4) == "-ERR";
+}
+
 bool Pop3Client::readLine(Pop3Stage stage, std::string& line, std::size_t cap) {
     line.clear();
     const auto deadline = std::chrono::steady_clock::now() + timeouts_[stage];
-    std::size_t scanned = 0;
-    bool dropping = false;
     char buffer[16384];
-    for (;;) {
-        std::size_t lf = input_.find('\n', scanned);
-        if (lf != std::string::npos) {
-            if (!dropping) line.append(input_, 0, lf);
-            input_.erase(0, lf + 1);
-            if (line.size() > cap) line.resize(cap);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return true;
-        }
-        // Keep at most `cap` bytes of a line that has not ended; the rest is read and dropped, so
-        // an endless line cannot grow the buffer.
-        if (input_.size() > cap) {
-            if (!dropping) line.append(input_, 0, cap);
-            dropping = true;
-            input_.clear();
-        }
-        scanned = input_.size();
+    while (!input_.next(line, cap)) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return failStream(stage, StreamResult::TimedOut);
         std::size_t n = 0;
         StreamResult r = stream_.receive(buffer, sizeof buffer, n, left);
         if (r != StreamResult::Ok) return failStream(stage, r);
-        input_.append(buffer, n);
+        input_.add(std::string_view(buffer, n));
     }
+    return true;
 }
 
 bool Pop3Client::command(Pop3Stage stage, std::string_view line) {
     if (!line.empty() && !send(stage, line)) return false;
     if (!readLine(stage, lastReply_, kMaxReplyLine)) return false;
-    if (lastReply_.rfind("-ERR", 0) == 0)
+    if (isPop3Refusal(lastReply_))
         return fail(Pop3Failure::Refused, stage, std::string(info(stage).refusal));
     return true;
 }
@@ -174,7 +201,7 @@ bool Pop3Client::connect() {
         }
         // Bytes that came before the handshake travelled in clear text and could have been put
         // there by anyone on the path: they must not be read as if TLS had carried them.
-        if (!input_.empty()) {
+        if (input_.pending() != 0) {
             closeConnection();
             return fail(Pop3Failure::Tls, Pop3Stage::Tls, "Unexpected data after the STLS reply");
         }
@@ -208,21 +235,12 @@ int Pop3Client::messageCount() {
         return -1;
     }
     if (!command(Pop3Stage::Stat, "STAT\r\n")) return -1;
-    std::size_t digit = lastReply_.find_first_of("0123456789");
-    if (digit == std::string::npos) {
+    const int count = pop3StatCount(lastReply_);
+    if (count < 0) {
         fail(Pop3Failure::Refused, Pop3Stage::Stat, std::string(info(Pop3Stage::Stat).refusal));
         return -1;
     }
-    long long count = 0;
-    for (std::size_t i = digit;
-         i < lastReply_.size() && lastReply_[i] >= '0' && lastReply_[i] <= '9'; ++i) {
-        count = count * 10 + (lastReply_[i] - '0');
-        if (count > INT_MAX) {
-            fail(Pop3Failure::Refused, Pop3Stage::Stat, std::string(info(Pop3Stage::Stat).refusal));
-            return -1;
-        }
-    }
-    return static_cast<int>(count);
+    return count;
 }
 
 bool Pop3Client::retrieve(int number, RetrievedMessage& out) {

@@ -76,6 +76,31 @@ struct Pop3Timeouts {
 // "while reading the STAT reply" and the like.
 std::string_view pop3StageDescription(Pop3Stage stage);
 
+// Cuts the bytes a server sends into lines (LF or CR LF ended), however they arrive. A line keeps
+// at most `cap` bytes; the rest of it is read and dropped, so an endless line cannot grow the
+// buffer past `cap` and the bytes of one receive. Pure, so that any bytes can be tried on it.
+class Pop3LineBuffer {
+  public:
+    void add(std::string_view bytes) { input_.append(bytes); }
+    // The next whole line without its line end, or false when none has ended yet.
+    bool next(std::string& line, std::size_t cap);
+    // Received bytes not yet handed out (a line being dropped counts none).
+    std::size_t pending() const { return input_.size() + partial_.size(); }
+    void clear();
+
+  private:
+    std::string input_;
+    std::string partial_;  // the kept start of a line longer than the cap
+    bool dropping_ = false;
+    std::size_t scanned_ = 0;
+};
+
+// The STAT count of a status line: the number at its first digit; -1 without a digit or above
+// INT_MAX.
+int pop3StatCount(std::string_view reply);
+// A "-ERR" status line (exact case, at the start).
+bool isPop3Refusal(std::string_view reply);
+
 class Pop3Client {
   public:
     static constexpr int kDefaultPort = 110;
@@ -136,7 +161,7 @@ class Pop3Client {
     bool connected_ = false;
     std::atomic<bool> interrupted_{false};
     TcpStream stream_;
-    std::string input_;  // received bytes not yet handed out as lines
+    Pop3LineBuffer input_;  // received bytes not yet handed out as lines
 };
 
 }  // namespace qm

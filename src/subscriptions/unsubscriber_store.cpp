@@ -36,23 +36,6 @@ void forEachLine(std::string_view text, F&& line) {
     }
 }
 
-bool holdsLine(std::string_view text, std::string_view address) {
-    const std::string want = lowerAscii(address);
-    bool found = false;
-    forEachLine(text, [&](std::string_view l) {
-        if (!found && lowerAscii(trimWhite(l)) == want) found = true;
-    });
-    return found;
-}
-
-// An appended line must not run on from a last line that has no end of its own.
-std::string appendedText(std::string_view existing, std::string_view lines) {
-    std::string out;
-    if (!existing.empty() && existing.back() != '\n') out = "\r\n";
-    out += lines;
-    return out;
-}
-
 class FdCloser {
   public:
     explicit FdCloser(int fd) : fd_(fd) {}
@@ -67,6 +50,24 @@ class FdCloser {
 };
 
 }  // namespace
+
+bool storeHoldsAddress(std::string_view text, std::string_view address) {
+    const std::string want = lowerAscii(address);
+    bool found = false;
+    forEachLine(text, [&](std::string_view l) {
+        if (!found && lowerAscii(trimWhite(l)) == want) found = true;
+    });
+    return found;
+}
+
+std::string storeAppendText(std::string_view existing, std::string_view address) {
+    // An appended line must not run on from a last line that has no end of its own.
+    std::string out;
+    if (!existing.empty() && existing.back() != '\n') out = "\r\n";
+    out += address;
+    out += "\r\n";
+    return out;
+}
 
 std::optional<std::string> senderAddress(std::string_view from) {
     std::size_t begin = 0, end = 0;
@@ -92,7 +93,7 @@ std::string unsubscriberStorePath(const Paths& paths, std::string_view group) {
 
 bool isRecordedUnsubscriber(const Paths& paths, std::string_view group, std::string_view address) {
     std::string text;
-    return readFile(unsubscriberStorePath(paths, group), text) && holdsLine(text, address);
+    return readFile(unsubscriberStorePath(paths, group), text) && storeHoldsAddress(text, address);
 }
 
 bool isStoreGroupName(std::string_view group) {
@@ -119,8 +120,8 @@ bool recordUnsubscriber(const Paths& paths, std::string_view group, std::string_
     lockDescriptor(fd, LOCK_EX);
     std::string text;
     readFile(path, text);
-    if (holdsLine(text, address)) return true;
-    std::string out = appendedText(text, std::string(address) + "\r\n");
+    if (storeHoldsAddress(text, address)) return true;
+    std::string out = storeAppendText(text, address);
     if (int e = writeAll(fd, out); e != 0) {
         if (error) *error = "Unable to write " + path + ": " + std::strerror(e);
         return false;

@@ -38,6 +38,11 @@ std::optional<std::string> senderAddress(std::string_view from);
 // anything else: the group "1".
 std::string requestedGroup(std::string_view subject);
 
+// The store file's text: whether a line holds `address` (blanks around and letter case ignored),
+// and what an append of it adds to `existing`. Pure, so that any bytes can be tried on them.
+bool storeHoldsAddress(std::string_view text, std::string_view address);
+std::string storeAppendText(std::string_view existing, std::string_view address);
+
 std::string unsubscriberStorePath(const Paths& paths, std::string_view group);
 // True when the address is a line of the store file of `group` (letter case ignored).
 bool isRecordedUnsubscriber(const Paths& paths, std::string_view group, std::string_view address);

@@ -168,6 +168,20 @@ TEST(Settings, GarbageFileReadsAsDefaultsAndIsRepairedByAWrite) {
     EXPECT_EQ(store.read(keys::kSmtpPort), "2525");
 }
 
+// A rewrite carries every other line over: a hand-written name that opens with "[" and a value
+// that ends in "]" must not come back as a subkey line and lose the value.
+TEST(Settings, HandWrittenLinesSurviveARewrite) {
+    test::TempDir dir;
+    dir.write("s.ini", "[Info]\n[Note=see x\\x5D\nID=a\\qb\n");
+    SettingsStore store(dir.file("s.ini"));
+    ASSERT_TRUE(store.write(keys::kSmtpPort, "2525"));
+    EXPECT_EQ(store.read("Info", "[Note", 200, ""), "see x]");
+    EXPECT_EQ(store.read("Info", "ID", 200, ""), "a\\qb");
+    EXPECT_FALSE(store.hasSubkey("Note=see x"));
+    const SettingsDocument doc = parseSettingsText(dir.read("s.ini"));
+    EXPECT_EQ(parseSettingsText(formatSettingsText(doc)), doc);
+}
+
 TEST(Settings, ConcurrentWritersLoseNothing) {
     test::TempDir dir;
     SettingsStore store(dir.file("s.ini"));

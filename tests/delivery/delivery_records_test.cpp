@@ -45,6 +45,17 @@ TEST(DeliveryReportTest, ParseIgnoresTextAfterLastLineEnd) {
     EXPECT_EQ(rows[1].status, "");
 }
 
+// A status taken from a server reply that spans lines stays one row.
+TEST(DeliveryReportTest, LineEndsInAResultStayInItsRow) {
+    const std::string text =
+        formatReportLine("a@x.com", "550-first\r\n550 second, last") + formatReportLine("b\n", "");
+    auto rows = parseReport(text);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].address, "a@x.com");
+    EXPECT_EQ(rows[0].status, "550-first  550 second, last");
+    EXPECT_EQ(rows[1].address, "b ");
+}
+
 TEST(DeliveryReportTest, UndeliveredListFileName) {
     const std::pair<const char*, const char*> cases[] = {
         {"/tmp/failed", "/tmp/failed.txt"},

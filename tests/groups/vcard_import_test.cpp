@@ -107,5 +107,15 @@ TEST(VCardImport, ImportWritesContactsGroupsBesideExistingOnes) {
     EXPECT_FALSE(importContacts(paths, dir.file("missing.vcf")).ok);
 }
 
+// "mailto:" with nothing after it is no address: such a card is left out and counted.
+TEST(VCardImport, MailtoWithoutAnAddressIsNoAddress) {
+    VCardParse p = parseVCards(
+        "BEGIN:VCARD\r\nFN:A\r\nEMAIL:mailto: \r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nFN:B\r\nEMAIL:MAILTO:b@x.com\r\nEND:VCARD\r\n");
+    ASSERT_EQ(p.contacts.size(), 1u);
+    EXPECT_EQ(p.contacts[0].email, "b@x.com");
+    EXPECT_EQ(p.withoutEmail, 1u);
+}
+
 }  // namespace
 }  // namespace qm
