@@ -161,11 +161,11 @@ struct Palette {
 };
 const Palette kPalettes[8] = {
     {QColor("#1F4E9A"), QColor("#DCE7F7"), QColor("#0E2C5E")},
-    {QColor("#D9661A"), QColor("#FCE6D2"), QColor("#7A3208")},
+    {QColor("#B0500E"), QColor("#FCE6D2"), QColor("#7A3208")},
     {QColor("#5B2C83"), QColor("#ECE0F5"), QColor("#2E1247")},
     {QColor("#A3141E"), QColor("#F8DADC"), QColor("#5C070C")},
     {QColor("#1E6B34"), QColor("#EAF6EC"), QColor("#0D3A1A")},
-    {QColor("#B8560B"), QColor("#FFF8E7"), QColor("#6B3005")},
+    {QColor("#A04A0A"), QColor("#FFF8E7"), QColor("#6B3005")},
     {QColor("#23507A"), QColor("#EEF3FA"), QColor("#0F2A45")},
     {QColor("#6A2C70"), QColor("#F3EEF8"), QColor("#3A1240")},
 };
@@ -345,7 +345,8 @@ void sketch(QPainter& p, QRectF r, int design) {
         p.drawEllipse(box(6, 52 + i * 4, 1.8, 1.8));
         p.fillRect(box(10, 52.2 + i * 4, 36, 1.4), grey);
     }
-    if (design >= 5) p.fillRect(box(26, 65, 18, 7), c.deep);
+    if (design >= 5) p.fillRect(box(26, 62.5, 18, 5.5), c.deep);
+    p.fillRect(box(4, 69.5, 62, 1.2), grey);  // the footer line
 }
 
 QImage designPicture(int w, int h, int design) {

@@ -31,6 +31,14 @@ std::string font(std::string_view size, std::string_view color, const std::strin
            "\" color=\"" + std::string(color) + "\">" + inner + "</font>";
 }
 
+// A cell's or table's colour, given twice: mail readers that drop the old attribute still paint
+// the colour from the style, and a reader that blocks pictures still shows the text on the colour
+// it was chosen for.
+std::string fill(std::string_view color) {
+    return "bgcolor=\"" + std::string(color) + "\" style=\"background-color:" + std::string(color) +
+           "\"";
+}
+
 std::string bold(const std::string& inner) {
     return "<b>" + inner + "</b>";
 }
@@ -76,12 +84,14 @@ std::string pageEnd() {
 }
 
 // Designs 0 to 3: one column of text beside the picture, a bar on top, the logo and the web
-// address at the foot.
+// address at the foot. Every text colour reads at a contrast of 4.5:1 or more against the colour
+// behind it: white on the bar, the accent and body colours on the panel colour, which is also the
+// base of the background picture.
 struct ColumnPalette {
     std::string_view bar;         // top bar and Link2 button
     std::string_view accent;      // salutation and heading
     std::string_view text;        // body text
-    std::string_view panel;       // the picture column
+    std::string_view panel;       // the picture column and the page behind the background picture
     std::string_view barPicture;  // background of the top bar, or empty
     std::string_view flower;      // beside the heading, or empty
     std::string_view background;  // background of the whole table
@@ -90,7 +100,7 @@ struct ColumnPalette {
 
 const ColumnPalette kColumnPalettes[4] = {
     {"#1F4E9A", "#1F4E9A", "#1B2A44", "#DCE7F7", "", "", "layout1_bg.gif", 550},
-    {"#D9661A", "#B34A0C", "#3D2410", "#FCE6D2", "", "layout2_flower.gif", "layout2_bg.gif", 560},
+    {"#B0500E", "#963C08", "#3D2410", "#FCE6D2", "", "layout2_flower.gif", "layout2_bg.gif", 560},
     {"#5B2C83", "#5B2C83", "#2B1A3A", "#ECE0F5", "layout3_bg2.gif", "layout3_flower.gif",
      "layout3_bg.jpg", 550},
     {"#A3141E", "#A3141E", "#3A0F12", "#F8DADC", "layout4_bg2.gif", "layout4_flower.gif",
@@ -101,12 +111,10 @@ std::string columnDesign(const TemplateWizardState& s) {
     const ColumnPalette& p = kColumnPalettes[std::clamp(s.design, 0, 3)];
     const std::string width = std::to_string(p.width);
     std::string h = pageStart();
-    h += "<table width=\"" + width +
-         "\" border=\"0\" cellpadding=\"0\" cellspacing=\"0\" background=\"" +
-         picture(p.background) + "\">\r\n";
+    h += "<table width=\"" + width + "\" border=\"0\" cellpadding=\"0\" cellspacing=\"0\" " +
+         fill(p.panel) + " background=\"" + picture(p.background) + "\">\r\n";
     // 1: the top bar with Link1.
-    h += "<tr><td colspan=\"3\" height=\"30\" align=\"center\" bgcolor=\"" + std::string(p.bar) +
-         "\"";
+    h += "<tr><td colspan=\"3\" height=\"30\" align=\"center\" " + fill(p.bar);
     if (!p.barPicture.empty()) h += " background=\"" + picture(p.barPicture) + "\"";
     h += ">" + link(s.link1Address, font("2", "#FFFFFF", bold(escapeHtmlText(s.link1Text)))) +
          "</td></tr>\r\n";
@@ -114,8 +122,8 @@ std::string columnDesign(const TemplateWizardState& s) {
     h += "<tr><td width=\"14\">" + spacer(14, 1) + "</td>\r\n<td valign=\"top\">" + spacer(1, 12) +
          "<br>" + font("5", p.accent, bold(escapeHtmlText(s.salutation))) + "\r\n<p>" +
          font("2", p.text, escapeHtmlText(s.description)) + "</p></td>\r\n";
-    h += "<td width=\"170\" valign=\"top\" align=\"center\" bgcolor=\"" + std::string(p.panel) +
-         "\">" + spacer(1, 12) + "<br>";
+    h += "<td width=\"170\" valign=\"top\" align=\"center\" " + fill(p.panel) + ">" +
+         spacer(1, 12) + "<br>";
     if (showImage(s))
         h += "<img src=\"" + picture(fileNameOf(s.imagePath)) +
              "\" width=\"144\" height=\"142\" border=\"0\" alt=\"\">";
@@ -133,8 +141,8 @@ std::string columnDesign(const TemplateWizardState& s) {
     h += highlightsRow(s, p.text, 3);
     // 7: Link2 as a button.
     h += "<tr><td colspan=\"3\" align=\"center\"><table border=\"0\" cellpadding=\"8\" "
-         "cellspacing=\"0\"><tr><td bgcolor=\"" +
-         std::string(p.bar) + "\">" +
+         "cellspacing=\"0\"><tr><td " +
+         fill(p.bar) + ">" +
          link(s.link2Address, font("2", "#FFFFFF", bold(escapeHtmlText(s.link2Text)))) +
          "</td></tr></table></td></tr>\r\n";
     h += "<tr><td colspan=\"3\">" + spacer(1, 14) + "</td></tr>\r\n";
@@ -144,8 +152,8 @@ std::string columnDesign(const TemplateWizardState& s) {
     h += "</td><td align=\"right\" valign=\"bottom\">" +
          link(s.website, font("1", p.accent, escapeHtmlText(s.website))) + spacer(8, 1) +
          "</td></tr>\r\n";
-    h += "<tr><td colspan=\"3\" height=\"6\" bgcolor=\"" + std::string(p.bar) + "\">" +
-         spacer(1, 6) + "</td></tr>\r\n";
+    h +=
+        "<tr><td colspan=\"3\" height=\"6\" " + fill(p.bar) + ">" + spacer(1, 6) + "</td></tr>\r\n";
     h += "</table>\r\n";
     return h + pageEnd();
 }
@@ -155,15 +163,22 @@ std::string cardStart(std::string_view background, std::string_view color) {
     std::string h = pageStart();
     h += "<table width=\"100%\" height=\"100%\" border=\"0\" cellpadding=\"0\" cellspacing=\"0\">"
          "<tr><td align=\"center\" valign=\"middle\">\r\n";
-    h += "<table width=\"550\" height=\"550\" border=\"0\" cellpadding=\"0\" cellspacing=\"0\" "
-         "bgcolor=\"" +
-         std::string(color) + "\"";
+    h += "<table width=\"550\" height=\"550\" border=\"0\" cellpadding=\"0\" cellspacing=\"0\" " +
+         fill(color);
     if (!background.empty()) h += " background=\"" + picture(background) + "\"";
     return h + ">\r\n";
 }
 
-std::string cardEnd() {
-    return "</table>\r\n</td></tr></table>\r\n" + pageEnd();
+// The card's foot: room to push the footer line down, then the line itself, in plain words that say
+// why the reader gets the mail.
+std::string cardEnd(std::string_view color) {
+    return "<tr><td height=\"100%\">" + spacer(1, 1) +
+           "</td></tr>\r\n<tr><td style=\"padding:12px 24px\">" +
+           font("2", color,
+                "You are receiving this newsletter because you asked us for news about our "
+                "products. Questions or wishes? Simply reply to this message and we will get back "
+                "to you within one working day.") +
+           "</td></tr>\r\n</table>\r\n</td></tr></table>\r\n" + pageEnd();
 }
 
 std::string row(const std::string& inner, std::string_view align = "left") {
@@ -194,14 +209,13 @@ std::string design4(const TemplateWizardState& s) {
                  font("5", "#1E6B34", bold(escapeHtmlText(s.salutation))),
              "left");
     h += row(font("2", "#17301E", escapeHtmlText(s.description)));
-    h += row(link(s.link1Address, font("2", "#C0392B", bold(escapeHtmlText(s.link1Text)))),
+    h += row(link(s.link1Address, font("2", "#A93226", bold(escapeHtmlText(s.link1Text)))),
              "center");
     h += row(font("3", "#1E6B34", bold(escapeHtmlText(s.heading))));
     h += cardHighlights(s, "#17301E");
     h += row(link(s.link2Address, font("2", "#1E6B34", bold(escapeHtmlText(s.link2Text)))),
              "center");
-    h += "<tr><td height=\"100%\">" + spacer(1, 1) + "</td></tr>\r\n";
-    return h + cardEnd();
+    return h + cardEnd("#17301E");
 }
 
 std::string design5(const TemplateWizardState& s) {
@@ -209,17 +223,16 @@ std::string design5(const TemplateWizardState& s) {
     h += pictureRow("img63.jpg", 550, 40);
     h += websiteRow(s, "#7A4B00");
     h += pictureRow("img61.jpg", 550, 120);
-    h += row(font("4", "#B8560B", bold(escapeHtmlText(s.salutation))), "center");
+    h += row(font("4", "#A04A0A", bold(escapeHtmlText(s.salutation))), "center");
     h += row(font("2", "#3B2A10", escapeHtmlText(s.firstDescription)));
-    h += row(link(s.link1Address, font("2", "#B8560B", bold(escapeHtmlText(s.link1Text)))),
+    h += row(link(s.link1Address, font("2", "#A04A0A", bold(escapeHtmlText(s.link1Text)))),
              "center");
     h += row(font("2", "#3B2A10", escapeHtmlText(s.secondDescription)));
     h += cardHighlights(s, "#3B2A10");
-    h += row(link(s.link2Address, font("2", "#B8560B", bold(escapeHtmlText(s.link2Text)))),
+    h += row(link(s.link2Address, font("2", "#A04A0A", bold(escapeHtmlText(s.link2Text)))),
              "center");
     if (showLogo(s)) h += row(logoTag(s), "center");
-    h += "<tr><td height=\"100%\">" + spacer(1, 1) + "</td></tr>\r\n";
-    return h + cardEnd();
+    return h + cardEnd("#3B2A10");
 }
 
 // Designs 6 and 7: a banner, a side picture beside the text, the logo at the foot.
@@ -239,8 +252,7 @@ std::string sideDesign(const TemplateWizardState& s, std::string_view strip,
     h += row(link(s.link1Address, font("2", accent, bold(escapeHtmlText(s.link1Text)))), "center");
     h += cardHighlights(s, text);
     if (showLogo(s)) h += row(logoTag(s), "center");
-    h += "<tr><td height=\"100%\">" + spacer(1, 1) + "</td></tr>\r\n";
-    return h + cardEnd();
+    return h + cardEnd(text);
 }
 
 }  // namespace

@@ -126,14 +126,31 @@ TemplateWizardState defaultWizardState(int design) {
     s.link2Text = "Please try it out today, this is a limited offer !";
     s.link2Address = "http://www.example.com/order";
     s.website = "http://www.example.com";
+    // The sample paragraphs read as an ordinary newsletter's: a page of pictures with a line or two
+    // of words is what spam looks like, to readers and to filters alike.
     s.description =
         "Our new collection of mail templates makes every message you send look its best. Pick "
-        "a design, add your own words and pictures, and your campaign is ready in minutes.";
+        "a design, add your own words and pictures, and your campaign is ready in minutes. Each "
+        "design is laid out for easy reading on large screens and small ones alike, with clear "
+        "headings, short paragraphs and room for your own logo. Change the colours, the words "
+        "and the pictures whenever you like, and your readers will know your messages at a "
+        "glance. Every text stays text, so it can be searched, copied and read aloud, and it "
+        "still makes sense when the pictures are switched off. The highlights below list a few of "
+        "the things you get, and a short guide that comes with every design explains the rest step "
+        "by step, from the first draft to the last test message. Most of our customers send their "
+        "first campaign on the very day they choose a design, and many of them tell us that their "
+        "readers answer more often than before.";
     s.firstDescription =
         "Every theme comes with matching colours, headings and picture frames, so your mail "
-        "looks the same in every reader.";
+        "looks the same in every reader. The layouts are built from simple tables that mail "
+        "programs have shown the same way for years, and every word stays text that your "
+        "readers can search, copy and read with the pictures switched off. Every theme has been "
+        "tried in the mail programs most people use, on computers and on phones alike.";
     s.secondDescription =
-        "Order three themes this month and we add two more of your choice, free of charge.";
+        "Order three themes this month and we add two more of your choice at no extra cost. "
+        "Each theme comes with a short guide to fitting it to your own style, and our support "
+        "team answers your questions by mail within one working day. If a theme does not suit you "
+        "after all, tell us within thirty days and we will exchange it for another one.";
     s.heading = "Look what you get with this great product";
     s.highlights =
         "A Great Time Saver!\r\nReady to use templates in different colors.\r\nRe-usable designs "
