@@ -32,6 +32,7 @@
 #include "app/desktop_core.h"
 #include "app/ui/main_window.h"
 #include "app/ui/reminder_dialog.h"
+#include "common/ui/look.h"
 #include "common/ui/message_boxes.h"
 #include "config/paths.h"
 #include "config/settings.h"
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
     // Marks this running copy; a second copy still starts.
     qm::RunningCopyMarker marker(paths);
 
-    app.setStyleSheet("QDialog { background-color: rgb(188, 199, 213); color: black; }");
+    qm::ui::applyDialogLook(app);
     qm::ui::showReminderIfWanted(store);
 
     // The objects that are not screens live as long as the program; the window only uses them.

@@ -28,6 +28,7 @@
 #include "groups/ui/export_dialog.h"
 #include "groups/ui/find_dialog.h"
 #include "groups/ui/group_window.h"
+#include "groups/ui/name_entry_dialog.h"
 #include "groups/ui/recipient_dialog.h"
 #include "groups/ui/recipient_table_model.h"
 #include "groups/ui/select_groups_dialog.h"
@@ -396,6 +397,53 @@ TEST_F(Window, NameWithStoredCommaCanBeModified) {
     add.setFieldText(F::Name, "Doe, Jane");
     add.submit();
     EXPECT_EQ(boxes.shown.takeLast(), "Recipient's name can contain only alphabets.");
+}
+
+// "Add New Group" and "Modify Group": a refused name is shown and the dialog stays open with it.
+TEST_F(Window, GroupNameDialogAddsRenamesAndStaysOpenOnRefusal) {
+    RecordedBoxes boxes;
+    GroupWindow w(paths);
+    w.show();
+    struct Case {
+        GroupCommand command;
+        const char* title;
+        const char* shown;  // the name in the field when it opens
+        const char* taken;
+        const char* refusal;
+        const char* chosen;
+        const char* screenshot;
+    } cases[] = {
+        {GroupCommand::AddGroup, "Add New Group", "", "friends",
+         "Group with same name already exists.", "Partners", "group-name-add"},
+        {GroupCommand::ModifyGroup, "Modify Group", "Partners", "Customers",
+         "Cannot modify as a group with same name already exists.", "Suppliers",
+         "group-name-modify"},
+    };
+    for (const Case& c : cases) {
+        bool seen = false;
+        onNextModal<ui::NameEntryDialog>([&](ui::NameEntryDialog* d) {
+            seen = true;
+            EXPECT_EQ(d->windowTitle(), c.title);
+            EXPECT_EQ(d->field()->text(), c.shown);
+            test::screenshot(d, c.screenshot);
+            d->field()->setText(c.taken);
+            d->submit();
+            EXPECT_EQ(boxes.shown, QStringList{c.refusal});
+            boxes.shown.clear();
+            EXPECT_TRUE(d->isVisible());
+            EXPECT_EQ(d->field()->text(), c.taken);
+            d->field()->setText(c.chosen);
+            d->submit();
+            EXPECT_FALSE(d->isVisible());
+        });
+        w.command(c.command)->trigger();
+        ASSERT_TRUE(seen) << c.title;
+        EXPECT_EQ(read(c.chosen), "") << c.title;
+        if (c.command == GroupCommand::AddGroup) load(w, c.chosen);
+    }
+    EXPECT_EQ(read("Partners"), "<missing>");
+    EXPECT_EQ(read("Customers").substr(0, 4), "ann@");
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.shown.join("|").toStdString();
 }
 
 TEST_F(Window, StopWhileLoadingKeepsThePartAndRefusesAdd) {

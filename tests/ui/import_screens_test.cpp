@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -12,11 +13,14 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <algorithm>
+#include <cmath>
 
 #include "app/desktop_core.h"
 #include "app/ui/campaign_form.h"
 #include "app/ui/main_window.h"
 #include "common/file_util.h"
+#include "common/ui/look.h"
 #include "config/paths.h"
 #include "groups/group_files.h"
 #include "groups/ui/import_recipients_dialog.h"
@@ -77,6 +81,45 @@ TEST(ImportRecipientsDialog, InputsFollowTheChoicesAndTheRunWritesGroups) {
     EXPECT_EQ(profile.dir.read("home/GroupRecipients/" + groupFileName(groups[0])),
               "john@x.com,Smith\xB8 John,,,,,,,,,,,,E\r\nann@x.com,Ann,,,,,,,,,,,,E\r\n");
     test::screenshot(&dialog, "import_recipients");
+}
+
+// Relative luminance contrast of two colours, 1 (none) to 21 (black on white).
+double contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// In quillmark's dialog look a disabled text on the dialog's own background stays readable (the
+// style's grey once left "Include sub directories" a bare square).
+TEST(ImportRecipientsDialog, DisabledTextsStayReadableOnTheDialogBackground) {
+    test::FreshProfile profile;
+    ui::applyDialogLook(*qApp);
+    ui::ImportRecipientsDialog dialog(Paths(profile.home()));
+    dialog.show();
+    QApplication::processEvents();
+    ASSERT_FALSE(dialog.subdirectories()->isEnabled());
+    const QColor background = dialog.palette().color(QPalette::Window);
+    QList<QWidget*> texts;
+    for (QWidget* w : dialog.findChildren<QWidget*>())
+        if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+            qobject_cast<QGroupBox*>(w))
+            if (!qobject_cast<QPushButton*>(w)) texts << w;  // buttons have their own face
+    ASSERT_TRUE(texts.contains(dialog.subdirectories()));
+    for (QWidget* w : texts)
+        for (auto group : {QPalette::Active, QPalette::Disabled})
+            EXPECT_GE(contrast(w->palette().color(group, w->foregroundRole()), background), 3.0)
+                << w->metaObject()->className() << " "
+                << (qobject_cast<QAbstractButton*>(w)
+                        ? qobject_cast<QAbstractButton*>(w)->text().toStdString()
+                        : w->objectName().toStdString())
+                << (group == QPalette::Disabled ? " disabled" : "");
 }
 
 TEST(ImportRecipientsDialog, AddressBookFileBecomesAGroup) {

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -38,6 +40,22 @@ namespace qm {
 namespace {
 
 using test::RecordedBoxes;
+
+// Saves a screenshot of the next modal dialog of type D as soon as it shows, then closes it.
+template <class D>
+void shootNextModal(const QString& name) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, name] {
+        if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            test::screenshot(d, name);
+            d->reject();
+        }
+    });
+    timer->start();
+}
 
 // Answers the next "Select Dynamic Variable" dialog with the entry at `row`.
 void chooseVariableSoon(int row) {
@@ -303,6 +321,14 @@ TEST(MainWindow, Screenshots) {
     window.composer()->plainButton()->click();
     window.composer()->plainEdit()->setPlainText("Dear [**USER**],\n\nPlain text version.");
     test::screenshot(&window, "main-message-plain-800x580");
+
+    // The stock dialogs the window opens with texts of its own.
+    window.composer()->htmlButton()->click();
+    shootNextModal<QInputDialog>("main-hyperlink");
+    for (QAction* a : window.composer()->findChildren<QAction*>())
+        if (a->text() == "Link...") a->trigger();
+    shootNextModal<QMessageBox>("main-about");
+    window.action(Command::About)->trigger();
 }
 
 }  // namespace
