@@ -12,6 +12,7 @@
 #include "delivery/smtp_client.h"
 #include "fake_dns.h"
 #include "fake_server.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -215,7 +216,7 @@ struct Attempt {
 Attempt connectTo(const std::vector<MxCandidate>& hosts, int port, SmtpSecurity mode) {
     SendLogBuffer log;
     SmtpClient client(hosts.front().target(), port);
-    client.setTimeouts(SmtpTimeouts::uniform(3s));
+    client.setTimeouts(SmtpTimeouts::uniform(test::kPatient));
     client.setSecurity({mode, true, {}});
     client.setLogSink(0, &log);
     std::atomic<bool> running{true};

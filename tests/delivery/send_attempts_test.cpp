@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "fake_server.h"
 #include "support/run_support.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -57,8 +59,9 @@ Script wholeMessage(std::string endReply = {}) {
 struct Case {
     const char* name;
     Script script;
-    std::string wantStatus;  // the report's status text
-    int wantCopies;          // messages the server received whole
+    std::string wantStatus;                            // the report's status text
+    int wantCopies;                                    // messages the server received whole
+    std::optional<SmtpStage> silentAt = std::nullopt;  // where the server holds its reply
 };
 
 TEST(SendAttemptsTest, OfferedAgainOnlyAfterARefusalAndRset) {
@@ -70,7 +73,8 @@ TEST(SendAttemptsTest, OfferedAgainOnlyAfterARefusalAndRset) {
          kGreet + wholeMessage("250\tOk queued as 1A2B\r\n") + kQuit,
          fail + "Malformed reply while sending end of data -- message may have been delivered", 1},
         {"silence after the end of data", kGreet + wholeMessage() + Script{hold()},
-         fail + "Timed out while sending end of data -- message may have been delivered", 1},
+         fail + "Timed out while sending end of data -- message may have been delivered", 1,
+         SmtpStage::EndOfData},
         {"connection lost after the end of data",
          kGreet + wholeMessage() + Script{closeConnection()},
          fail + "Lost connection while sending end of data -- message may have been delivered", 1},
@@ -104,8 +108,8 @@ TEST(SendAttemptsTest, OfferedAgainOnlyAfterARefusalAndRset) {
         ASSERT_TRUE(paths.ensureFolders());
         test::FakeServer server(c.script);
         RunRequest r = test::plainRunRequest(server.port(), {"a@x.test"});
-        // Long enough for a busy machine's fake server to answer; the one silent case waits it out.
-        r.timeouts = SmtpTimeouts::uniform(2s);
+        r.timeouts = c.silentAt ? test::patientExcept<SmtpTimeouts>(*c.silentAt, 2s)
+                                : SmtpTimeouts::uniform(test::kPatient);
         SendLogBuffer log;
         test::RunEndings endings;
         {

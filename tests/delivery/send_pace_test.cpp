@@ -16,6 +16,7 @@
 #include "support/quota_relay.h"
 #include "support/run_support.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -225,7 +226,7 @@ TEST(SendPaceTest, QuotaRefusalsSlowTheRunAndEveryRecipientGoesOnce) {
         r.delivery.threadCount = 4;
         r.delivery.rate = c.rate;
         r.rateBackoff = 300ms;
-        r.timeouts = SmtpTimeouts::uniform(5s);
+        r.timeouts = SmtpTimeouts::uniform(test::kPatient);
         SendLogBuffer log;
         PaceWatch watch;
         {

@@ -8,6 +8,7 @@
 #include "delivery/send_log_buffer.h"
 #include "delivery/smtp_client.h"
 #include "fake_server.h"
+#include "support/timeouts.h"
 
 namespace qm {
 
@@ -57,13 +58,14 @@ struct Outcome {
     std::string mismatch;
 };
 
-Outcome run(Script script, const Session& session, std::chrono::milliseconds limit = 2s) {
+Outcome run(Script script, const Session& session,
+            const SmtpTimeouts& limits = SmtpTimeouts::uniform(test::kPatient)) {
     FakeServer server(std::move(script));
     SendLogBuffer log;
     Outcome o;
     {
         SmtpClient client("127.0.0.1", server.port());
-        client.setTimeouts(SmtpTimeouts::uniform(limit));
+        client.setTimeouts(limits);
         client.setHelloDomain("client.test");
         client.setCredentials(session.authenticate, "alice", "s3cret");
         client.setSecurity({session.mode, false, {}});
@@ -392,7 +394,8 @@ TEST(SmtpClientTest, LogGetsFirstLineOfEveryReplyAndEveryFailure) {
     Outcome o = run(script, mail);
     EXPECT_EQ(o.log, "220 fake ESMTP\n250-fake\n550 no? thanks\n221 bye\n");
 
-    Outcome silent = run({hold()}, {}, 200ms);
+    Outcome silent =
+        run({hold()}, {}, test::patientExcept<SmtpTimeouts>(SmtpStage::Greeting, 200ms));
     EXPECT_EQ(silent.log, "Timed out while receiving the initial server greeting\n");
 }
 
@@ -408,24 +411,33 @@ TEST(SmtpClientTest, SilenceAtEachStageTimesOutNamingIt) {
     struct Silence {
         Script script;
         Session session;
+        SmtpStage stage;  // the one that waits; every other stage is patient
         std::string want;
     };
     const Silence rows[] = {
-        {{hold()}, {}, "Timed out while receiving the initial server greeting"},
-        {{send("220 fake\r\n"), hold()}, {}, "Timed out while performing the HELO handshake"},
+        {{hold()},
+         {},
+         SmtpStage::Greeting,
+         "Timed out while receiving the initial server greeting"},
+        {{send("220 fake\r\n"), hold()},
+         {},
+         SmtpStage::Helo,
+         "Timed out while performing the HELO handshake"},
         // A stalled AUTH is a connection problem, not a refused account.
-        {greetAndHelo() + kAuthPrelude + Script{hold()}, auth, "Timed out while authenticating"},
-        {toMail + Script{hold()}, mail, "Timed out while sending MAIL FROM"},
-        {toRcpt + Script{hold()}, mail, "Timed out while sending RCPT TO"},
-        {toData + Script{hold()}, mail, "Timed out while sending DATA command"},
-        {toEnd + Script{hold()}, mail,
+        {greetAndHelo() + kAuthPrelude + Script{hold()}, auth, SmtpStage::Auth,
+         "Timed out while authenticating"},
+        {toMail + Script{hold()}, mail, SmtpStage::Mail, "Timed out while sending MAIL FROM"},
+        {toRcpt + Script{hold()}, mail, SmtpStage::Rcpt, "Timed out while sending RCPT TO"},
+        {toData + Script{hold()}, mail, SmtpStage::Data, "Timed out while sending DATA command"},
+        {toEnd + Script{hold()}, mail, SmtpStage::EndOfData,
          "Timed out while sending end of data -- message may have been delivered"},
-        {toEnd + Script{send("250 ok\r\n"), expect("QUIT\r\n"), hold()}, mail,
+        {toEnd + Script{send("250 ok\r\n"), expect("QUIT\r\n"), hold()}, mail, SmtpStage::Quit,
          "Timed out while sending QUIT"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.want);
-        Outcome o = run(row.script, row.session, 300ms);
+        Outcome o =
+            run(row.script, row.session, test::patientExcept<SmtpTimeouts>(row.stage, 300ms));
         EXPECT_EQ(o.error, row.want);
         EXPECT_EQ(o.mismatch, "");
     }
@@ -441,8 +453,7 @@ TEST(SmtpClientTest, StalledTransferTimesOut) {
     SmtpClient client("127.0.0.1", server.port());
     // The replies before the stall may be slow on a busy machine; the transfer's limit is far
     // below the server's stall.
-    SmtpTimeouts limits = SmtpTimeouts::uniform(5s);
-    limits[SmtpStage::DataTransfer] = 300ms;
+    auto limits = test::patientExcept<SmtpTimeouts>(SmtpStage::DataTransfer, 300ms);
     client.setTimeouts(limits);
     ASSERT_TRUE(client.connect());
     std::vector<std::string_view> rcpt{"b@y.test"};
@@ -493,12 +504,12 @@ TEST(SmtpClientTest, GarbageNeverCrashesOrHangs) {
         "999 \r\n",
     };
     for (const auto& g : samples) {
-        run({send(g), closeConnection()}, {}, 300ms);
+        run({send(g), closeConnection()}, {});
         Session mail;
         mail.sendMail = true;
         run(greetAndHelo() +
                 Script{expect("MAIL From: <a@x.test>\r\n"), send(g), closeConnection()},
-            mail, 300ms);
+            mail);
     }
 }
 

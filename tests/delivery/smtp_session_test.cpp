@@ -9,6 +9,7 @@
 #include "delivery/send_log_buffer.h"
 #include "delivery/smtp_session.h"
 #include "fake_server.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -181,7 +182,7 @@ TEST_P(SmtpSessionTest, KeepsEveryRecipientOnceAndTheServerInStep) {
     target.settings.server = "127.0.0.1";
     target.settings.port = static_cast<unsigned>(server.port());
     target.settings.perConnection = row.perConnection;
-    target.timeouts = SmtpTimeouts::uniform(1s);
+    target.timeouts = SmtpTimeouts::uniform(test::kPatient);
     SendLogBuffer log;
     std::atomic<bool> running{true};
     std::vector<DeliveryOutcome> got;
@@ -239,7 +240,7 @@ TEST(SmtpSessionOne, PerConnectionOneKeepsTheSingleMessageConversation) {
     target.settings.mxMode = false;
     target.settings.server = "127.0.0.1";
     target.settings.port = static_cast<unsigned>(server.port());
-    target.timeouts = SmtpTimeouts::uniform(1s);
+    target.timeouts = SmtpTimeouts::uniform(test::kPatient);
     SendLogBuffer log;
     std::atomic<bool> running{true};
     SmtpSession session(target, log, 1, nullptr);

@@ -15,6 +15,7 @@
 #include "message/html_tools.h"
 #include "message/mime_message.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -113,7 +114,7 @@ TEST(StreamedMessageTest, PiecesTakeTheSameBytesToTheServerAsTheWholeMessage) {
         {
             SmtpClient client("127.0.0.1", server.port());
             client.setServer("127.0.0.1", server.port());
-            client.setTimeouts(SmtpTimeouts::uniform(5s));
+            client.setTimeouts(SmtpTimeouts::uniform(test::kPatient));
             ASSERT_TRUE(client.connect());
             SmtpMessage smtp{pieces.envelopeSender, {"bob@x.test"}, pieces.headerBlock, {}, {}};
             for (const auto& p : pieces.bodyPieces)

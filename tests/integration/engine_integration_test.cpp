@@ -21,6 +21,7 @@
 #include "scheduler/scheduled_run.h"
 #include "support/run_support.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -76,7 +77,7 @@ class EngineTest : public ::testing::Test {
     }
     RunRequest request(std::vector<std::string> typed, std::vector<std::string> groups) {
         RunRequest r = test::plainRunRequest(0, std::move(typed), std::move(groups));
-        r.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(10));
+        r.timeouts = SmtpTimeouts::uniform(test::kPatient);
         return r;
     }
     std::string report(const std::string& group) {
@@ -386,7 +387,7 @@ TEST_F(EngineTest, AioScheduledRunRecordsEveryRecipientAndGoesOn) {
         r.target.settings.mxMode = false;
         r.target.settings.server = "127.0.0.1";
         r.target.settings.port = static_cast<unsigned>(c.port);
-        r.target.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(5));
+        r.target.timeouts = SmtpTimeouts::uniform(test::kPatient);
         r.pause = std::chrono::milliseconds(0);
         r.record = [&](std::string_view label, std::string_view status, const std::string& a) {
             got.push_back(std::string(label) + "," + std::string(status) + "," + a);
@@ -408,7 +409,7 @@ TEST_F(EngineTest, DnsUnreachableExchangerOrFailedLookupIsThatRecipientsFailure)
     auto r = request({"a@example.test", "b@example.test", "c@example.org"}, {});
     r.delivery.mxMode = true;
     r.delivery.server.clear();
-    r.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(2));
+    r.timeouts = SmtpTimeouts::uniform(test::kPatient);
     CampaignRun run(paths, log, rec);
     ASSERT_TRUE(run.start(std::move(r)));
     run.wait();

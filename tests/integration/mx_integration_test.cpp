@@ -22,6 +22,7 @@
 #include "peer_env.h"
 #include "support/run_support.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -39,7 +40,7 @@ struct AuthOutcome {
 AuthOutcome authenticate(int port, SmtpSecurity mode, std::string_view password) {
     SendLogBuffer log;
     SmtpClient client("localhost", port);
-    client.setTimeouts(SmtpTimeouts::uniform(10s));
+    client.setTimeouts(SmtpTimeouts::uniform(test::kPatient));
     client.setCredentials(true, "alice", password);
     client.setSecurity({mode, true, peerEnv("QM_AIO_CERT")});
     client.setHelloDomain("client.test");
@@ -104,7 +105,7 @@ class MxOrderTest : public ::testing::Test {
         r.delivery.threadCount = threads;
         r.mxPort = peerPort("QM_AIO_PORT");
         r.mxStartTls = true;
-        r.timeouts = SmtpTimeouts::uniform(5s);
+        r.timeouts = SmtpTimeouts::uniform(test::kPatient);
         SendLogBuffer log;
         Results results;
         {

@@ -12,6 +12,7 @@
 #include "scheduler/scheduled_run.h"
 #include "support/quota_relay.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -47,7 +48,7 @@ TEST(ScheduledRunTest, KeepsToThePaceThroughQuotaRefusals) {
         r.target.settings.server = "127.0.0.1";
         r.target.settings.port = static_cast<unsigned>(relay.port());
         r.target.settings.rate = c.rate;
-        r.target.timeouts = SmtpTimeouts::uniform(5s);
+        r.target.timeouts = SmtpTimeouts::uniform(test::kPatient);
         r.pause = 0ms;
         r.rateBackoff = 400ms;
         r.record = [&](std::string_view, std::string_view status, const std::string& a) {

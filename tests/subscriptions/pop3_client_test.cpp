@@ -12,6 +12,7 @@
 
 #include "fake_pop3_server.h"
 #include "subscriptions/pop3_client.h"
+#include "support/timeouts.h"
 
 namespace qm {
 
@@ -56,12 +57,12 @@ struct Outcome {
 
 // Connects, then STAT and RETR 1 as far as each goes, then QUIT.
 Outcome session(Script script, bool stat = true, bool retr = true,
-                std::chrono::milliseconds limit = 2s) {
+                const Pop3Timeouts& limits = Pop3Timeouts::uniform(test::kPatient)) {
     FakePop3Server server(std::move(script));
     Outcome o;
     {
         Pop3Client client("127.0.0.1", server.port(), "alice", "s3cret");
-        client.setTimeouts(Pop3Timeouts::uniform(limit));
+        client.setTimeouts(limits);
         auto note = [&] {
             o.error = client.lastError();
             o.failure = client.failure();
@@ -222,7 +223,8 @@ TEST(Pop3ClientTest, SilenceAtEachStageTimesOutNamingIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(pop3StageDescription(c.stage)));
-        Outcome o = session(c.script, c.stat, c.retr, 300ms);
+        Outcome o =
+            session(c.script, c.stat, c.retr, test::patientExcept<Pop3Timeouts>(c.stage, 300ms));
         EXPECT_EQ(o.mismatch, "");
         EXPECT_EQ(o.failure, Pop3Failure::TimedOut);
         EXPECT_EQ(o.stage, c.stage);
@@ -252,7 +254,7 @@ TEST(Pop3ClientTest, LooseAndGarbledReplies) {
     FakePop3Server server({say("+OK " + std::string(100000, 'x') + "\r\n"), want("USER alice\r\n"),
                            say("-ERR no\r\n")});
     Pop3Client client("127.0.0.1", server.port(), "alice", "s3cret");
-    client.setTimeouts(Pop3Timeouts::uniform(2s));
+    client.setTimeouts(Pop3Timeouts::uniform(test::kPatient));
     EXPECT_FALSE(client.connect());
     EXPECT_EQ(client.lastError(), "Invalid user name.");
     EXPECT_EQ(client.lastReply(), "-ERR no");
@@ -263,7 +265,7 @@ TEST(Pop3ClientTest, LooseAndGarbledReplies) {
 TEST(Pop3ClientTest, LineBreakInUserNameIsNeverSent) {
     FakePop3Server server({say("+OK\r\n"), silence()});
     Pop3Client client("127.0.0.1", server.port(), "alice\r\nDELE 1", "pw");
-    client.setTimeouts(Pop3Timeouts::uniform(2s));
+    client.setTimeouts(Pop3Timeouts::uniform(test::kPatient));
     EXPECT_FALSE(client.connect());
     server.finish();
     EXPECT_EQ(server.received().find("DELE"), std::string::npos);
@@ -272,7 +274,7 @@ TEST(Pop3ClientTest, LineBreakInUserNameIsNeverSent) {
 TEST(Pop3ClientTest, StlsRefusedFailsAsTls) {
     FakePop3Server server({say("+OK\r\n"), want("STLS\r\n"), say("-ERR no TLS here\r\n")});
     Pop3Client client("127.0.0.1", server.port(), "alice", "s3cret");
-    client.setTimeouts(Pop3Timeouts::uniform(2s));
+    client.setTimeouts(Pop3Timeouts::uniform(test::kPatient));
     client.setSecurity({Pop3Security::StartTls, true, {}});
     EXPECT_FALSE(client.connect());
     EXPECT_EQ(client.failure(), Pop3Failure::Tls);

@@ -9,6 +9,7 @@
 #include "fake_pop3_server.h"
 #include "subscriptions/retrieval.h"
 #include "support/temp_dir.h"
+#include "support/timeouts.h"
 
 namespace qm {
 namespace {
@@ -60,7 +61,7 @@ class RetrievalTest : public ::testing::Test {
         r.password = "p";
         r.outputFile = dir.file("out.txt");
         r.mode = mode;
-        r.timeouts = Pop3Timeouts::uniform(2s);
+        r.timeouts = Pop3Timeouts::uniform(test::kPatient);
         return r;
     }
     bool exists(const std::string& rel) const { return std::ifstream(dir.file(rel)).good(); }
