@@ -167,8 +167,10 @@ TEST(VCard, ExportThenImportGivesTheSameGroupLines) {
         {"eve@x.com,,555 1,,,,,,,,,,,E", true},
         // The blank before a removed comma is trimmed in the first trip, not in the second.
         {"dee@x.com,Dee,555 1234 \xB8,,,,,,,,,,,E", false},
-        // A number written with a "tel:" in front keeps it.
+        // A number or an address written with a "tel:" or "mailto:" in front keeps it.
         {"fay@x.com,Fay,tel:555,,,,TEL: 6,,,,,,,E", true},
+        {"mailto:gus@x.com,Gus,,,,,,,,,,,,E", true},
+        {"MAILTO: hal@x.com,,,,,,,,,,,,,E", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
