@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/charset.h"
+#include "common/text.h"
 #include "groups/group_files.h"
 #include "groups/vcard_import.h"
 
@@ -65,6 +66,28 @@ std::string vcardText(std::string_view stored) {
         }
     }
     return out;
+}
+
+// Whether a value, as the import sees it, begins with a URI scheme that the import takes off.
+bool startsWithScheme(std::string_view seen, std::string_view scheme) {
+    seen = trimWhite(seen);
+    return seen.size() >= scheme.size() && lowerAscii(seen.substr(0, scheme.size())) == scheme;
+}
+
+// A number as a card value. The import takes a "tel:" off the front of a number (a URI form);
+// one that itself begins so gets a second, which the import takes off instead.
+std::string vcardNumber(std::string_view display) {
+    std::string seen(display);
+    std::erase(seen, ',');  // the import removes commas first
+    return (startsWithScheme(seen, "tel:") ? "tel:" : "") + vcardText(display);
+}
+
+// The address as a card value, the same way for "mailto:". An address that is "mailto:" alone is
+// none, and is written as it is so that the card is left out again.
+std::string vcardEmail(std::string_view display) {
+    const bool scheme =
+        startsWithScheme(display, "mailto:") && !trimWhite(trimWhite(display).substr(7)).empty();
+    return (scheme ? "mailto:" : "") + vcardText(display);
 }
 
 // Folds one content line at 75 octets, never inside a UTF-8 sequence, and ends it with CR LF.
@@ -172,8 +195,9 @@ std::string buildVCards(const std::vector<Recipient>& rows) {
         // the address.
         std::string name = text(RecipientField::Name);
         appendFolded(out, "FN:" + (name.empty() ? text(RecipientField::Email) : name));
-        add("EMAIL", text(RecipientField::Email));
-        add("TEL;TYPE=home,voice", text(RecipientField::Telephone));
+        add("EMAIL", vcardEmail(displayField(r, RecipientField::Email)));
+        auto number = [&](RecipientField f) { return vcardNumber(displayField(r, f)); };
+        add("TEL;TYPE=home,voice", number(RecipientField::Telephone));
         // An imported home address holds its city, state, zip and country as its last lines too;
         // written in both places, every export and import would add them to Address 1 once more.
         std::string street = displayField(r, RecipientField::Address1);
@@ -190,8 +214,8 @@ std::string buildVCards(const std::vector<Recipient>& rows) {
         if (home != ";;;;") add("ADR;TYPE=home", ";;" + home);
         add("TITLE", text(RecipientField::Title));
         add("ORG", text(RecipientField::Company));
-        add("TEL;TYPE=cell", text(RecipientField::Mobile));
-        add("TEL;TYPE=work,fax", text(RecipientField::Fax));
+        add("TEL;TYPE=cell", number(RecipientField::Mobile));
+        add("TEL;TYPE=work,fax", number(RecipientField::Fax));
         std::string work = text(RecipientField::Address2);
         if (!work.empty()) add("ADR;TYPE=work", ";;" + work + ";;;;");
         out += "END:VCARD\r\n";

@@ -165,13 +165,14 @@ Address readAddress(const Property& p) {
     return a;
 }
 
+// Commas go before the trimming, so that a number ending in " ," is stored as trimmed as one
+// without the comma (a trim first kept its blank, and the next import took it off).
 std::string plainNumber(std::string_view raw) {
     std::string v = unescape(raw);
+    v.erase(std::remove(v.begin(), v.end(), ','), v.end());
     std::string_view t = trimWhite(v);
-    if (t.size() >= 4 && equalsUpper(t.substr(0, 4), "TEL:")) t.remove_prefix(4);
-    std::string out(t);
-    out.erase(std::remove(out.begin(), out.end(), ','), out.end());
-    return out;
+    if (t.size() >= 4 && equalsUpper(t.substr(0, 4), "TEL:")) t = trimWhite(t.substr(4));
+    return std::string(t);
 }
 
 // The first property that `pick` accepts.
@@ -200,6 +201,11 @@ std::optional<Recipient> buildContact(const std::vector<Property>& props) {
     auto any = [](const Property&) { return true; };
     std::string name;
     if (const Property* fn = first(props, "FN", any)) name = trimWhite(unescape(fn->value));
+    // A card made from a bare address carries the address as its formatted name (the export
+    // writes a nameless recipient so, as a card must have one): that is no name.
+    if (lowerAscii(name) == lowerAscii(r.email) ||
+        lowerAscii(name) == lowerAscii(trimWhite(address)))
+        name.clear();
     if (name.empty()) {
         if (const Property* n = first(props, "N", any)) {
             auto c = components(n->value);
@@ -207,7 +213,9 @@ std::optional<Recipient> buildContact(const std::vector<Property>& props) {
             name = joinNonEmpty({c[1], c[2], c[0]}, " ");
         }
     }
-    r.name = userLength(name) > kMaxImportedName ? firstChars(name, kMaxImportedName) : name;
+    // Trimmed after the cut too: a blank the cut leaves at the end would go on the next import.
+    if (userLength(name) > kMaxImportedName) name = trimWhite(firstChars(name, kMaxImportedName));
+    r.name = name;
 
     auto isCell = [](const Property& p) { return hasType(p, "cell"); };
     auto isFax = [](const Property& p) { return hasType(p, "fax"); };

@@ -5,8 +5,9 @@
 // (new_group.h: a name no group of the folder has, in any letter case), 32,000 to a group.
 //
 // What a card gives: Email is the preferred EMAIL (TYPE=pref, or the lowest PREF=n), else the
-// first; Name is FN (else the given and family names of N), cut to 100 characters; Telephone the
-// home voice number (else the first that is neither mobile nor fax) with commas removed; Mobile
+// first; Name is FN (else the given and family names of N; an FN that is only the address is no
+// name), cut to 100 characters; Telephone the home voice number (else the first that is neither
+// mobile nor fax) with commas and a leading "tel:" removed (as are Mobile and Fax); Mobile
 // the TYPE=cell number; Fax the fax number (work first); Address 1 the home address (else one
 // without a type), Address 2 the work address, both as lines (street, "city, state zip",
 // country) and escaped; City, State, Zip and Country from the home address; Title; Company the

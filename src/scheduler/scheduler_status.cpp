@@ -13,15 +13,43 @@ namespace {
 
 constexpr std::uint64_t kStatusReadLimit = 256ull << 20;
 
+// A field as written. A subject or an address may hold the separator, or end in a part of it that
+// the next separator completes; either would read as two fields. Such a field gets an LF between
+// every two adjacent "*": with no "**" left, every "**" of the line lies inside a separator.
+// Fields never hold an LF otherwise (line ends are made blanks), so the mark cannot be mistaken
+// and every other field, and every older file, is written and read as before.
+std::string statusField(std::string_view text) {
+    std::string field = lineEndsToBlanks(text);
+    const std::string sep(kStatusSeparator);
+    if ((field + sep).find(sep) == field.size()) return field;
+    std::string out;
+    for (char c : field) {
+        if (c == '*' && !out.empty() && out.back() == '*') out += '\n';
+        out += c;
+    }
+    return out;
+}
+
+// The field read back: an LF between two "*" is the mark above.
+std::string readField(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && i > 0 && i + 1 < text.size() && text[i - 1] == '*' &&
+            text[i + 1] == '*')
+            continue;
+        out += text[i];
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string formatStatusLine(std::string_view thread, std::string_view status,
                              std::string_view address, std::string_view subject,
                              std::time_t dueAt) {
     std::string sep(kStatusSeparator);
-    return lineEndsToBlanks(thread) + sep + lineEndsToBlanks(status) + sep +
-           lineEndsToBlanks(address) + sep + lineEndsToBlanks(subject) + sep +
-           formatScheduleDate(dueAt) + "\r\n";
+    return statusField(thread) + sep + statusField(status) + sep + statusField(address) + sep +
+           statusField(subject) + sep + formatScheduleDate(dueAt) + "\r\n";
 }
 
 bool appendStatusLine(const std::string& path, std::string_view line) {
@@ -48,11 +76,11 @@ std::vector<StatusRow> parseStatusText(std::string_view text) {
             std::size_t cut = whole ? std::string_view::npos : line.find(kStatusSeparator, at);
             if (cut == std::string_view::npos) {
                 // A short line fills what it has; the later columns stay empty.
-                if (!whole) *f = line.substr(at);
+                if (!whole) *f = readField(line.substr(at));
                 whole = true;
                 continue;
             }
-            *f = line.substr(at, cut - at);
+            *f = readField(line.substr(at, cut - at));
             at = cut + kStatusSeparator.size();
         }
         if (!whole) row.scheduledDate = line.substr(at);

@@ -2,7 +2,9 @@
 // emptied, and its reader for the "Scheduler Sent Status" screen and `schedule status`.
 //
 // Line: thread label, status, address, subject, the entry's dueAt at the start of its run
-// ("%d:%m:%Y:%H:%M:%S"), between "~~**~~", ended by CR LF.
+// ("%d:%m:%Y:%H:%M:%S"), between "~~**~~", ended by CR LF. Line breaks in a field are written as
+// blanks. A field that would read as two (it holds "~~**~~", or ends in "~~**" or "~~**~") has an
+// LF put between every two adjacent "*", which the reader takes out again.
 //
 // Entry points: formatStatusLine(), appendStatusLine(), parseStatusText() (pure, any bytes),
 // readStatusFile().

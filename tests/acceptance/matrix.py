@@ -14,7 +14,9 @@ Per received message:
            filled with the recipient and group, with its Post field
   cid      every cid: reference of the HTML has a part with that Content-ID
   postfix  a strict Postfix (bare newlines forbidden, discard transport) accepts the bytes
-  once     each recipient got it exactly once per group it was sent for
+  once     each recipient got it exactly once per group it was sent for (in rows with a refusal,
+           one recipient's first RCPT is refused with 451, so its second offer must come after
+           RSET on the same connection)
 and once per campaign:
   spam     SpamAssassin (offline) fires no structural rule (MIME, header, encoding)
 
@@ -53,6 +55,7 @@ FACTORS = [
     ("delivery", ["relay", "relay-tls-auth", "mx-answer", "mx-preference"]),
     ("perconn", ["1", "10"]),
     ("recipients", ["typed", "group", "two-groups"]),
+    ("refusal", ["none", "once"]),
 ]
 
 SENDER = "ann@good.test"
@@ -418,7 +421,7 @@ PNG = base64.b64decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4
                        "WjR9awAAAABJRU5ErkJggg==")
 
 
-def recipients_of(row):
+def recipients_of(row, n):
     """Returns (typed addresses, groups {name: [recipient]}, expected [(recipient, group)])."""
     domain = MX_DOMAIN if row["delivery"].startswith("mx") else RELAY_DOMAIN
     nonascii = row["nonascii"] == "yes"
@@ -426,11 +429,16 @@ def recipients_of(row):
     def r(local, name, company="Acme"):
         return {"email": f"{local}@{domain}", "name": name, "company": company}
 
-    if row["recipients"] == "typed":
-        typed = [r("tina", ""), r("tom", "")]
+    # The server refuses this one's first RCPT (451) and takes the next: the second offer must
+    # start with RSET, or the server answers its MAIL with 503 inside the open transaction. Its
+    # address is new in each row, as the server refuses each address once.
+    typed = row["recipients"] == "typed"
+    busy = [r(f"busy.row{n}", "" if typed else "Bea Busy")] if row["refusal"] == "once" else []
+    if typed:
+        typed = [r("tina", ""), r("tom", "")] + busy
         return typed, {}, [(t, None) for t in typed]
     a = [r("gina", "Gina Rossi"), r("jurgen", "Jürgen Groß" if nonascii else "Juergen Gross"),
-         r("shared", "Sam Shared")]
+         r("shared", "Sam Shared")] + busy
     groups = {GROUP_A: a}
     if row["recipients"] == "two-groups":
         groups[GROUP_B] = [r("paul", "Paul Partner"), r("shared", "Sam Shared")]
@@ -558,7 +566,7 @@ def run_row(n, row, ctx):
     os.makedirs(home)
     env = dict(os.environ, QUILLMARK_HOME=home, QUILLMARK_CONFIG=os.path.join(folder, "s.ini"),
                QUILLMARK_RESOLV_CONF=ctx["resolv"], QM_MATRIX_PASSWORD="s3cret")
-    typed, groups, expected = recipients_of(row)
+    typed, groups, expected = recipients_of(row, n)
     for name, members in groups.items():
         write_group(home, name, members)
     results = {}

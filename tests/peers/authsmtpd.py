@@ -3,13 +3,15 @@
 second listener with implicit TLS. Stores each message as OUTDIR/N.eml (raw DATA bytes, dot
 removed) + OUTDIR/N.env (envelope).
 usage: authsmtpd.py PORT OUTDIR [CERT KEY [TLSPORT]]
-(RCPT to reject-*@... or reject.*@... gets 550; the second passes the program's address rule)"""
+(RCPT to reject-*@... or reject.*@... gets 550; the second passes the program's address rule;
+the first RCPT to each busy.*@... gets 451, every later one is accepted)"""
 import asyncio, ssl, sys, os, itertools
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 port, outdir = int(sys.argv[1]), sys.argv[2]
 os.makedirs(outdir, exist_ok=True)
 seq = itertools.count(1)
+refused_once = set()
 
 def authenticator(server, session, envelope, mechanism, data):
     ok = isinstance(data, LoginPassword) and data.login == b"alice" and data.password == b"s3cret"
@@ -19,6 +21,9 @@ class Handler:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.startswith(("reject-", "reject.")):
             return "550 5.1.1 <%s>: Recipient address rejected" % address
+        if address.startswith("busy.") and address not in refused_once:
+            refused_once.add(address)
+            return "451 4.2.1 <%s>: Mailbox busy, try again later" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
     async def handle_DATA(self, server, session, envelope):

@@ -248,6 +248,27 @@ TEST_F(ScheduleTest, StatusFileAppendsAndReadsBack) {
     EXPECT_EQ(rows[1].address, "");
 }
 
+// A subject or an address may hold the separator, or end in a part of it that the next one
+// completes; each must still read back as itself, and a field with no such part is written as
+// before.
+TEST_F(ScheduleTest, StatusFieldsHoldingTheSeparatorReadBack) {
+    std::time_t due = local(2026, 12, 10, 8, 0, 0);
+    const char* texts[] = {"Sale ~~**~~ now", "a~~**",       "a~~**~", "~~**~~**~~",
+                           "x***y~~**~~",     "**Bold** ~~", "*",      "~~*"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        std::string line = formatStatusLine("Thread#1", "Sent", text, text, due);
+        auto rows = parseStatusText(line);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].status, "Sent");
+        EXPECT_EQ(rows[0].address, text);
+        EXPECT_EQ(rows[0].subject, text);
+        EXPECT_EQ(rows[0].scheduledDate, "10:12:2026:08:00:00");
+    }
+    EXPECT_EQ(formatStatusLine("Thread#1", "Sent", "a@x.test", "**Bold**", due),
+              "Thread#1~~**~~Sent~~**~~a@x.test~~**~~**Bold**~~**~~10:12:2026:08:00:00\r\n");
+}
+
 RunRequest storedRequest() {
     RunRequest r;
     r.message.senderName = "Ann";
