@@ -144,6 +144,7 @@ struct RunDueOptions {
     DeliveryOptions delivery;
     std::string now, unsubscribe, scope = "single";
     ShapeOptions shape;
+    double pause = 2;  // seconds after each recipient
 };
 
 int runDue(const RunDueOptions& o) {
@@ -172,6 +173,7 @@ int runDue(const RunDueOptions& o) {
     // Stored runs are signed as the settings stand when they go out.
     if (!loadRunSigner(loadDkimSettings(SettingsStore::open()), run.sources.dkim, error))
         return fail(error);
+    run.pause = std::chrono::milliseconds(static_cast<long long>(o.pause * 1000));
     run.unsubscribeAddress = o.unsubscribe;
     run.unsubscribeScope =
         o.scope == "all" ? UnsubscribeScope::AllGroups : UnsubscribeScope::SingleGroup;
@@ -208,7 +210,8 @@ int runDue(const RunDueOptions& o) {
     ::sigaction(SIGTERM, &oldTerm, nullptr);
 
     if (summary.recovered)
-        std::cerr << "An interrupted scheduled run was closed; see \"schedule status\".\n";
+        std::cerr << "An interrupted scheduled run was resumed and completed; see \"schedule "
+                     "status\".\n";
     switch (summary.status) {
         case DueRunStatus::Busy:
             std::cerr << "Another scheduler is sending; it will send the due entries.\n";
@@ -284,6 +287,8 @@ void addScheduleCommands(CLI::App& app, int& exitCode) {
         ->check(CLI::IsMember({"single", "all"}))
         ->needs(unsubscribe);
     addShapeOptions(due, o->shape, unsubscribe);
+    due->add_option("--pause", o->pause, "Seconds to wait after each recipient (default 2)")
+        ->check(CLI::Range(0.0, 60.0));
     due->callback([&exitCode, o] { exitCode = runDue(*o); });
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
+#include "delivery/run_journal.h"
 #include "delivery/run_request.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/test_campaign.h"
@@ -173,7 +175,12 @@ int runCampaign(RunRequest request, const SettingsStore& settings) {
     }, previous{};
     action.sa_handler = onInterrupt;
     ::sigaction(SIGINT, &action, &previous);
-    if (!run.start(std::move(request))) return fail(kMsgNoValidAddress);
+    const bool resume = request.resumed != nullptr;
+    const std::string journal = request.resumePath;
+    if (!run.start(std::move(request)))
+        return fail(resume ? "Cannot resume " + journal +
+                                 ": another process is sending it, or it changed since it was read."
+                           : std::string(kMsgNoValidAddress));
     while (run.sending()) {
         if (interruptRequested.exchange(false)) run.stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -188,7 +195,43 @@ struct SendOptions {
     DeliveryOptions delivery;
     DkimOptions dkim;
     std::string to, groups;
+    bool resume = false;
+    bool noJournal = false;
+    std::string journal;  // with --resume: which run; the newest when empty
 };
+
+// The journal a resume or a discard names: the one given, else the newest of the data folder.
+std::optional<std::string> chosenJournal(const Paths& paths, const std::string& given) {
+    if (!given.empty()) return given;
+    std::vector<std::string> all = listJournals(paths);
+    if (all.empty()) {
+        fail("There is no interrupted run to resume.");
+        return std::nullopt;
+    }
+    return all.front();
+}
+
+// send --resume: the interrupted run goes on from its journal, to the recipients it never offered.
+int runResume(const SendOptions& o) {
+    const SettingsStore settings = SettingsStore::open();
+    Paths paths = Paths::current(settings);
+    auto path = chosenJournal(paths, o.journal);
+    if (!path) return kExitFailure;
+    RunRequest request;
+    std::string error;
+    if (!buildResumeRequest(*path, settings, resolveDkim(o.dkim), request, error))
+        return fail(error);
+    if (!o.delivery.passwordEnv.empty()) {
+        const char* value = std::getenv(o.delivery.passwordEnv.c_str());
+        if (!value)
+            return fail("The environment variable " + o.delivery.passwordEnv + " is not set.");
+        request.delivery.password = value;
+    }
+    const JournalContents& j = *request.resumed;
+    std::cerr << "Resuming " << *path << ": " << j.sent() << " sent, " << j.failed() << " failed, "
+              << j.inDoubt.size() << " may have been delivered.\n";
+    return runCampaign(std::move(request), settings);
+}
 
 // send and test-campaign: the same request as the window's Send builds, from the options.
 int runSend(const SendOptions& o, bool testCampaign) {
@@ -210,6 +253,7 @@ int runSend(const SendOptions& o, bool testCampaign) {
     if (!built.unfinishedGroup.empty())
         std::cerr << "Not a group (each name ends in ';'): " << built.unfinishedGroup << '\n';
     if (!built.check.ok) return fail(built.check.message);
+    built.request.journal = !o.noJournal;
     return runCampaign(std::move(built.request), settings);
 }
 
@@ -234,7 +278,34 @@ void addSendCommands(CLI::App& app, int& exitCode) {
             "Group names, each followed by ';' (text after the last ';' is not a group)");
         addDeliveryOptions(send, o->delivery);
         addDkimOptions(send, o->dkim);
-        send->callback([&exitCode, o] {
+        send->add_flag("--resume", o->resume,
+                       "Go on with an interrupted run from its journal (see runs list); the "
+                       "message, recipients and settings are the run's own");
+        send->add_flag("--no-journal", o->noJournal,
+                       "Keep no run journal: a run killed half way cannot be resumed");
+        send->add_option("--journal", o->journal,
+                         "With --resume: the run's journal file (the "
+                         "newest when not given)");
+        // A resume takes the message from its journal: the message options are needed only
+        // without --resume.
+        std::vector<CLI::Option*> messageNeeds;
+        for (const char* name : {"--from-name", "--from", "--subject"}) {
+            CLI::Option* option = send->get_option(name);
+            option->required(false);
+            messageNeeds.push_back(option);
+        }
+        send->callback([&exitCode, o, messageNeeds] {
+            if (o->resume) {
+                exitCode = runResume(*o);
+                return;
+            }
+            for (CLI::Option* option : messageNeeds) {
+                if (option->count() == 0) {
+                    std::cerr << option->get_name() << " is required\n";
+                    exitCode = kExitUsage;
+                    return;
+                }
+            }
             if (!bodyChosen(o->message)) {
                 std::cerr << "Give exactly one of --html and --text.\n";
                 exitCode = kExitUsage;
@@ -259,6 +330,73 @@ void addSendCommands(CLI::App& app, int& exitCode) {
                 return;
             }
             exitCode = runTestCampaign(*o);
+        });
+    }
+    {
+        auto* runs = app.add_subcommand("runs", "Interrupted runs kept for a resume");
+        runs->require_subcommand(1);
+        runs->add_subcommand("list", "List the interrupted runs, newest first")
+            ->callback([&exitCode] {
+                Paths paths = Paths::current(SettingsStore::open());
+                for (const std::string& path : listJournals(paths)) {
+                    JournalContents j;
+                    std::string error;
+                    if (!readJournal(path, j, &error)) {
+                        std::cout << path << "  unreadable: " << error << '\n';
+                        continue;
+                    }
+                    RunRequest r;
+                    std::vector<std::pair<std::string, std::string>> texts;
+                    const bool known = decodeRunRequest(j.request, r, texts);
+                    std::cout << path << (journalInUse(path) ? "  (in progress)" : "") << "  sent "
+                              << j.sent() << "  failed " << j.failed()
+                              << "  may have been delivered " << j.inDoubt.size();
+                    if (known) {
+                        std::cout << "  subject: " << r.message.subject << "  typed "
+                                  << r.typed.size() << "  groups " << r.groups.size();
+                        for (const auto& g : r.groups) std::cout << ' ' << g << ';';
+                    }
+                    std::cout << '\n';
+                }
+                exitCode = kExitOk;
+            });
+        auto discarded = std::make_shared<std::string>();
+        auto all = std::make_shared<bool>(false);
+        auto* discard =
+            runs->add_subcommand("discard", "Forget an interrupted run: it will not be resumed");
+        discard->add_option("JOURNAL", *discarded, "The run's journal (the newest when not given)");
+        discard->add_flag("--all", *all, "Every interrupted run");
+        discard->callback([&exitCode, discarded, all] {
+            Paths paths = Paths::current(SettingsStore::open());
+            std::vector<std::string> gone;
+            if (*all) {
+                gone = listJournals(paths);
+            } else if (auto path = chosenJournal(paths, *discarded)) {
+                JournalContents j;
+                std::string error;
+                // Only a journal: a mistyped path must not delete some other file.
+                if (!readJournal(*path, j, &error)) {
+                    exitCode = fail("Not a run journal: " + *path + " (" + error + ")");
+                    return;
+                }
+                if (journalInUse(*path)) {
+                    exitCode = fail("The run is still in progress: " + *path);
+                    return;
+                }
+                gone.push_back(*path);
+            } else {
+                exitCode = kExitFailure;
+                return;
+            }
+            for (const auto& path : gone) {
+                if (journalInUse(path)) continue;  // a run going on is not interrupted
+                if (!removeFile(path)) {
+                    exitCode = fail("Cannot remove " + path + ".");
+                    return;
+                }
+                std::cout << "Discarded " << path << '\n';
+            }
+            exitCode = kExitOk;
         });
     }
     {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/file_util.h"
 #include "delivery/delivery_report.h"
 #include "delivery/paced_delivery.h"
 #include "delivery/recipient_delivery.h"
@@ -9,6 +10,7 @@
 #include "delivery/send_log_buffer.h"
 #include "delivery/smtp_session.h"
 #include "groups/address.h"
+#include "groups/group_files.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
 #include "message/html_tools.h"
@@ -96,6 +98,11 @@ bool CampaignRun::start(RunRequest request) {
     events.skipped = [this](const Recipient& r, const std::string& g) { observer_.skipped(r, g); };
     queue_ = std::make_unique<RecipientQueue>(paths_, request_.typed, request_.groups,
                                               request_.autoUnsubscribe, std::move(events));
+    std::vector<std::pair<std::string, std::string>> groupTexts = std::move(request_.groupTexts);
+    // A resume goes on only with its journal in hand: without it another process may be sending
+    // the same recipients.
+    if (!openJournal(groupTexts)) return false;
+    queue_->useGroupTexts(std::move(groupTexts));
     cache_ = std::make_unique<AttachmentCache>();
     if (!request_.sources.cache) request_.sources.cache = cache_.get();
     const CampaignMessage& m = request_.message;
@@ -119,8 +126,69 @@ bool CampaignRun::start(RunRequest request) {
     sending_ = true;
     observer_.runStarted(request_.typed.size());
     if (pace_->limited()) observer_.paceChanged(pace_->perMinute());
+    replaySettled();
     coordinator_ = std::thread(&CampaignRun::coordinate, this);
     return true;
+}
+
+bool CampaignRun::openJournal(std::vector<std::pair<std::string, std::string>>& groupTexts) {
+    journal_.reset();
+    settled_.clear();
+    std::string error;
+    if (request_.resumed) {
+        journal_ = RunJournal::reopen(request_.resumePath, request_.resumed->validBytes, &error);
+        return journal_ != nullptr;
+    } else if (request_.journal) {
+        // The journal keeps each group as it is now, so a resume sends to these members even when
+        // the file is edited meanwhile; the run reads the same text.
+        for (const std::string& g : request_.groups) {
+            std::string text;
+            if (readFile(groupFilePath(paths_, g), text))
+                groupTexts.emplace_back(g, std::move(text));
+        }
+        const std::string path = newJournalPath(paths_);
+        if (path.empty())
+            error = "the folder " + journalFolder(paths_) + " cannot be made";
+        else
+            journal_ = RunJournal::create(path, encodeRunRequest(request_, groupTexts), &error);
+    } else {
+        return true;
+    }
+    if (!journal_)
+        log_.append(0, "The run journal could not be written (" + error +
+                           "): this run cannot be resumed after a crash.\n");
+    return true;
+}
+
+void CampaignRun::replaySettled() {
+    if (!request_.resumed) return;
+    const JournalContents& j = *request_.resumed;
+    std::lock_guard guard(resultLock_);
+    auto show = [&](const JournalEnd& e, bool sent, const std::string& text) {
+        settled_.insert(journalKey(e.group, e.address));
+        if (sent) {
+            ++sent_;
+        } else {
+            ++failed_;
+            failures_.emplace_back(e.address, text);
+        }
+        reports_.append(paths_, e.group, e.address, text);
+        const int index = std::clamp(e.slot - 1, 0, kMaxThreads - 1);
+        observer_.result(SendResult{index, threadLabel(index), sent, text, e.group, e.address, {}});
+    };
+    for (const JournalEnd& e : j.ended) {
+        if (settled_.count(journalKey(e.group, e.address))) continue;
+        show(e, e.outcome == JournalOutcome::Sent, e.text);
+    }
+    for (const JournalEnd& e : j.inDoubt) {
+        if (settled_.count(journalKey(e.group, e.address))) continue;
+        // Settled for good: a later resume reads it as ended, never offered again.
+        if (journal_)
+            journal_->end(e.slot, e.group, e.address, JournalOutcome::InDoubt, 0,
+                          kStatusMayHaveBeenDelivered);
+        show(e, false, std::string(kStatusMayHaveBeenDelivered));
+    }
+    if (journal_) journal_->sync();
 }
 
 void CampaignRun::runWorkers(void (CampaignRun::*worker)(int)) {
@@ -138,6 +206,14 @@ void CampaignRun::coordinate() {
     {
         std::lock_guard guard(resultLock_);
         reports_.close();
+    }
+    if (journal_) {
+        // A run that ended by itself or was stopped is over; one ended by a relay failure can be
+        // resumed once the relay is back.
+        if (aborted_)
+            journal_->sync();
+        else
+            journal_->remove();
     }
     RunSummary s = summary();
     if (aborted_) return;  // the relay failure was reported; its log waits for the next write
@@ -176,6 +252,7 @@ void CampaignRun::groupWorker(int index) {
 
 bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& address,
                           const std::string& group, const Recipient* member) {
+    if (!settled_.empty() && settled_.count(journalKey(group, address))) return true;
     const CampaignMessage& m = request_.message;
     std::string body = (member && !m.unsubscribeAddress.empty())
                            ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
@@ -196,6 +273,9 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
                                           "Sending too fast for the server: slowing down\n");
                               if (slowed) observer_.paceChanged(pace_->perMinute());
                           }};
+    // On disk before the MAIL FROM: a kill from here on leaves this recipient in doubt, never
+    // offered again.
+    if (journal_) journal_->begin(index + 1, group, address);
     const DeliveryOutcome outcome =
         deliverAtPace(session, *pace_, msg, address, m.subject, m.senderAddress, sending_, hooks);
     switch (outcome.kind) {
@@ -204,6 +284,8 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
         case DeliveryOutcome::ConnectFailed:
             // Every later recipient would meet the same relay: the whole run ends.
             if (!target_.settings.mxMode) {
+                // Nothing reached a server: a resume offers this recipient again.
+                if (journal_) journal_->withdraw(index + 1, group, address);
                 abortRun(outcome.failure == SmtpFailure::AuthFailed
                              ? std::string(kMsgAuthenticationFailed)
                              : std::string(kMsgRelayUnreachable));
@@ -225,6 +307,11 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
 void CampaignRun::record(int index, bool sent, const std::string& text, const std::string& group,
                          const std::string& address, const std::string& serverReply) {
     std::lock_guard guard(resultLock_);
+    // The journal first, whatever happens to the run: it is what a resume believes.
+    if (journal_)
+        journal_->end(index + 1, group, address,
+                      sent ? JournalOutcome::Sent : JournalOutcome::Failed,
+                      replyCodeOf(serverReply), text);
     if (!statusActive_.load()) return;
     if (sent) {
         ++sent_;

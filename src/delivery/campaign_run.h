@@ -33,6 +33,13 @@
 // Locks: the typed-list and recipient locks (RecipientQueue), the result lock (recording), the
 // process-wide build lock (MIME build), the send log's own lock.
 //
+// Crashes: every run keeps a journal (run_journal.h). A recipient's start record is on disk before
+// its MAIL FROM goes out, and its end record is written before its result is shown or reported. A
+// run that ends by itself or through Stop removes its journal; a killed run, or one ended by a
+// relay failure, leaves it for a resume (RunRequest::resumed), which reports every recipient the
+// journal settled, "Not Sent (may have been delivered: run interrupted)" for an offer that started
+// and never ended, and offers only the others.
+//
 // Standard: none of its own; SMTP through SmtpClient.
 #pragma once
 
@@ -43,12 +50,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "config/paths.h"
 #include "delivery/delivery_report.h"
 #include "delivery/delivery_settings.h"
 #include "delivery/recipient_delivery.h"
+#include "delivery/run_journal.h"
 #include "delivery/send_pace.h"
 #include "delivery/smtp_client.h"
 #include "groups/recipient.h"
@@ -140,6 +149,13 @@ struct RunRequest {
     MimeSources sources;
     // With a pace (delivery.rate): how long every thread waits after a rate refusal.
     std::chrono::milliseconds rateBackoff = kDefaultRateBackoff;
+    // The run journal (run_journal.h); off only where its cost is measured.
+    bool journal = true;
+    // A resumed run: the journal it continues and what that journal held (the request itself
+    // comes from decodeRunRequest(), the group texts with it).
+    std::string resumePath;
+    std::shared_ptr<const JournalContents> resumed;
+    std::vector<std::pair<std::string, std::string>> groupTexts;
 };
 
 class CampaignRun {
@@ -149,8 +165,9 @@ class CampaignRun {
     CampaignRun(const CampaignRun&) = delete;
     CampaignRun& operator=(const CampaignRun&) = delete;
 
-    // Deletes the previous run's reports and starts the threads. False when a run is in progress
-    // or there is nobody to send to (no typed address and no group).
+    // Deletes the previous run's reports and starts the threads. False when a run is in progress,
+    // there is nobody to send to (no typed address and no group), or a resumed run's journal is
+    // held by another process or changed since it was read.
     bool start(RunRequest request);
     // The Stop command: nothing when no run is in progress; otherwise the run ends without further
     // results, its connections are interrupted, the send log is written and stopped() follows.
@@ -175,6 +192,10 @@ class CampaignRun {
     void record(int index, bool sent, const std::string& text, const std::string& group,
                 const std::string& address, const std::string& serverReply = {});
     void abortRun(const std::string& message);
+    // Opens or continues the journal (false: a resumed run's journal cannot be taken);
+    // replaySettled() shows and reports what a resumed journal already settled.
+    bool openJournal(std::vector<std::pair<std::string, std::string>>& groupTexts);
+    void replaySettled();
     bool pause(int seconds);
     // Sleeps until `moment` unless the run ends first; false when it ended.
     bool waitUntil(TokenBucket::Clock::time_point moment);
@@ -192,6 +213,10 @@ class CampaignRun {
     std::unique_ptr<RecipientQueue> queue_;
     std::unique_ptr<AttachmentCache> cache_;
     std::unique_ptr<SendPace> pace_;
+    // Written before anything is shown: the one record of which offers started and ended.
+    std::unique_ptr<RunJournal> journal_;
+    // A resumed run's recipients that the journal already settles (never offered again).
+    std::unordered_set<std::string> settled_;
     std::string bodyForTyped_;  // the body with the typed-address unsubscribe footer
 
     std::atomic<bool> sending_{false};

@@ -65,7 +65,11 @@ bool RecipientQueue::loadNextGroupLocked() {
         lineCursor_ = 0;
         groupText_.clear();
         std::string error;
-        if (!readFile(groupFilePath(paths_, currentGroup_), groupText_, &error)) {
+        auto kept = std::find_if(groupTexts_.begin(), groupTexts_.end(),
+                                 [this](const auto& g) { return g.first == currentGroup_; });
+        if (kept != groupTexts_.end()) {
+            groupText_ = kept->second;
+        } else if (!readFile(groupFilePath(paths_, currentGroup_), groupText_, &error)) {
             unavailable_.push_back(currentGroup_);
             if (events_.unavailable)
                 events_.unavailable(currentGroup_,

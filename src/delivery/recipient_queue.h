@@ -63,6 +63,12 @@ class RecipientQueue {
     RecipientQueue(Paths paths, std::vector<std::string> typed, std::vector<std::string> groups,
                    bool autoUnsubscribe, Events events);
 
+    // The text of each named group as the run first read it (a resumed run sends from what its
+    // journal kept, not from a file edited since); groups not named are read from their files.
+    void useGroupTexts(std::vector<std::pair<std::string, std::string>> texts) {
+        groupTexts_ = std::move(texts);
+    }
+
     std::size_t typedTotal() const { return typed_.size(); }
     // The next typed address, or nullopt when the typed list is done.
     std::optional<std::string> nextTyped();
@@ -84,6 +90,7 @@ class RecipientQueue {
     const std::vector<std::string> groups_;
     const bool autoUnsubscribe_;
     Events events_;
+    std::vector<std::pair<std::string, std::string>> groupTexts_;
 
     std::mutex typedLock_;
     std::size_t typedCursor_ = 0;

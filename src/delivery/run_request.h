@@ -25,7 +25,9 @@
 // Threads: the caller's; the hooks are called on it.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,7 @@
 
 namespace qm {
 
+class Paths;
 class SettingsStore;
 
 struct RunFields {
@@ -65,6 +68,30 @@ struct RunBuild {
 
 RunBuild buildRunRequest(RunFields fields, const SettingsStore& settings,
                          const RunRequestHooks& hooks = {});
+
+// A run continued from its journal (run_journal.h): the request as the journal kept it, with what
+// a journal does not hold taken again: the relay password from `settings` when the journal's
+// relay asks for one, and the signing key from `dkim`. False with the text to show when the file
+// is not a journal, its request cannot be read, or the key cannot be used.
+bool buildResumeRequest(const std::string& journalPath, const SettingsStore& settings,
+                        const DkimSettings& dkim, RunRequest& out, std::string& error);
+
+// An interrupted run as the start of the desktop program finds it: counts over the whole run.
+struct InterruptedRun {
+    std::string journalPath;
+    std::string subject;
+    std::size_t total = 0;  // every recipient of the run (skipped members not counted)
+    std::size_t sent = 0;
+    std::size_t failed = 0;
+    std::size_t inDoubt = 0;    // started and never ended: not offered again
+    std::size_t remaining = 0;  // never offered: a resume sends to these
+};
+// The newest interrupted run of the data folder that no process is sending, if any.
+std::optional<InterruptedRun> findInterruptedRun(const Paths& paths, bool autoUnsubscribe);
+// "The last run was interrupted: N of M recipients were sent. Send to the remaining N'?"
+std::string interruptedRunQuestion(const InterruptedRun& run);
+// What "Show" tells about it, one count a line.
+std::string interruptedRunDetails(const InterruptedRun& run);
 
 // Resets the embedded flags, then flags and rewrites the attachments that the HTML body refers to.
 void markInlinePictures(CampaignMessage& message);

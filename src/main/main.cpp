@@ -150,5 +150,7 @@ int main(int argc, char** argv) {
         window.installEventFilter(new ExitAfterFirstPaint(&window, clock));
     window.showMaximized();
     window.repaint();
+    // Asked once the window is up, so the question has a window to sit on.
+    QTimer::singleShot(0, &window, [&window] { window.offerResume(); });
     return app.exec();
 }

@@ -5,6 +5,8 @@
 #include "common/atomic_file.h"
 #include "common/file_util.h"
 #include "config/paths.h"
+#include "delivery/campaign_run.h"
+#include "delivery/run_journal.h"
 #include "delivery/send_log_buffer.h"
 #include "scheduler/outbox.h"
 #include "scheduler/scheduled_run.h"
@@ -93,11 +95,95 @@ bool DueRunner::complete(const ScheduleEntry& ran, std::time_t now) {
     return true;
 }
 
-bool DueRunner::recover(const DueRunOptions& o) {
+std::string DueRunner::journalPath(const Paths& paths) {
+    return paths.dataRoot() + "/Scheduler_Running.qmj";
+}
+
+bool DueRunner::sendEntry(const DueRunOptions& o, const ScheduleEntry& entry, RunJournal& journal,
+                          const std::set<std::string>& settled) {
+    if (o.onEntry) o.onEntry(entry);
+    ScheduledRun run(log_);
+    ScheduledRunRequest r;
+    r.outboxPath = entry.outboxPath;
+    r.done = entry.done;
+    r.target = o.target;
+    r.unsubscribeAddress = o.unsubscribeAddress;
+    r.unsubscribeScope = o.unsubscribeScope;
+    r.shape = o.shape;
+    r.pause = o.pause;
+    r.sources = o.sources;
+    r.begin = [&](const std::string& address) {
+        if (settled.count(address)) return false;
+        journal.begin(1, {}, address);
+        return true;
+    };
+    r.record = [&](std::string_view, std::string_view status, const std::string& address) {
+        // The journal before the status line: a kill between the two never shows a recipient
+        // that was sent as not sent.
+        journal.end(1, {}, address,
+                    status == kStatusSent ? JournalOutcome::Sent : JournalOutcome::Failed, 0,
+                    status);
+        record(o, entry, status, address);
+    };
+    {
+        std::lock_guard guard(current_lock_);
+        current_ = &run;
+        run.start(std::move(r));
+        if (cancelled_.load()) run.cancel();
+    }
+    run.wait();
+    {
+        std::lock_guard guard(current_lock_);
+        current_ = nullptr;
+    }
+    log_.write(paths_.sendLog());
+    if (cancelled_.load()) {
+        journal.sync();
+        return false;
+    }
+    return true;
+}
+
+DueRunner::Recovery DueRunner::recover(const DueRunOptions& o) {
     std::string marker;
-    if (!readFile(markerPath(paths_), marker)) return true;
+    if (!readFile(markerPath(paths_), marker)) return Recovery::Done;
     ScheduleList one;
     one.parse(marker.substr(0, marker.find('\n')));
+    JournalContents j;
+    if (one.count() == 1 && readJournal(journalPath(paths_), j)) {
+        // The run goes on: every recipient the journal settles is passed by, an offer that started
+        // and never ended is reported once and never offered again, the rest are sent.
+        const ScheduleEntry& e = one.at(0);
+        auto journal = RunJournal::reopen(journalPath(paths_), j.validBytes);
+        if (!journal) return Recovery::Failed;
+        std::set<std::string> settled;
+        for (const JournalEnd& end : j.ended) settled.insert(end.address);
+        // The status line follows the end record: a kill between the two leaves the last result
+        // unshown, and it is shown now, from the journal.
+        if (!j.ended.empty()) {
+            const JournalEnd& last = j.ended.back();
+            const std::string date = formatScheduleDate(e.dueAt);
+            bool shown = false;
+            for (const StatusRow& row : readStatusFile(paths_.schedulerStatusFile()))
+                shown = shown || (row.address == last.address && row.subject == e.subject &&
+                                  row.scheduledDate == date);
+            if (!shown) record(o, e, last.text, last.address);
+        }
+        for (const JournalEnd& doubt : j.inDoubt) {
+            if (!settled.insert(doubt.address).second) continue;
+            journal->end(1, {}, doubt.address, JournalOutcome::InDoubt, 0,
+                         kStatusMayHaveBeenDelivered);
+            record(o, e, kStatusMayHaveBeenDelivered, doubt.address);
+        }
+        journal->sync();
+        if (!sendEntry(o, e, *journal, settled)) return Recovery::Cancelled;
+        if (!complete(e, o.now ? o.now() : systemNow())) return Recovery::Failed;
+        removeFile(markerPath(paths_));
+        journal->remove();
+        return Recovery::Done;
+    }
+    // A marker without a journal was left by a version that kept none: its address lines are the
+    // recipients with a result, and the rest cannot be told apart from the one in flight.
     if (one.count() == 1) {
         const ScheduleEntry& e = one.at(0);
         std::set<std::string> recorded;
@@ -113,10 +199,11 @@ bool DueRunner::recover(const DueRunOptions& o) {
             for (const std::string& address : outboxRecipientList(stored.recipients))
                 if (!recorded.count(address)) record(o, e, kScheduledInterrupted, address);
         }
-        if (!complete(e, o.now ? o.now() : systemNow())) return false;
+        if (!complete(e, o.now ? o.now() : systemNow())) return Recovery::Failed;
     }
     removeFile(markerPath(paths_));
-    return true;
+    removeFile(journalPath(paths_));
+    return Recovery::Done;
 }
 
 DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
@@ -134,11 +221,20 @@ DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
     }
     const std::string marker = markerPath(paths_);
     if (fileExists(marker)) {
-        if (!recover(o)) {
-            summary.status = DueRunStatus::Failed;
-            return summary;
+        switch (recover(o)) {
+            case Recovery::Failed:
+                summary.status = DueRunStatus::Failed;
+                return summary;
+            case Recovery::Cancelled:
+                summary.status = DueRunStatus::Cancelled;
+                return summary;
+            case Recovery::Done:
+                break;
         }
         ++summary.recovered;
+    } else {
+        // A journal without a marker: killed before its run began, or after the run was closed.
+        removeFile(journalPath(paths_));
     }
     std::set<std::pair<std::string, std::time_t>> ran;
     for (;;) {
@@ -151,40 +247,15 @@ DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
         // An entry whose completion did not move it (the file changed under us) runs once only.
         if (!due || !ran.insert({due->outboxPath, due->dueAt}).second) break;
         const ScheduleEntry entry = *due;
-        if (!writeFileAtomic(marker, formatScheduleLine(entry) + "\r\n")) {
+        // The journal before the marker: a marker always has its journal beside it.
+        auto journal = RunJournal::create(journalPath(paths_), formatScheduleLine(entry));
+        if (!journal || !writeFileAtomic(marker, formatScheduleLine(entry) + "\r\n")) {
+            if (journal) journal->remove();
             summary.status = DueRunStatus::Failed;
             break;
         }
-        if (o.onEntry) o.onEntry(entry);
-
-        ScheduledRun run(log_);
-        ScheduledRunRequest r;
-        r.outboxPath = entry.outboxPath;
-        r.done = entry.done;
-        r.target = o.target;
-        r.unsubscribeAddress = o.unsubscribeAddress;
-        r.unsubscribeScope = o.unsubscribeScope;
-        r.shape = o.shape;
-        r.pause = o.pause;
-        r.sources = o.sources;
-        r.record = [&](std::string_view, std::string_view status, const std::string& address) {
-            record(o, entry, status, address);
-            appendFile(marker, address + "\r\n");
-        };
-        {
-            std::lock_guard guard(current_lock_);
-            current_ = &run;
-            run.start(std::move(r));
-            if (cancelled_.load()) run.cancel();
-        }
-        run.wait();
-        {
-            std::lock_guard guard(current_lock_);
-            current_ = nullptr;
-        }
-        log_.write(paths_.sendLog());
-        if (cancelled_.load()) {
-            // Left for the next start: the marker says which recipients have no result.
+        if (!sendEntry(o, entry, *journal, {})) {
+            // Left for the next start: the journal says which recipients have no result.
             summary.status = DueRunStatus::Cancelled;
             break;
         }
@@ -192,7 +263,9 @@ DueRunSummary DueRunner::runDue(const DueRunOptions& o) {
             summary.status = DueRunStatus::Failed;
             break;
         }
+        // The marker first: a journal left alone is cleared at the next start.
         removeFile(marker);
+        journal->remove();
         ++summary.entriesRun;
     }
     return summary;

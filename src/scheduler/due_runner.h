@@ -13,10 +13,14 @@
 // so a user may add or delete entries while a run goes on.
 //
 // A run that was killed (or cancelled at program exit) is found by the marker file the runner
-// writes before it starts sending: the next runDue() appends one status line "Not Sent (run
-// interrupted)" for each recipient of that run without a recorded result, then ends or advances
-// the entry like a finished one. Nothing is sent again: the recipient in flight when the run died
-// may have got the message, and a repeated campaign keeps its later dates.
+// writes before it starts sending, beside the run's journal (delivery/run_journal.h): a
+// recipient's start is on disk before its offer, its end before its status line. The next
+// runDue() resumes that run first: a recipient whose offer started and never ended gets one status
+// line "Not Sent (may have been delivered: run interrupted)" and is never offered again, the
+// recipients with a result are passed by, the others are sent; then the entry is ended or advanced
+// like a finished one (a repeated campaign keeps its later dates). A marker left by a version
+// without journals is closed as that version did: "Not Sent (run interrupted)" for each
+// recipient without a recorded result.
 //
 // A repeated entry that missed several dates (the computer was off) is sent once and then moved on
 // to its first date after the present moment, rather than sent once per missed date in a row.
@@ -33,6 +37,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "delivery/recipient_delivery.h"
@@ -45,6 +50,7 @@ namespace qm {
 class Paths;
 class SendLogBuffer;
 class ScheduledRun;
+class RunJournal;
 
 struct DueRunOptions {
     // The present moment; the system clock when unset.
@@ -91,9 +97,15 @@ class DueRunner {
     // The outbox path of the entry the marker names (a run in progress, or killed), else empty.
     // Its files stay while it runs: a deleted entry's copies go when its run completes.
     static std::string runningOutbox(const Paths& paths);
+    // The journal of the run in progress (or killed).
+    static std::string journalPath(const Paths& paths);
 
   private:
-    bool recover(const DueRunOptions& options);
+    enum class Recovery { Done, Cancelled, Failed };
+    Recovery recover(const DueRunOptions& options);
+    // Sends `entry` to each of its recipients that `settled` does not name; false when cancelled.
+    bool sendEntry(const DueRunOptions& options, const ScheduleEntry& entry, RunJournal& journal,
+                   const std::set<std::string>& settled);
     // Ends or advances the file's entry matching `ran` (outbox path and dueAt); false when the
     // schedule file cannot be written.
     bool complete(const ScheduleEntry& ran, std::time_t now);

@@ -97,6 +97,7 @@ void ScheduledRun::run() {
         });
         for (const std::string& address : outboxRecipientList(stored.recipients)) {
             if (!active_.load()) break;
+            if (request_.begin && !request_.begin(address)) continue;
             MimeMessage msg;
             msg.extraHeaders = listUnsubscribeHeaders(m, address, std::nullopt);
             buildRecipientMessage(msg, m, address, personalise(body, address), sources);

@@ -51,6 +51,9 @@ struct ScheduledRunRequest {
     std::function<void(std::string_view label, std::string_view status, const std::string& address)>
         record;
     std::function<void()> complete;
+    // Called before each recipient's offer: false passes the recipient by (a resumed run's
+    // recipients that its journal settles). When it returns true the offer's start is on disk.
+    std::function<bool(const std::string& address)> begin;
 };
 
 class ScheduledRun {

@@ -6,6 +6,7 @@
 #include "common/atomic_file.h"
 #include "common/file_util.h"
 #include "config/paths.h"
+#include "delivery/run_journal.h"
 #include "delivery/send_log_buffer.h"
 #include "scheduler/due_runner.h"
 #include "scheduler/outbox.h"
@@ -156,6 +157,58 @@ TEST_F(RunnerTest, KilledRunIsReportedThenAdvancedOnce) {
     EXPECT_EQ(s.recovered, 1);
     EXPECT_TRUE(rows.empty());
     EXPECT_EQ(current().at(0).dueAt, nextDue(e));
+}
+
+// A run killed with a settled (its status line not yet written), b's offer started and not ended,
+// c not reached (the journal as the runner leaves it): the next start shows a's result from the
+// journal, reports b once as maybe delivered, offers neither again, offers c (to a relay that is
+// not there, so it fails), and closes the entry like a finished run.
+TEST_F(RunnerTest, KilledRunIsResumedFromItsJournal) {
+    OutboxRun stored;
+    stored.senderName = "Ann";
+    stored.senderAddress = "ann@example.test";
+    stored.recipients = "a@x.test;b@x.test;c@x.test";
+    stored.subject = "Weekly";
+    stored.body = "Hi";
+    std::string outbox = writeOutbox(paths, stored, now - kDay);
+    ASSERT_NE(outbox, kOutboxError);
+    ScheduleEntry e = entry("Weekly", now - 60, Repetition::Weekly, outbox);
+    schedule({e});
+    {
+        auto j = RunJournal::create(DueRunner::journalPath(paths), formatScheduleLine(e));
+        ASSERT_TRUE(j);
+        j->begin(1, {}, "a@x.test");
+        j->end(1, {}, "a@x.test", JournalOutcome::Sent, 250, "Sent");
+        j->begin(1, {}, "b@x.test");
+    }
+    ASSERT_TRUE(writeFileAtomic(DueRunner::markerPath(paths), formatScheduleLine(e) + "\r\n"));
+
+    DueRunner runner(paths, log);
+    DueRunOptions o = options(now);
+    o.now = [this] { return now - 30; };
+    o.target.timeouts = SmtpTimeouts::uniform(std::chrono::seconds(2));
+    std::vector<std::string> rows;
+    o.onResult = [&](const StatusRow& r) { rows.push_back(r.status + "," + r.address); };
+    DueRunSummary s = runner.runDue(o);
+    EXPECT_EQ(s.status, DueRunStatus::Done);
+    EXPECT_EQ(s.recovered, 1);
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{
+                  "Sent,a@x.test", "Not Sent (may have been delivered: run interrupted),b@x.test",
+                  "Failed To Send,c@x.test"}));
+    ASSERT_EQ(current().count(), 1u);
+    EXPECT_EQ(current().at(0).dueAt, nextDue(e));
+    EXPECT_FALSE(fileExists(DueRunner::markerPath(paths)));
+    EXPECT_FALSE(fileExists(DueRunner::journalPath(paths)));
+
+    // A journal left without its marker (killed before its run began, or after it was closed)
+    // sends nothing and goes.
+    ASSERT_TRUE(RunJournal::create(DueRunner::journalPath(paths), formatScheduleLine(e)));
+    rows.clear();
+    s = runner.runDue(o);
+    EXPECT_EQ(s.recovered, 0);
+    EXPECT_TRUE(rows.empty());
+    EXPECT_FALSE(fileExists(DueRunner::journalPath(paths)));
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <map>
 
 #include "app/desktop_core.h"
 #include "app/ui/campaign_form.h"
@@ -42,6 +43,7 @@
 #include "config/settings.h"
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
+#include "delivery/run_journal.h"
 #include "delivery/test_campaign.h"
 #include "delivery/ui/delivery_report_dialog.h"
 #include "delivery/ui/send_status_tab.h"
@@ -52,6 +54,7 @@
 #include "groups/recipient.h"
 #include "message/ui/composer.h"
 #include "message/ui/html_editor.h"
+#include "support/run_support.h"
 #include "support/temp_dir.h"
 #include "ui_support.h"
 
@@ -411,6 +414,58 @@ TEST(Send, RelayFailureEndsTheRunWithItsMessage) {
     EXPECT_TRUE(c.window.statusTab()->viewLogButton()->isEnabled());
     EXPECT_TRUE(c.window.composer()->isEnabled());
     EXPECT_TRUE(c.window.settingsTab()->isEnabled());
+}
+
+// A run killed with one recipient sent and one in flight: the window's start asks whether to send
+// to the rest; "Show" tells the counts and asks again, "Yes" sends to the one never offered and
+// the grid holds the whole run once; "No" forgets the run and sends nothing.
+TEST(Send, SinkInterruptedRunIsOfferedAtStartAndResumed) {
+    Campaign c;
+    const int port = std::atoi(sinkEnv("QM_SINK_PORT").c_str());
+    auto killedRun = [&](const std::string& tag) {
+        RunRequest r = test::plainRunRequest(
+            port, {tag + "-a@example.com", tag + "-b@example.com", tag + "-c@example.com"});
+        r.message.subject = "Interrupted " + tag;
+        auto j = RunJournal::create(newJournalPath(c.paths), encodeRunRequest(r, {}));
+        ASSERT_TRUE(j);
+        j->begin(1, kGeneralGroup, tag + "-a@example.com");
+        j->end(1, kGeneralGroup, tag + "-a@example.com", JournalOutcome::Sent, 250, "Sent");
+        j->begin(2, kGeneralGroup, tag + "-b@example.com");
+    };
+    const QString question =
+        "The last run was interrupted: 1 of 3 recipients were sent. Send to the remaining 1?";
+
+    killedRun("no");
+    c.boxes.picks = {1};
+    c.window.offerResume();
+    EXPECT_EQ(c.boxes.asked, QStringList{question});
+    EXPECT_TRUE(listJournals(c.paths).empty());
+    EXPECT_FALSE(c.sending());
+
+    killedRun("yes");
+    c.boxes.asked.clear();
+    c.boxes.picks = {2, 0};
+    c.window.offerResume();
+    EXPECT_EQ(c.boxes.asked, (QStringList{question, question}));
+    ASSERT_FALSE(c.boxes.shown.isEmpty());
+    EXPECT_TRUE(c.boxes.shown.first().contains("May have been delivered: 1"))
+        << c.boxes.shown.first().toStdString();
+    EXPECT_TRUE(c.boxes.shown.first().contains("Not sent yet: 1"));
+    ASSERT_TRUE(c.runEnds());
+    const auto rows = c.rows();
+    ASSERT_EQ(rows.size(), 3u);
+    std::map<QString, QString> byAddress;
+    for (const auto& row : rows) byAddress[row[3]] = row[1];
+    EXPECT_EQ(byAddress["yes-a@example.com"], "Sent");
+    // The grid tells sent from not sent; the in-doubt wording goes to the report.
+    EXPECT_EQ(byAddress["yes-b@example.com"], "Failed to Send");
+    EXPECT_EQ(byAddress["yes-c@example.com"], "Sent");
+    test::screenshot(&c.window, "main-resumed-run-800x580");
+    EXPECT_EQ(dumpedWith("<yes-c@example.com>").size(), 1u);
+    EXPECT_TRUE(dumpedWith("<yes-a@example.com>").empty());
+    EXPECT_TRUE(dumpedWith("<yes-b@example.com>").empty());
+    EXPECT_TRUE(dumpedWith("<no-c@example.com>").empty());
+    EXPECT_TRUE(listJournals(c.paths).empty());
 }
 
 TEST(Send, SinkTestCampaignGoesOnlyToTheTypedTestAddresses) {

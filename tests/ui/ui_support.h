@@ -32,6 +32,14 @@ class RecordedBoxes : public ui::MessageBoxes {
         if (!choices.empty()) choices.pop_front();
         return a;
     }
+    // Questions with buttons of their own: recorded with the others, answered by button index
+    // from `picks` (closed, -1, when none is left).
+    int askChoice(QWidget*, const QString& text, const QStringList&) override {
+        asked.append(text);
+        int pick = picks.empty() ? -1 : picks.front();
+        if (!picks.empty()) picks.pop_front();
+        return pick;
+    }
     // Warnings go to `shown` too, their titles to `titles`.
     void warn(QWidget*, const QString& title, const QString& text) override {
         titles.append(title);
@@ -42,6 +50,7 @@ class RecordedBoxes : public ui::MessageBoxes {
     QStringList asked;
     std::deque<bool> answers;
     std::deque<ui::Answer> choices;
+    std::deque<int> picks;
 };
 
 // Points QUILLMARK_HOME and QUILLMARK_CONFIG into a fresh folder for the life of the object.

@@ -27,6 +27,7 @@
 #include "app/desktop_core.h"
 #include "app/ui/campaign_form.h"
 #include "app/ui/reminder_dialog.h"
+#include "common/file_util.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/not_available.h"
 #include "common/ui/text.h"
@@ -35,6 +36,7 @@
 #include "delivery/campaign_run.h"
 #include "delivery/delivery_report.h"
 #include "delivery/delivery_settings.h"
+#include "delivery/run_journal.h"
 #include "delivery/run_request.h"
 #include "delivery/test_campaign.h"
 #include "delivery/ui/delivery_report_dialog.h"
@@ -546,6 +548,34 @@ void MainWindow::startRun(const QString& html, const std::optional<QString>& tes
     }
     // The run's observer resets the grid and switches to the "Send Status" tab.
     if (!core_.run.start(std::move(built.request))) inform(this, kMsgNoValidAddress);
+}
+
+void MainWindow::offerResume() {
+    if (state_.sending) return;
+    const std::optional<InterruptedRun> found =
+        findInterruptedRun(core_.paths, core_.store.readFlag(keys::kAutoUnsubscribe));
+    if (!found) return;
+    for (;;) {
+        const int pick =
+            askChoice(this, toScreen(interruptedRunQuestion(*found)), {"Yes", "No", "Show"});
+        if (pick == 2) {
+            inform(this, interruptedRunDetails(*found));
+            continue;
+        }
+        if (pick == 1) removeFile(found->journalPath);
+        if (pick != 0) return;
+        break;
+    }
+    RunRequest request;
+    std::string error;
+    if (!buildResumeRequest(found->journalPath, core_.store, settingsTab_->senderAuth()->settings(),
+                            request, error)) {
+        inform(this, error);
+        return;
+    }
+    if (!core_.run.start(std::move(request)))
+        inform(this, "Cannot resume " + found->journalPath +
+                         ": another process is sending it, or it changed since it was read.");
 }
 
 void MainWindow::storeForLater(const RunRequest& request) {

@@ -102,6 +102,9 @@ class MainWindow : public QMainWindow, public RunHost {
     // Tools > Scheduler Sent Status.
     void showSchedulerStatus();
     CampaignRun& run() const;
+    // At the program's start: an interrupted run's question, "Yes" resumes it, "No" forgets it,
+    // "Show" tells its counts and asks again.
+    void offerResume();
     // The "Stopping Threads..." window while it is shown, else nullptr.
     StoppingThreadsDialog* stoppingWindow() const { return stopping_; }
 

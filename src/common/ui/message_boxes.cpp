@@ -1,6 +1,7 @@
 #include "common/ui/message_boxes.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "common/ui/text.h"
 
@@ -16,6 +17,17 @@ Answer MessageBoxes::askYesNoCancel(QWidget* parent, const QString& text) {
         default:
             return Answer::Cancel;
     }
+}
+
+int MessageBoxes::askChoice(QWidget* parent, const QString& text, const QStringList& buttons) {
+    QMessageBox box(QMessageBox::Question, "Quillmark", text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> made;
+    for (const QString& label : buttons)
+        made.append(
+            box.addButton(label, made.isEmpty() ? QMessageBox::YesRole : QMessageBox::ActionRole));
+    if (!made.isEmpty()) box.setDefaultButton(qobject_cast<QPushButton*>(made.front()));
+    box.exec();
+    return static_cast<int>(made.indexOf(box.clickedButton()));
 }
 
 void MessageBoxes::warn(QWidget* parent, const QString& title, const QString& text) {
@@ -62,6 +74,10 @@ bool ask(QWidget* parent, const QString& text) {
 
 Answer askYesNoCancel(QWidget* parent, const QString& text) {
     return messageBoxes().askYesNoCancel(parent, text);
+}
+
+int askChoice(QWidget* parent, const QString& text, const QStringList& buttons) {
+    return messageBoxes().askChoice(parent, text, buttons);
 }
 
 void warn(QWidget* parent, const QString& title, const QString& text) {
