@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "common/text.h"
 #include "delivery/delivery_report.h"
 #include "delivery/paced_delivery.h"
 #include "delivery/recipient_delivery.h"
 #include "delivery/recipient_queue.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/smtp_session.h"
+#include "delivery/token_command.h"
 #include "groups/address.h"
 #include "message/attachment_cache.h"
 #include "message/dynamic_variables.h"
@@ -54,6 +56,12 @@ CheckResult checkDeliverySettings(DeliverySettings& s) {
     s.server = std::string(trimWhite(s.server));
     if (s.server.empty())
         return {false, std::string(kMsgEnterMailServer), MessageField::DeliverySettings};
+    if (s.authenticate && s.login == RelayLogin::OAuthCommand) {
+        TokenResult token = fetchToken(s.tokenCommand);
+        if (!token.ok) return {false, token.error, MessageField::DeliverySettings};
+        wipeSecret(s.password);
+        s.password = std::move(token.token);
+    }
     return {};
 }
 
@@ -102,7 +110,7 @@ bool CampaignRun::start(RunRequest request) {
     bodyForTyped_ = m.unsubscribeAddress.empty()
                         ? m.body
                         : withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
-                                              m.unsubscribeScope, std::nullopt);
+                                              m.unsubscribeScope, std::nullopt, m.footerMarkup);
 
     deleteReports(paths_);
     {
@@ -177,16 +185,17 @@ void CampaignRun::groupWorker(int index) {
 bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& address,
                           const std::string& group, const Recipient* member) {
     const CampaignMessage& m = request_.message;
-    std::string body = (member && !m.unsubscribeAddress.empty())
-                           ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
-                                                 m.unsubscribeScope, std::string_view(group))
-                           : bodyForTyped_;
+    std::string body =
+        (member && !m.unsubscribeAddress.empty())
+            ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress, m.unsubscribeScope,
+                                  std::string_view(group), m.footerMarkup)
+            : bodyForTyped_;
     if (m.useDynamicVariables)
         body = member ? personalise(body, *member) : personalise(body, address);
 
     MimeMessage msg;
-    msg.extraHeaders = listUnsubscribeHeaders(
-        m, address, member ? std::optional<std::string_view>(group) : std::nullopt);
+    msg.extraHeaders =
+        listHeaders(m, address, member ? std::optional<std::string_view>(group) : std::nullopt);
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
@@ -205,7 +214,7 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
             // Every later recipient would meet the same relay: the whole run ends.
             if (!target_.settings.mxMode) {
                 abortRun(outcome.failure == SmtpFailure::AuthFailed
-                             ? std::string(kMsgAuthenticationFailed)
+                             ? authFailedText(target_.settings)
                              : std::string(kMsgRelayUnreachable));
                 return false;
             }
