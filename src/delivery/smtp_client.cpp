@@ -378,12 +378,18 @@ bool SmtpClient::authenticate(bool needEhlo) {
                     user += c;
             }
             response = "n,a=" + user + ",\x01host=" + server_ +
-                       "\x01port=" + std::to_string(port_) + "\x01auth=Bearer " + password_ +
-                       "\x01\x01";
+                       "\x01port=" + std::to_string(port_) +
+                       "\x01"
+                       "auth=Bearer " +
+                       password_ + "\x01\x01";
             wipeSecret(user);
             return authToken("OAUTHBEARER", std::move(response), "AQ==");
         }
-        response = "user=" + userName_ + "\x01auth=Bearer " + password_ + "\x01\x01";
+        // "\x01" "auth" apart: written as one, the hex escape would swallow the "a".
+        response = "user=" + userName_ +
+                   "\x01"
+                   "auth=Bearer " +
+                   password_ + "\x01\x01";
         return authToken("XOAUTH2", std::move(response), "");
     }
     return capabilities_.authPlain ? authPlain() : authLogin();

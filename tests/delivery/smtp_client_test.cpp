@@ -352,13 +352,13 @@ TEST(SmtpClientTest, OAuthTokenLogins) {
     Session oauth;
     oauth.authenticate = true;
     oauth.login = SmtpLogin::OAuthToken;
-    const std::string xoauth2 =
-        "AUTH XOAUTH2 " + base64Encode(std::string("user=alice\x01auth=Bearer s3cret\x01\x01")) +
-        "\r\n";
+    // Spelled out in base64: "user=alice^Aauth=Bearer s3cret^A^A".
+    const std::string xoauth2 = "AUTH XOAUTH2 dXNlcj1hbGljZQFhdXRoPUJlYXJlciBzM2NyZXQBAQ==\r\n";
     auto bearer = [](int port) {
         return "AUTH OAUTHBEARER " +
                base64Encode("n,a=alice,\x01host=127.0.0.1\x01port=" + std::to_string(port) +
-                            "\x01auth=Bearer s3cret\x01\x01") +
+                            "\x01"
+                            "auth=Bearer s3cret\x01\x01") +
                "\r\n";
     };
     auto offering = [](std::string mechanisms) {
