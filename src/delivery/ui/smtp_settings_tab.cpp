@@ -142,6 +142,9 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     login_ = new QComboBox;
     login_->addItems({"Password", "OAuth 2 token command"});  // the order of RelayLogin
     login_->setToolTip("Providers that retired passwords for SMTP want an OAuth 2 access token");
+    // As wide as a label: the longer choice, shown whole, widened the window.
+    login_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    login_->setMinimumContentsLength(10);
     tokenCommand_ = new QLineEdit;
     tokenCommand_->setMaxLength(1000);
     tokenCommand_->setPlaceholderText("program and arguments that print the token");
@@ -149,21 +152,17 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
         "Run without a shell when a run starts; \"...\" keeps blanks inside an argument. It "
         "must print a fresh access token within 30 seconds.");
     auto* authLayout = new QFormLayout(authBox);
-    // The login choice shares the row of the button it belongs to: the tab has no row to spare.
-    auto* authYesRow = new QHBoxLayout;
-    authYesRow->addWidget(authYes_);
-    authYesRow->addStretch();
-    authYesRow->addWidget(login_);
-    authLayout->addRow(authYesRow);
+    authLayout->addRow(authYes_);
     authLayout->addRow(authNo_);
     authLayout->addRow("User Name:", user_);
-    // Password and token command take turns in one row.
-    secretLabel_ = new QLabel("Password:");
+    // Password and token command take turns in one row, named by the login choice itself:
+    // beside "Authentication Required" the choice widened the window past 800 pixels, and the
+    // tab has no row to spare.
     auto* secretRow = new QHBoxLayout;
     secretRow->setContentsMargins(0, 0, 0, 0);
     secretRow->addWidget(password_);
     secretRow->addWidget(tokenCommand_);
-    authLayout->addRow(secretLabel_, secretRow);
+    authLayout->addRow(login_, secretRow);
 
     auto* runBox = new QGroupBox("Sending");
     threads_ = countBox(1);
@@ -280,11 +279,9 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     profileLayout->setContentsMargins(6, 4, 6, 0);
     profileLayout->setSpacing(2);
     profileLayout->addWidget(profile_);
-    auto* optionRow = new QHBoxLayout;
-    optionRow->addWidget(listId_);
-    optionRow->addWidget(footerLower_);
-    optionRow->addStretch();
-    profileLayout->addLayout(optionRow);
+    // One under the other: side by side they widened the window past 800 pixels.
+    profileLayout->addWidget(listId_);
+    profileLayout->addWidget(footerLower_);
     profileLayout->addWidget(profileNote_);
     profileLayout->addWidget(checkDomain_, 0, Qt::AlignLeft);
     profileLayout->addStretch();
@@ -475,8 +472,6 @@ void SmtpSettingsTab::updateEnabled() {
     const bool token = login_->currentIndex() == static_cast<int>(RelayLogin::OAuthCommand);
     password_->setVisible(!token);
     tokenCommand_->setVisible(token);
-    secretLabel_->setText(token ? "Token command:" : "Password:");
-    secretLabel_->setBuddy(token ? tokenCommand_ : password_);
     password_->setEnabled(f.password);
     tokenCommand_->setEnabled(f.tokenCommand);
     verify_->setEnabled(f.verifyCert);

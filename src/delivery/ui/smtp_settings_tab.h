@@ -119,7 +119,6 @@ class SmtpSettingsTab : public QWidget {
     QLineEdit* password_;
     QComboBox* login_;
     QLineEdit* tokenCommand_;
-    QLabel* secretLabel_;
     QSpinBox* threads_;
     QSpinBox* wait_;
     QSpinBox* perConnection_;
