@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "delivery/delivery_settings.h"
 #include "delivery/send_pace.h"
+#include "delivery/sender_profile.h"
 #include "groups/address.h"
 #include "message/list_unsubscribe.h"
 
@@ -52,7 +53,8 @@ std::string settingValueError(const SettingKey& key, std::string_view text) {
     std::string_view want;
     bool ok = true;
     if (is(k::kSmtpAuth) || is(k::kSmtpVerifyCert) || is(k::kMxStartTls) || is(k::kInfoRemember) ||
-        is(k::kAutoUnsubscribe) || is(k::kShowReminder) || is(k::kInfoVerifyCert)) {
+        is(k::kAutoUnsubscribe) || is(k::kShowReminder) || is(k::kInfoVerifyCert) ||
+        is(k::kListId)) {
         ok = oneOf(text, {"y", "n"}), want = "y or n";
     } else if (is(k::kSmtpPort) || is(k::kInfoPort)) {
         ok = numberIn(text, 1, 65535), want = "a port, 1 to 65535";
@@ -68,6 +70,10 @@ std::string settingValueError(const SettingKey& key, std::string_view text) {
         ok = oneOf(text, {"answer", "preference"}), want = "answer or preference";
     } else if (is(k::kTextPart)) {
         ok = oneOf(text, {"source", "readable"}), want = "source or readable";
+    } else if (is(k::kFooterMarkup)) {
+        ok = oneOf(text, {"classic", "lower"}), want = "classic or lower";
+    } else if (is(k::kSenderProfile)) {
+        ok = oneOf(text, {"current", "as-specified"}), want = "current or as-specified";
     } else if (is(k::kDkimAlgorithm)) {
         ok = oneOf(text, {"rsa", "ed25519"}), want = "rsa or ed25519";
     } else if (is(k::kUnsubscribeUrl) && !text.empty()) {
@@ -76,6 +82,32 @@ std::string settingValueError(const SettingKey& key, std::string_view text) {
     if (ok) return {};
     return std::string(key.subkey) + " " + std::string(key.value) + ": '" + std::string(text) +
            "' is not a value it takes (" + std::string(want) + ")";
+}
+
+// The switch as stored and what it set; after switching on, the domain check it goes with.
+int runProfile(const std::string& choice) {
+    SettingsStore store = SettingsStore::open();
+    const ProfileState before = loadProfileState(store);
+    if (!choice.empty()) {
+        std::string error;
+        if (!switchStoredProfile(store, *parseProfile(choice), &error)) return fail(error);
+    }
+    const ProfileState state = loadProfileState(store);
+    std::cout << "Follow current bulk-sender rules: "
+              << (state.profile == SenderProfile::Current ? "on" : "off") << '\n';
+    std::string set;
+    for (ProfileOption option : optionsSetByProfile(loadProfileOptions(store), state))
+        set += (set.empty() ? "" : ", ") + std::string(profileOptionLabel(option));
+    if (!set.empty()) std::cout << "set by the profile: " << set << '\n';
+    if (before.profile != SenderProfile::Current && state.profile == SenderProfile::Current) {
+        const std::string domain = store.read(keys::kDkimDomain);
+        const std::string selector = store.read(keys::kDkimSelector);
+        std::cout << "Check that the sender domain publishes SPF, DMARC and DKIM records: "
+                     "quillmark-cli check-domain "
+                  << (domain.empty() ? std::string("DOMAIN") : domain)
+                  << (selector.empty() ? std::string() : " --selector " + selector) << '\n';
+    }
+    return kExitOk;
 }
 
 }  // namespace
@@ -122,8 +154,25 @@ void addAppCommands(CLI::App& app, int& exitCode) {
                 }
             }
             SettingsStore store = SettingsStore::open();
+            if (key == keys::kSenderProfile.subkey && *value == keys::kSenderProfile.value) {
+                // The switch moves its options with it, however it is set.
+                exitCode = switchStoredProfile(store, *parseProfile(*text), &error) ? kExitOk
+                                                                                    : fail(error);
+                return;
+            }
             exitCode = store.write(key, *value, *text, &error) ? kExitOk : fail(error);
         });
+    }
+    {
+        auto choice = std::make_shared<std::string>();
+        auto* profile = settings->add_subcommand(
+            "profile",
+            "Follow current bulk-sender rules (current) or not (as-specified): switches the "
+            "readable text part, List-Id, MX by preference and the lower-case footer together; "
+            "without a choice, print the switch and what it set");
+        profile->add_option("PROFILE", *choice, "current or as-specified")
+            ->check(CLI::IsMember({"current", "as-specified"}));
+        profile->callback([&exitCode, choice] { exitCode = runProfile(*choice); });
     }
 
     auto* paths =

@@ -6,6 +6,7 @@
 #include "common/file_util.h"
 #include "config/settings.h"
 #include "delivery/run_request.h"
+#include "delivery/sender_profile.h"
 #include "groups/address.h"
 #include "message/list_unsubscribe.h"
 
@@ -30,8 +31,20 @@ void addMessageOptions(CLI::App* command, MessageOptions& o) {
 }
 
 void addShapeOptions(CLI::App* command, ShapeOptions& o, CLI::Option* unsubscribe) {
+    command
+        ->add_option("--profile", o.profile,
+                     "current: follow current bulk-sender rules (readable text part, List-Id, MX "
+                     "by preference, lower-case footer); as-specified: none of them (else the "
+                     "stored options)")
+        ->check(CLI::IsMember({"current", "as-specified"}));
     command->add_option("--text-part", o.textPart, "Plain-text part of HTML mail (else stored)")
         ->check(CLI::IsMember({"source", "readable"}));
+    command->add_option("--list-id", o.listId, "List-Id field on group runs (else stored)")
+        ->check(CLI::IsMember({"y", "n"}));
+    command
+        ->add_option("--footer-markup", o.footerMarkup,
+                     "Markup of the HTML unsubscribe footer: classic or lower (else stored)")
+        ->check(CLI::IsMember({"classic", "lower"}));
     o.url = command->add_option("--unsubscribe-url", o.unsubscribeUrl,
                                 "One-click unsubscribe URL template, https, with [**EMAIL**] and "
                                 "[**GROUP**] (else stored; \"\" for none)");
@@ -40,7 +53,15 @@ void addShapeOptions(CLI::App* command, ShapeOptions& o, CLI::Option* unsubscrib
 
 bool resolveShape(const ShapeOptions& o, MailShape& out, std::string& error) {
     out = loadMailShape(SettingsStore::open());
+    if (auto profile = parseProfile(o.profile)) {
+        const ProfileOptions values = profileValues(*profile);
+        out.textPart = values.textPart;
+        out.listId = values.listId;
+        out.footerMarkup = values.footerMarkup;
+    }
     if (auto style = parseTextPart(o.textPart)) out.textPart = *style;
+    if (!o.listId.empty()) out.listId = o.listId == "y";
+    if (auto markup = parseFooterMarkup(o.footerMarkup)) out.footerMarkup = *markup;
     if (o.url && o.url->count() > 0) {
         error = checkUnsubscribeUrl(o.unsubscribeUrl);
         if (!error.empty()) return false;
@@ -102,8 +123,13 @@ void addRelayOptions(CLI::App* command, DeliveryOptions& o) {
     command->add_option("--verify-cert", o.verifyCert, "Check the relay's certificate")
         ->check(CLI::IsMember({"y", "n"}));
     command->add_option("--user", o.user, "Relay user name (AUTH PLAIN or LOGIN)");
-    command->add_option("--password-env", o.passwordEnv,
-                        "Environment variable that holds the relay password");
+    auto* passwordEnv = command->add_option("--password-env", o.passwordEnv,
+                                            "Environment variable that holds the relay password");
+    command
+        ->add_option("--oauth-command", o.oauthCommand,
+                     "Log in with OAuth 2 (XOAUTH2 or OAUTHBEARER): the program and arguments "
+                     "that print an access token, run without a shell; needs --user")
+        ->excludes(passwordEnv);
 }
 
 void addMxOrderOption(CLI::App* command, DeliveryOptions& o) {
@@ -135,6 +161,11 @@ void addDeliveryOptions(CLI::App* command, DeliveryOptions& o) {
         });
 }
 
+void applyProfileOrder(const ShapeOptions& shape, const DeliveryOptions& o, DeliverySettings& d) {
+    if (!o.mxOrder.empty()) return;
+    if (auto profile = parseProfile(shape.profile)) d.mxOrder = profileValues(*profile).mxOrder;
+}
+
 bool deliveryChosen(const DeliveryOptions& o, std::string& error) {
     if (o.mx || !o.server.empty()) return true;
     if (SettingsStore::open().hasSubkey(keys::kSmtpServer.subkey)) return true;
@@ -158,9 +189,15 @@ bool resolveDelivery(const DeliveryOptions& o, DeliverySettings& d, std::string&
     if (!o.security.empty()) d.security = parseSecurity(o.security);
     if (!o.verifyCert.empty()) d.verifyCert = o.verifyCert == "y";
     if (!o.mxOrder.empty()) d.mxOrder = parseMxOrder(o.mxOrder);
+    if (!o.oauthCommand.empty() && o.user.empty()) {
+        error = "--oauth-command needs --user: the token is sent with the account's name.";
+        return false;
+    }
     if (!o.user.empty()) {
         d.authenticate = true;
         d.userName = o.user;
+        d.login = o.oauthCommand.empty() ? RelayLogin::Password : RelayLogin::OAuthCommand;
+        d.tokenCommand = o.oauthCommand;
         if (!o.passwordEnv.empty()) {
             const char* value = std::getenv(o.passwordEnv.c_str());
             if (!value) {

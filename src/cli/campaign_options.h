@@ -20,9 +20,14 @@
 
 namespace qm::cli {
 
-// --text-part and --unsubscribe-url: over the stored choices (message/mail_shape.h).
+// --profile, --text-part, --list-id, --footer-markup and --unsubscribe-url: over the stored
+// choices (message/mail_shape.h). --profile sets each option it decides (delivery/sender_profile.h)
+// for this run, and an option given on its own goes over the profile.
 struct ShapeOptions {
-    std::string textPart;  // "source" or "readable"; empty: the stored choice
+    std::string profile;       // "current" or "as-specified"; empty: the stored options
+    std::string textPart;      // "source" or "readable"; empty: the stored choice
+    std::string listId;        // "y" or "n"
+    std::string footerMarkup;  // "classic" or "lower"
     std::string unsubscribeUrl;
     CLI::Option* url = nullptr;
 };
@@ -59,7 +64,7 @@ bool prepareMessage(const MessageOptions& o, CampaignMessage& m, std::string& er
 bool confirmOnStderr(std::string_view question);
 
 struct DeliveryOptions {
-    std::string server, security, verifyCert, user, passwordEnv;
+    std::string server, security, verifyCert, user, passwordEnv, oauthCommand;
     std::string mxOrder;
     int port = 0;
     bool mx = false;
@@ -69,10 +74,12 @@ struct DeliveryOptions {
     std::string rate;       // "N/min", "N/h" or "0"; empty keeps the stored pace
 };
 
-// --server --port --security --verify-cert --user --password-env.
+// --server --port --security --verify-cert --user --password-env --oauth-command.
 void addRelayOptions(CLI::App* command, DeliveryOptions& o);
 // --mx-order answer|preference.
 void addMxOrderOption(CLI::App* command, DeliveryOptions& o);
+// The exchanger order of --profile unless --mx-order was given.
+void applyProfileOrder(const ShapeOptions& shape, const DeliveryOptions& o, DeliverySettings& d);
 // The relay options, --mx, --mx-order, --threads, --wait, --per-connection and --rate.
 void addDeliveryOptions(CLI::App* command, DeliveryOptions& o);
 // A delivery is asked for: --server, --mx, or a stored choice (Quillsetup or the window store an

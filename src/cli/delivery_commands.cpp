@@ -62,17 +62,22 @@ int runSmtpTest(const SmtpTestOptions& o) {
             return fail(
                 "No mail server is set: give --server HOST (and --port), or store one "
                 "with Quillsetup or \"settings set SmtpServer Server HOST\".");
-        if (!checkDeliverySettings(d).ok) return fail(kMsgEnterMailServer);
+        // An empty server, or a token command that gave no token.
+        if (CheckResult checked = checkDeliverySettings(d); !checked.ok)
+            return fail(checked.message);
         server = d.server;
         security = relaySecurity(d);
     }
-    SmtpCheck check{server,
-                    port,
-                    d.authenticate,
-                    d.userName,
-                    d.password,
-                    security,
-                    helloDomainFor(helloDomain, d.userName)};
+    SmtpCheck check{
+        server,
+        port,
+        d.authenticate,
+        d.userName,
+        d.password,
+        security,
+        helloDomainFor(helloDomain, d.userName),
+        d.login == RelayLogin::OAuthCommand ? SmtpLogin::OAuthToken : SmtpLogin::Password,
+        d.tokenCommand};
     SmtpCheckResult result =
         checkSmtpConnection(check, [](const SmtpReply& reply) { std::cout << reply.text(); });
     if (result.tls) std::cout << "(TLS in use)\n";

@@ -33,7 +33,8 @@ int runBuild(const BuildOptions& o) {
     std::optional<std::string_view> group;
     if (!o.group.empty()) group = o.group;
     if (!m.unsubscribeAddress.empty()) {
-        body = withUnsubscribeText(body, m.format, m.unsubscribeAddress, m.unsubscribeScope, group);
+        body = withUnsubscribeText(body, m.format, m.unsubscribeAddress, m.unsubscribeScope, group,
+                                   m.footerMarkup);
     }
     if (m.useDynamicVariables)
         body = o.recipientLine.empty() ? personalise(body, o.to)
@@ -42,7 +43,7 @@ int runBuild(const BuildOptions& o) {
     AttachmentCache cache;
     MimeMessage mime;
     mime.sources.cache = &cache;
-    mime.extraHeaders = listUnsubscribeHeaders(m, o.to, group);
+    mime.extraHeaders = listHeaders(m, o.to, group);
     fillMimeMessage(mime, m, o.to, body);
     {
         std::lock_guard<std::mutex> guard(mimeBuildLock());

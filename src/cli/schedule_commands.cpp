@@ -166,6 +166,7 @@ int runDue(const RunDueOptions& o) {
         return fail(error);
     }
     if (!resolveDelivery(o.delivery, delivery, error)) return fail(error);
+    applyProfileOrder(o.shape, o.delivery, delivery);
     CheckResult check = checkDeliverySettings(delivery);
     if (!check.ok) return fail(check.message);
     run.target.settings = delivery;

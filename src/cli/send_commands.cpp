@@ -239,6 +239,7 @@ int runSend(const SendOptions& o, bool testCampaign) {
     std::string error;
     if (!deliveryChosen(o.delivery, error)) return fail(error);
     if (!resolveDelivery(o.delivery, fields.delivery, error)) return fail(error);
+    applyProfileOrder(o.message.shape, o.delivery, fields.delivery);
     if (!fillMessage(o.message, fields.message, error)) return fail(error);
     fields.recipientsText = o.to;
     fields.groupsText = o.groups;

@@ -62,6 +62,10 @@ inline constexpr SettingKey kSmtpPort{"SmtpServer", "Port", 100, "25"};
 inline constexpr SettingKey kSmtpAuth{"SmtpServer", "Auth", 100, "n"};
 inline constexpr SettingKey kSmtpUser{"SmtpServer", "Uname", screenBuffer(99), ""};
 inline constexpr SettingKey kSmtpPassword{"SmtpServer", "Password", screenBuffer(99), ""};
+// How the relay account logs in: "password", or "oauth" with the access token printed by the
+// "Token command" (a program and its arguments, run without a shell).
+inline constexpr SettingKey kSmtpLogin{"SmtpServer", "Login", 100, "password"};
+inline constexpr SettingKey kSmtpTokenCommand{"SmtpServer", "TokenCommand", 4096, ""};
 // Connection security of the relay: "none", "starttls" or "tls"; absent behaves as before.
 inline constexpr SettingKey kSmtpSecurity{"SmtpServer", "Security", 100, "none"};
 inline constexpr SettingKey kSmtpVerifyCert{"SmtpServer", "VerifyCert", 2, "y"};
@@ -98,6 +102,15 @@ inline constexpr SettingKey kShowReminder{"Test", "Test", 2, "y"};
 inline constexpr SettingKey kTextPart{"SmtpServer", "TextPart", 100, "source"};
 // One-click unsubscribe URL template (https), empty for none.
 inline constexpr SettingKey kUnsubscribeUrl{"Info", "UnsubscribeUrl", 1025, ""};
+// A List-Id field on the copies of group runs: "y" or "n".
+inline constexpr SettingKey kListId{"SmtpServer", "ListId", 2, "n"};
+// The markup of the HTML unsubscribe footer: "classic" (mixed case) or "lower".
+inline constexpr SettingKey kFooterMarkup{"SmtpServer", "FooterMarkup", 100, "classic"};
+// "Follow current bulk-sender rules": "current" or "as-specified"; and the options the profile
+// changed when it was switched on, by their stored names joined by ",", so switching it off puts
+// back only what it changed and the user has not changed since.
+inline constexpr SettingKey kSenderProfile{"SmtpServer", "Profile", 100, "as-specified"};
+inline constexpr SettingKey kProfileSet{"SmtpServer", "ProfileSet", 200, ""};
 
 // One key a line at the end keeps additions from reflowing the table.
 // clang-format off
@@ -108,6 +121,8 @@ inline constexpr SettingKey kAll[] = {
     kMxOrder,      kSmtpPerConnection, kSmtpRate,
     kDkimDomain,   kDkimSelector,    kDkimKeyFile,  kDkimAlgorithm,
     kTextPart,     kUnsubscribeUrl,
+    kListId,       kFooterMarkup,    kSenderProfile, kProfileSet,
+    kSmtpLogin,    kSmtpTokenCommand,
 };
 // clang-format on
 }  // namespace keys

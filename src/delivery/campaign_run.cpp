@@ -3,12 +3,14 @@
 #include <cstdio>
 
 #include "common/file_util.h"
+#include "common/text.h"
 #include "delivery/delivery_report.h"
 #include "delivery/paced_delivery.h"
 #include "delivery/recipient_delivery.h"
 #include "delivery/recipient_queue.h"
 #include "delivery/send_log_buffer.h"
 #include "delivery/smtp_session.h"
+#include "delivery/token_command.h"
 #include "groups/address.h"
 #include "groups/group_files.h"
 #include "message/attachment_cache.h"
@@ -56,6 +58,12 @@ CheckResult checkDeliverySettings(DeliverySettings& s) {
     s.server = std::string(trimWhite(s.server));
     if (s.server.empty())
         return {false, std::string(kMsgEnterMailServer), MessageField::DeliverySettings};
+    if (s.authenticate && s.login == RelayLogin::OAuthCommand) {
+        TokenResult token = fetchToken(s.tokenCommand);
+        if (!token.ok) return {false, token.error, MessageField::DeliverySettings};
+        wipeSecret(s.password);
+        s.password = std::move(token.token);
+    }
     return {};
 }
 
@@ -109,7 +117,7 @@ bool CampaignRun::start(RunRequest request) {
     bodyForTyped_ = m.unsubscribeAddress.empty()
                         ? m.body
                         : withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
-                                              m.unsubscribeScope, std::nullopt);
+                                              m.unsubscribeScope, std::nullopt, m.footerMarkup);
 
     deleteReports(paths_);
     {
@@ -254,16 +262,17 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
                           const std::string& group, const Recipient* member) {
     if (!settled_.empty() && settled_.count(journalKey(group, address))) return true;
     const CampaignMessage& m = request_.message;
-    std::string body = (member && !m.unsubscribeAddress.empty())
-                           ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
-                                                 m.unsubscribeScope, std::string_view(group))
-                           : bodyForTyped_;
+    std::string body =
+        (member && !m.unsubscribeAddress.empty())
+            ? withUnsubscribeText(m.body, m.format, m.unsubscribeAddress, m.unsubscribeScope,
+                                  std::string_view(group), m.footerMarkup)
+            : bodyForTyped_;
     if (m.useDynamicVariables)
         body = member ? personalise(body, *member) : personalise(body, address);
 
     MimeMessage msg;
-    msg.extraHeaders = listUnsubscribeHeaders(
-        m, address, member ? std::optional<std::string_view>(group) : std::nullopt);
+    msg.extraHeaders =
+        listHeaders(m, address, member ? std::optional<std::string_view>(group) : std::nullopt);
     buildRecipientMessage(msg, m, address, body, request_.sources);
     if (!sending_.load()) return false;
 
@@ -287,7 +296,7 @@ bool CampaignRun::deliver(SmtpSession& session, int index, const std::string& ad
                 // Nothing reached a server: a resume offers this recipient again.
                 if (journal_) journal_->withdraw(index + 1, group, address);
                 abortRun(outcome.failure == SmtpFailure::AuthFailed
-                             ? std::string(kMsgAuthenticationFailed)
+                             ? authFailedText(target_.settings)
                              : std::string(kMsgRelayUnreachable));
                 return false;
             }

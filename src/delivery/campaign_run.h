@@ -92,6 +92,8 @@ std::string unavailableGroupsText(const std::vector<std::string>& groups);
 
 // Relay mode needs a server: the server text is trimmed in place, and an empty one gives
 // kMsgEnterMailServer with the focus on the delivery settings. MX mode clears the relay values.
+// An OAuth 2 login runs its token command here (delivery/token_command.h), once for the run, and
+// puts the token in the password; a command that gives no token fails the check with its text.
 CheckResult checkDeliverySettings(DeliverySettings& settings);
 
 struct SendResult {

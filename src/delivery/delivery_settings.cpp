@@ -45,6 +45,21 @@ MxOrder parseMxOrder(std::string_view text) {
     return text == "preference" ? MxOrder::ByPreference : MxOrder::AsAnswered;
 }
 
+std::string_view relayLoginName(RelayLogin login) {
+    return login == RelayLogin::OAuthCommand ? "oauth" : "password";
+}
+
+RelayLogin parseRelayLogin(std::string_view text) {
+    return text == "oauth" ? RelayLogin::OAuthCommand : RelayLogin::Password;
+}
+
+std::string authFailedText(const DeliverySettings& s) {
+    if (s.login != RelayLogin::OAuthCommand) return "Authentication Failed";
+    return "Authentication Failed: the server refused the OAuth 2 token printed by the token "
+           "command \"" +
+           s.tokenCommand + "\".";
+}
+
 unsigned parsePort(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -83,6 +98,8 @@ DeliverySettings loadDeliverySettings(const SettingsStore& store) {
         s.userName.clear();
         s.password.clear();
     }
+    s.login = parseRelayLogin(store.read(keys::kSmtpLogin));
+    s.tokenCommand = store.read(keys::kSmtpTokenCommand);
     s.security = parseSecurity(store.read(keys::kSmtpSecurity));
     s.verifyCert = store.readFlag(keys::kSmtpVerifyCert);
     s.perConnection = parsePerConnection(store.read(keys::kSmtpPerConnection));
@@ -102,7 +119,11 @@ void saveDeliverySettings(SettingsStore& store, const DeliverySettings& s) {
     if (s.mxMode) return;
     store.writeFlag(keys::kSmtpAuth, s.authenticate);
     store.write(keys::kSmtpUser, s.authenticate ? s.userName : std::string());
-    store.write(keys::kSmtpPassword, s.authenticate ? s.password : std::string());
+    const bool token = s.login == RelayLogin::OAuthCommand;
+    // A token lives for one run; only a password is kept.
+    store.write(keys::kSmtpPassword, s.authenticate && !token ? s.password : std::string());
+    store.write(keys::kSmtpLogin, relayLoginName(s.login));
+    store.write(keys::kSmtpTokenCommand, s.tokenCommand);
     store.write(keys::kSmtpSecurity, securityName(s.security));
     store.writeFlag(keys::kSmtpVerifyCert, s.verifyCert);
 }
@@ -142,6 +163,8 @@ FieldStates fieldStates(const DeliverySettings& s) {
     FieldStates f;
     f.server = !s.mxMode;
     f.credentials = !s.mxMode && s.authenticate;
+    f.password = f.credentials && s.login == RelayLogin::Password;
+    f.tokenCommand = f.credentials && s.login == RelayLogin::OAuthCommand;
     f.verifyCert = !s.mxMode && s.security != ConnectionSecurity::None;
     f.launchTime = !s.startNow;
     return f;

@@ -28,6 +28,10 @@ enum class ConnectionSecurity { None, StartTls, Tls };
 // fails, as mail servers deliver.
 enum class MxOrder { AsAnswered, ByPreference };
 
+// How an authenticating relay account logs in: with its password, or with an OAuth 2 access token
+// that the user's "Token command" prints (delivery/token_command.h), fetched when a run starts.
+enum class RelayLogin { Password, OAuthCommand };
+
 inline constexpr int kMinThreads = 1;
 inline constexpr int kMaxThreads = 15;
 inline constexpr int kMinWait = 0;
@@ -43,7 +47,9 @@ struct DeliverySettings {
     unsigned port = kDefaultSmtpPort;
     bool authenticate = false;
     std::string userName;
-    std::string password;
+    std::string password;  // with OAuthCommand: the run's access token, never stored
+    RelayLogin login = RelayLogin::Password;
+    std::string tokenCommand;
     ConnectionSecurity security = ConnectionSecurity::None;
     bool verifyCert = true;
     MxOrder mxOrder = MxOrder::AsAnswered;
@@ -62,6 +68,13 @@ ConnectionSecurity parseSecurity(std::string_view text);
 // "answer" and "preference" and back; anything else is "answer", the order used before the choice.
 std::string_view mxOrderName(MxOrder order);
 MxOrder parseMxOrder(std::string_view text);
+// "password" and "oauth" and back; anything else is "password".
+std::string_view relayLoginName(RelayLogin login);
+RelayLogin parseRelayLogin(std::string_view text);
+
+// The text of a refused login: the fixed "Authentication Failed" for a password; for a token,
+// the refusal naming the token command that printed it.
+std::string authFailedText(const DeliverySettings& settings);
 
 // The tab as the stored settings leave it; the counts and launch fields keep their defaults
 // because they are not stored.
@@ -90,8 +103,10 @@ unsigned defaultPort(ConnectionSecurity security);
 unsigned portForSecurity(unsigned port, ConnectionSecurity from, ConnectionSecurity to);
 
 struct FieldStates {
-    bool server = false;       // server, port, security and the authentication choice
-    bool credentials = false;  // user name and password
+    bool server = false;        // server, port, security and the authentication choice
+    bool credentials = false;   // user name and the login choice
+    bool password = false;      // the password (a password login)
+    bool tokenCommand = false;  // the token command (an OAuth 2 login)
     bool verifyCert = false;
     bool launchTime = false;  // date, time and repetition
 };

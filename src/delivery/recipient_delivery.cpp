@@ -123,6 +123,8 @@ void configureClient(SmtpClient& client, const DeliveryTarget& target, const Del
     const DeliverySettings& d = target.settings;
     if (!route.hosts.empty()) client.setServer(route.hosts.front().target(), route.port);
     client.setCredentials(!d.mxMode && d.authenticate, d.userName, d.password);
+    client.setLogin(d.login == RelayLogin::OAuthCommand ? SmtpLogin::OAuthToken
+                                                        : SmtpLogin::Password);
     SmtpSecurityOptions security = d.mxMode ? mxSecurity(target.mxStartTls) : relaySecurity(d);
     security.caFile = target.caFile;
     client.setSecurity(security);

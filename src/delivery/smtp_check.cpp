@@ -1,5 +1,7 @@
 #include "delivery/smtp_check.h"
 
+#include "common/text.h"
+#include "delivery/token_command.h"
 #include "groups/address.h"
 
 namespace qm {
@@ -12,16 +14,35 @@ std::string helloDomainFor(std::string_view given, std::string_view userName) {
 
 SmtpCheckResult checkSmtpConnection(const SmtpCheck& check,
                                     const std::function<void(const SmtpReply&)>& observer) {
+    SmtpCheckResult result;
+    std::string token;
+    if (check.authenticate && check.login == SmtpLogin::OAuthToken && check.password.empty()) {
+        TokenResult fetched = fetchToken(check.tokenCommand);
+        if (!fetched.ok) {
+            result.error = fetched.error;
+            return result;
+        }
+        token = std::move(fetched.token);
+    }
     SmtpClient client(check.server, check.port);
-    client.setCredentials(check.authenticate, check.userName, check.password);
+    client.setCredentials(check.authenticate, check.userName,
+                          token.empty() ? std::string_view(check.password) : token);
+    wipeSecret(token);
+    client.setLogin(check.login);
     client.setSecurity(check.security);
     client.setHelloDomain(check.helloDomain);
     if (observer) client.setReplyObserver(observer);
-    SmtpCheckResult result;
     result.ok = client.connect();
     result.tls = result.ok && client.usesTls();
     result.ok = result.ok && client.disconnect();
     if (!result.ok) result.error = client.lastError();
+    if (!result.ok && client.failure() == SmtpFailure::AuthFailed &&
+        check.login == SmtpLogin::OAuthToken) {
+        DeliverySettings named;
+        named.login = RelayLogin::OAuthCommand;
+        named.tokenCommand = check.tokenCommand;
+        result.error = authFailedText(named);
+    }
     return result;
 }
 

@@ -26,9 +26,11 @@ struct SmtpCheck {
     int port = 25;
     bool authenticate = false;
     std::string userName;
-    std::string password;
+    std::string password;  // with an OAuth 2 login, the token; empty: run tokenCommand for one
     SmtpSecurityOptions security;
     std::string helloDomain;
+    SmtpLogin login = SmtpLogin::Password;
+    std::string tokenCommand;  // named in the text of a refused token
 };
 
 struct SmtpCheckResult {

@@ -89,6 +89,8 @@ SmtpCapabilities SmtpCapabilities::fromEhloReply(const SmtpReply& reply) {
             std::string_view mechanism = line.substr(0, end);
             if (sameWord(mechanism, "PLAIN")) caps.authPlain = true;
             if (sameWord(mechanism, "LOGIN")) caps.authLogin = true;
+            if (sameWord(mechanism, "XOAUTH2")) caps.authXoauth2 = true;
+            if (sameWord(mechanism, "OAUTHBEARER")) caps.authOAuthBearer = true;
         }
     }
     return caps;
@@ -358,7 +360,59 @@ bool SmtpClient::helloPhase(bool& ehloDone) {
 bool SmtpClient::authenticate(bool needEhlo) {
     SmtpReply reply;
     if (needEhlo && !hello("EHLO", reply)) return false;
+    if (login_ == SmtpLogin::OAuthToken) {
+        // Separators of the mechanisms: a name or token holding one would change the message.
+        if (userName_.find_first_of(std::string_view("\x01\0", 2)) != std::string::npos ||
+            password_.find_first_of(std::string_view("\x01\0", 2)) != std::string::npos)
+            return false;
+        std::string response;
+        if (capabilities_.authOAuthBearer && !capabilities_.authXoauth2) {
+            // RFC 7628: a GS2 header naming the user ("," and "=" escaped), host, port, token.
+            std::string user;
+            for (char c : userName_) {
+                if (c == ',')
+                    user += "=2C";
+                else if (c == '=')
+                    user += "=3D";
+                else
+                    user += c;
+            }
+            response = "n,a=" + user + ",\x01host=" + server_ +
+                       "\x01port=" + std::to_string(port_) +
+                       "\x01"
+                       "auth=Bearer " +
+                       password_ + "\x01\x01";
+            wipeSecret(user);
+            return authToken("OAUTHBEARER", std::move(response), "AQ==");
+        }
+        // "\x01" "auth" apart: written as one, the hex escape would swallow the "a".
+        response = "user=" + userName_ +
+                   "\x01"
+                   "auth=Bearer " +
+                   password_ + "\x01\x01";
+        return authToken("XOAUTH2", std::move(response), "");
+    }
     return capabilities_.authPlain ? authPlain() : authLogin();
+}
+
+bool SmtpClient::authToken(std::string_view mechanism, std::string response,
+                           std::string_view errorAnswer) {
+    std::string line = "AUTH " + std::string(mechanism) + " " + base64Encode(response) + "\r\n";
+    wipeSecret(response);
+    bool sent = sendCommand(SmtpStage::Auth, line);
+    wipeSecret(line);
+    SmtpReply reply;
+    if (!sent || !readReply(SmtpStage::Auth, reply)) return false;
+    echo(reply.firstLine());
+    if (reply.code == 235) return true;
+    if (reply.code != 334) return false;
+    // The error report: the exchange ends with the answer the mechanism gives it, then the
+    // server's final refusal, so the session stays in step.
+    if (!sendCommand(SmtpStage::Auth, std::string(errorAnswer) + "\r\n") ||
+        !readReply(SmtpStage::Auth, reply))
+        return false;
+    echo(reply.firstLine());
+    return false;
 }
 
 bool SmtpClient::authPlain() {

@@ -6,8 +6,11 @@
 // Tls: TLS from the first byte, then EHLO and AUTH. Opportunistic (mail exchangers): EHLO, and
 // STARTTLS without certificate checks when offered; a server that rejects EHLO gets HELO.
 // AUTH is PLAIN with its initial response when the last EHLO reply lists PLAIN, else LOGIN; with
-// StartTls or Tls neither goes out on a connection that is not encrypted. The keywords of the last
-// EHLO reply are kept as a typed set (capabilities()).
+// an OAuth 2 access token (setLogin) it is XOAUTH2, or OAUTHBEARER when the server lists that and
+// not XOAUTH2, each with its initial response; a refusal comes as a 334 with an error report,
+// which gets the empty answer (XOAUTH2) or the %x01 answer (OAUTHBEARER) before the final 535.
+// With StartTls or Tls no login goes out on a connection that is not encrypted. The keywords of the
+// last EHLO reply are kept as a typed set (capabilities()).
 //
 // Entry points, in the order the send engine calls them for one recipient on its own thread:
 //   SmtpClient c(host, port); c.setServer(...) (relay mode); c.setCredentials(...);
@@ -44,8 +47,8 @@
 // 354 to DATA after a refused RCPT gets a lone "." (RFC 2920 section 3.1), never the message,
 // and the RCPT refusal stays the result. A 421 anywhere in the group closes the connection.
 //
-// Standard: RFC 5321 (SMTP), RFC 4954 (AUTH) with PLAIN (RFC 4616) and LOGIN, RFC 3207
-// (STARTTLS), RFC 2920 (PIPELINING).
+// Standard: RFC 5321 (SMTP), RFC 4954 (AUTH) with PLAIN (RFC 4616), LOGIN, OAUTHBEARER (RFC 7628)
+// and XOAUTH2 (the form the large providers document), RFC 3207 (STARTTLS), RFC 2920 (PIPELINING).
 #pragma once
 
 #include <array>
@@ -123,6 +126,9 @@ struct SmtpSecurityOptions {
     std::string caFile;      // trusted CAs instead of the system store (tests)
 };
 
+// What the password of setCredentials() is.
+enum class SmtpLogin { Password, OAuthToken };
+
 // The relay's security as the delivery settings choose it.
 SmtpSecurityOptions relaySecurity(const DeliverySettings& settings);
 // Opportunistic STARTTLS towards mail exchangers when `startTls` (setting MxStartTls), else none.
@@ -135,6 +141,8 @@ struct SmtpCapabilities {
     bool auth = false;  // the AUTH keyword, whatever mechanisms follow
     bool authPlain = false;
     bool authLogin = false;
+    bool authXoauth2 = false;
+    bool authOAuthBearer = false;
 
     // Reads the extension lines of a 250 EHLO reply (the first line is the greeting); keywords
     // and mechanisms are compared without regard to case, "AUTH=" as some servers still write it
@@ -167,8 +175,10 @@ class SmtpClient {
 
     // Ignored when `server` is empty.
     void setServer(std::string server, int port);
-    // Copies the credentials; they are wiped when replaced or when the client is destroyed.
+    // Copies the credentials; they are wiped when replaced or when the client is destroyed. With
+    // SmtpLogin::OAuthToken the password is an OAuth 2 access token.
     void setCredentials(bool authenticate, std::string_view userName, std::string_view password);
+    void setLogin(SmtpLogin login) { login_ = login; }
     void setSecurity(SmtpSecurityOptions options) { security_ = std::move(options); }
     const SmtpSecurityOptions& security() const { return security_; }
     void setTimeouts(const SmtpTimeouts& timeouts) { timeouts_ = timeouts; }
@@ -250,6 +260,9 @@ class SmtpClient {
     bool authenticate(bool needEhlo);
     bool authLogin();
     bool authPlain();
+    // XOAUTH2 or OAUTHBEARER with `response` as the initial response; `errorAnswer` is what a 334
+    // error report gets before the final reply.
+    bool authToken(std::string_view mechanism, std::string response, std::string_view errorAnswer);
     bool startTlsNow(bool verify);
     bool sendBody(std::string_view headerBlock, const std::vector<DataPiece>& pieces);
     // After the 354: the message, the end of data and its reply; the transaction is then closed.
@@ -273,6 +286,7 @@ class SmtpClient {
     bool needsReset_ = false;  // MAIL went out since the last completed transaction or RSET
     std::string helloDomain_;
     bool authenticate_ = false;
+    SmtpLogin login_ = SmtpLogin::Password;
     std::string userName_;
     std::string password_;
     bool connected_ = false;

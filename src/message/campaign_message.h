@@ -24,6 +24,9 @@ enum class MessageFormat { Html, PlainText };
 enum class UnsubscribeScope { SingleGroup, AllGroups };
 // What the HTML shape carries as its text/plain alternative.
 enum class TextPartStyle { HtmlSource, Readable };
+// How the HTML unsubscribe footer spells its markup: as it always was (mixed-case tags, which
+// content filters score as sloppy bulk mail) or all in lower case; the text and look are the same.
+enum class FooterMarkup { Classic, LowerCase };
 
 // What the HTML editor starts from and is reset to.
 inline constexpr std::string_view kBlankDocument =
@@ -52,6 +55,10 @@ struct CampaignMessage {
     // template (https, empty for none) and how the text alternative is made.
     std::string unsubscribeUrl;
     TextPartStyle textPart = TextPartStyle::HtmlSource;
+    // Stored settings too: a List-Id field on the copies of a group run (list_id.h), and the
+    // spelling of the footer's markup.
+    bool listId = false;
+    FooterMarkup footerMarkup = FooterMarkup::Classic;
 
     // Derived by checkMessage(): what the send engine sends.
     std::string body;

@@ -33,6 +33,7 @@ constexpr std::string_view kSignedFields[] = {
     "Message-ID",
     "MIME-Version",
     "Content-Type",
+    "List-Id",
     "List-Unsubscribe",
     "List-Unsubscribe-Post",
 };

@@ -199,13 +199,16 @@ std::string unsubscribeLinkSubject(UnsubscribeScope scope, std::optional<std::st
 }
 
 std::string unsubscribeText(MessageFormat format, std::string_view address, UnsubscribeScope scope,
-                            std::optional<std::string_view> group) {
+                            std::optional<std::string_view> group, FooterMarkup markup) {
     std::string u(address);
     if (format == MessageFormat::Html) {
         std::string subject = unsubscribeLinkSubject(scope, group);
         if (!subject.empty()) subject = "?Subject=" + subject;
-        return "<Center><BR><A href=\"mailto:" + u + subject + "\">Send Mail To " + u +
-               " to unsubscribe.</A></Center>";
+        const std::string link =
+            "mailto:" + u + subject + "\">Send Mail To " + u + " to unsubscribe.";
+        if (markup == FooterMarkup::LowerCase)
+            return "<center><br><a href=\"" + link + "</a></center>";
+        return "<Center><BR><A href=\"" + link + "</A></Center>";
     }
     std::string subject;
     if (group && scope == UnsubscribeScope::SingleGroup)
@@ -215,8 +218,8 @@ std::string unsubscribeText(MessageFormat format, std::string_view address, Unsu
 
 std::string withUnsubscribeText(std::string_view body, MessageFormat format,
                                 std::string_view address, UnsubscribeScope scope,
-                                std::optional<std::string_view> group) {
-    std::string text = unsubscribeText(format, address, scope, group);
+                                std::optional<std::string_view> group, FooterMarkup markup) {
+    std::string text = unsubscribeText(format, address, scope, group, markup);
     if (format != MessageFormat::Html) return std::string(body) + text;
     static constexpr std::string_view kClose = "</body>";
     std::string out;

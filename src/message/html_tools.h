@@ -63,13 +63,16 @@ std::vector<bool> rewriteInlineReferences(std::string& body, const std::vector<s
 // with blanks as ":", or "Unsubscribe" for all groups); empty without a group.
 std::string unsubscribeLinkSubject(UnsubscribeScope scope, std::optional<std::string_view> group);
 // The link (HTML) or line (plain text) for unsubscribe address `address`. `group` is the group's
-// name for group runs, nullopt for runs over typed addresses and scheduled runs.
+// name for group runs, nullopt for runs over typed addresses and scheduled runs. `markup` spells
+// the HTML link's tags (the plain line has none).
 std::string unsubscribeText(MessageFormat format, std::string_view address, UnsubscribeScope scope,
-                            std::optional<std::string_view> group);
+                            std::optional<std::string_view> group,
+                            FooterMarkup markup = FooterMarkup::Classic);
 // The HTML link goes before every "</body>", or with "</body></html>" at the end when there is
 // none; the plain line is appended.
 std::string withUnsubscribeText(std::string_view body, MessageFormat format,
                                 std::string_view address, UnsubscribeScope scope,
-                                std::optional<std::string_view> group);
+                                std::optional<std::string_view> group,
+                                FooterMarkup markup = FooterMarkup::Classic);
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "message/list_unsubscribe.h"
 
 #include "message/html_tools.h"
+#include "message/list_id.h"
 
 namespace qm {
 
@@ -108,6 +109,17 @@ std::vector<std::string> listUnsubscribeHeaders(const CampaignMessage& m,
     else
         line += ",\r\n " + url;
     return {line, "List-Unsubscribe-Post: List-Unsubscribe=One-Click"};
+}
+
+std::vector<std::string> listHeaders(const CampaignMessage& m, std::string_view recipient,
+                                     std::optional<std::string_view> group) {
+    std::vector<std::string> lines;
+    if (m.listId && group) {
+        std::string id = listIdHeader(*group, m.senderAddress);
+        if (!id.empty()) lines.push_back(std::move(id));
+    }
+    for (auto& line : listUnsubscribeHeaders(m, recipient, group)) lines.push_back(std::move(line));
+    return lines;
 }
 
 }  // namespace qm

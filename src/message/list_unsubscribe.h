@@ -54,4 +54,9 @@ std::vector<std::string> listUnsubscribeHeaders(const CampaignMessage& m,
                                                 std::string_view recipient,
                                                 std::optional<std::string_view> group);
 
+// Every list field of one copy: List-Id (list_id.h) when `m.listId` is set and the copy belongs
+// to a group, then the List-Unsubscribe fields above.
+std::vector<std::string> listHeaders(const CampaignMessage& m, std::string_view recipient,
+                                     std::optional<std::string_view> group);
+
 }  // namespace qm

@@ -1,5 +1,6 @@
 // The stored choices that shape every outgoing copy beyond the message itself: how the HTML
-// shape's text alternative is made, and the one-click unsubscribe URL template.
+// shape's text alternative is made, the one-click unsubscribe URL template, the List-Id field of
+// group runs and the spelling of the footer's markup.
 //
 // Entry points: loadMailShape() reads both from the settings store; applyMailShape() puts them on
 // a CampaignMessage; textPartName() / parseTextPart() are the stored and command-line spellings
@@ -23,10 +24,15 @@ class SettingsStore;
 struct MailShape {
     TextPartStyle textPart = TextPartStyle::HtmlSource;
     std::string unsubscribeUrl;
+    bool listId = false;
+    FooterMarkup footerMarkup = FooterMarkup::Classic;
 };
 
 std::string_view textPartName(TextPartStyle style);
 std::optional<TextPartStyle> parseTextPart(std::string_view name);
+// "classic" and "lower".
+std::string_view footerMarkupName(FooterMarkup markup);
+std::optional<FooterMarkup> parseFooterMarkup(std::string_view name);
 
 MailShape loadMailShape(const SettingsStore& store);
 void applyMailShape(CampaignMessage& m, const MailShape& shape);

@@ -69,10 +69,11 @@ void ScheduledRun::run() {
                 stored.embeddedFlags[i] == 'y')
                 m.attachments.setEmbedded(before);
         }
-        std::string body = request_.unsubscribeAddress.empty()
-                               ? m.body
-                               : withUnsubscribeText(m.body, m.format, request_.unsubscribeAddress,
-                                                     request_.unsubscribeScope, std::nullopt);
+        std::string body =
+            request_.unsubscribeAddress.empty()
+                ? m.body
+                : withUnsubscribeText(m.body, m.format, request_.unsubscribeAddress,
+                                      request_.unsubscribeScope, std::nullopt, m.footerMarkup);
         AttachmentCache cache;
         MimeSources sources = request_.sources;
         if (!sources.cache) sources.cache = &cache;

@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include "config/settings.h"
+#include "delivery/sender_profile.h"
 #include "delivery/smtp_client.h"
+#include "delivery/token_command.h"
 
 namespace qm {
 
@@ -13,6 +15,8 @@ SetupFieldStates setupFieldStates(const SetupChoice& choice) {
     SetupFieldStates s;
     s.relay = !choice.mx;
     s.credentials = s.relay && choice.authenticate;
+    s.password = s.credentials && choice.login == RelayLogin::Password;
+    s.tokenCommand = s.credentials && choice.login == RelayLogin::OAuthCommand;
     return s;
 }
 
@@ -24,6 +28,8 @@ std::string_view setupMessage(SetupField field) {
             return "Please enter the Password you want to use";
         case SetupField::Server:
             return "Please enter the address of the SMTP Server you want to use";
+        case SetupField::TokenCommand:
+            return "Please enter the command that prints the OAuth 2 access token";
         case SetupField::None:
             break;
     }
@@ -35,6 +41,8 @@ namespace {
 SetupField missingCredential(const SetupChoice& c) {
     if (!c.authenticate) return SetupField::None;
     if (c.userName.empty()) return SetupField::UserName;
+    if (c.login == RelayLogin::OAuthCommand)
+        return splitCommandLine(c.tokenCommand) ? SetupField::None : SetupField::TokenCommand;
     if (c.password.empty()) return SetupField::Password;
     return SetupField::None;
 }
@@ -47,15 +55,27 @@ SetupSave saveSetupChoice(SettingsStore& store, const SetupChoice& c) {
         if (save.writeError.empty()) store.write(key, text, &save.writeError);
         return save.writeError.empty();
     };
+    // Last, once the delivery choice is whole: a refused launch changes no option.
+    auto switchProfile = [&] {
+        if (!save.writeError.empty()) return;
+        switchStoredProfile(store,
+                            c.bulkProfile ? SenderProfile::Current : SenderProfile::AsSpecified,
+                            &save.writeError);
+    };
     if (c.mx) {
         write(keys::kSmtpServer, "");
+        switchProfile();
         return save;
     }
     save.missing = missingCredential(c);
     if (save.missing != SetupField::None) return save;
+    const bool token = c.authenticate && c.login == RelayLogin::OAuthCommand;
     if (!write(keys::kSmtpAuth, c.authenticate ? "y" : "n") ||
         !write(keys::kSmtpUser, c.authenticate ? c.userName : "") ||
-        !write(keys::kSmtpPassword, c.authenticate ? c.password : ""))
+        !write(keys::kSmtpPassword, c.authenticate && !token ? c.password : "") ||
+        !write(keys::kSmtpLogin,
+               relayLoginName(token ? RelayLogin::OAuthCommand : RelayLogin::Password)) ||
+        !write(keys::kSmtpTokenCommand, token ? c.tokenCommand : ""))
         return save;
     if (c.server.empty()) {
         save.missing = SetupField::Server;
@@ -63,6 +83,7 @@ SetupSave saveSetupChoice(SettingsStore& store, const SetupChoice& c) {
     }
     write(keys::kSmtpServer, c.server) && write(keys::kSmtpPort, std::to_string(c.port)) &&
         write(keys::kSmtpSecurity, securityName(c.security));
+    switchProfile();
     return save;
 }
 
@@ -83,7 +104,13 @@ SmtpCheck smtpCheckFor(const SetupChoice& c) {
     check.authenticate = c.authenticate;
     if (c.authenticate) {
         check.userName = c.userName;
-        check.password = c.password;
+        if (c.login == RelayLogin::OAuthCommand) {
+            // The connection test runs the command on its own thread (delivery/smtp_check.h).
+            check.login = SmtpLogin::OAuthToken;
+            check.tokenCommand = c.tokenCommand;
+        } else {
+            check.password = c.password;
+        }
     }
     check.security = relaySecurity(d);
     check.helloDomain = helloDomainFor({}, check.userName);

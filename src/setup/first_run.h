@@ -8,9 +8,10 @@
 // Failure: a missing field comes back as a SetupField for the screen to name and focus; a settings
 // write that fails comes back as its one-line text, and nothing is started then.
 //
-// Contract: MX writes only an empty server, so the relay account survives for a later switch
-// back. In relay mode the authentication values are written before the server is checked, so an
-// empty server leaves them stored; the server, port and connection security are written last.
+// Contract: the bulk-sender profile is switched as chosen last, in both modes, once everything
+// else was written. MX writes only an empty server, so the relay account survives for a later
+// switch back. In relay mode the authentication values are written before the server is checked, so
+// an empty server leaves them stored; the server, port and connection security are written last.
 //
 // Threads: any; saveSetupChoice() writes through the settings store's own locking.
 #pragma once
@@ -33,16 +34,22 @@ struct SetupChoice {
     bool authenticate = true;
     std::string userName;
     std::string password;
+    RelayLogin login = RelayLogin::Password;  // "Password" or "OAuth 2 token command"
+    std::string tokenCommand;
+    // "Follow current bulk-sender rules" (delivery/sender_profile.h), in both modes.
+    bool bulkProfile = false;
 };
 
 struct SetupFieldStates {
-    bool relay = false;        // server, port, security, the authentication group, Test connection
-    bool credentials = false;  // user name and password with their labels
+    bool relay = false;         // server, port, security, the authentication group, Test connection
+    bool credentials = false;   // user name and the login choice with their labels
+    bool password = false;      // the password (a password login)
+    bool tokenCommand = false;  // the token command (an OAuth 2 login)
 };
 SetupFieldStates setupFieldStates(const SetupChoice& choice);
 
 // The field "Launch Quillmark" stopped at; None when everything was written.
-enum class SetupField { None, UserName, Password, Server };
+enum class SetupField { None, UserName, Password, Server, TokenCommand };
 
 inline constexpr std::string_view kInvalidDataTitle = "Invalid Data";
 // The text of the "Invalid Data" message for a missing field (empty for None).

@@ -66,7 +66,7 @@ std::string spamCheckMessageText(CampaignMessage m, const MimeSources& sources) 
     std::string body = m.unsubscribeAddress.empty()
                            ? m.body
                            : withUnsubscribeText(m.body, m.format, m.unsubscribeAddress,
-                                                 m.unsubscribeScope, std::nullopt);
+                                                 m.unsubscribeScope, std::nullopt, m.footerMarkup);
     if (m.useDynamicVariables) body = personalise(body, m.senderAddress);
     MimeMessage msg;
     msg.extraHeaders = listUnsubscribeHeaders(m, m.senderAddress, std::nullopt);

@@ -62,5 +62,52 @@ build --text-part source --unsubscribe-url "" > "$W/over.txt" || fail "options o
 cmp -s <(grep -av '^Date: \|^Message-ID: ' "$W/default.txt") <(grep -av '^Date: \|^Message-ID: ' "$W/over.txt") ||
     fail "options over stored differ from the default copy"
 
+# The bulk-sender profile: for one run with --profile, stored with settings profile; switched off
+# it gives the copy of before again, and a single option still goes over it.
+strip() { grep -av '^Date: \|^Message-ID: ' "$1"; }
+"$CLI" settings set SmtpServer TextPart source >/dev/null || fail "store text part back"
+"$CLI" settings set Info UnsubscribeUrl '' >/dev/null || fail "store url back"
+build > "$W/plain.txt" || fail "build before the profile"
+read_profile() {
+    /usr/bin/python3 -c '
+import email, email.policy, sys
+m = email.message_from_binary_file(sys.stdin.buffer, policy=email.policy.default)
+print("LI=%s" % m["List-Id"])
+for p in m.walk():
+    if p.get_content_type() == "text/html":
+        print("lower" if "<center><br><a" in p.get_content() else "classic")
+    if p.get_content_type() == "text/plain":
+        print("source" if "<h1>" in p.get_content() else "readable")
+'
+}
+out=$(build --profile current | read_profile)
+[ "$out" = 'LI="Spring Buyers" <spring-buyers.example.com>
+readable
+lower' ] || fail "--profile current: [$out]"
+out=$(build --profile current --list-id n --text-part source | read_profile)
+[ "$out" = 'LI=None
+source
+lower' ] || fail "single options over --profile: [$out]"
+out=$("$CLI" settings profile current) || fail "settings profile current"
+grep -q '^Follow current bulk-sender rules: on$' <<<"$out" &&
+    grep -q '^set by the profile: readable text part, List-Id, MX by preference, lower-case footer$' <<<"$out" &&
+    grep -q 'quillmark-cli check-domain' <<<"$out" || fail "profile on: [$out]"
+[ "$("$CLI" settings get SmtpServer MxOrder)" = preference ] || fail "profile on: MX order"
+out=$(build | read_profile)
+[ "$out" = 'LI="Spring Buyers" <spring-buyers.example.com>
+readable
+lower' ] || fail "stored profile: [$out]"
+build --profile as-specified > "$W/as.txt" || fail "--profile as-specified"
+cmp -s <(strip "$W/plain.txt") <(strip "$W/as.txt") || fail "--profile as-specified differs"
+"$CLI" settings set SmtpServer ListId n >/dev/null || fail "list id off by hand"
+out=$("$CLI" settings profile) || fail "settings profile (show)"
+grep -q '^set by the profile: readable text part, MX by preference, lower-case footer$' <<<"$out" &&
+    ! grep -q 'check-domain' <<<"$out" || fail "profile shown: [$out]"
+"$CLI" settings set SmtpServer Profile as-specified >/dev/null || fail "profile off by settings set"
+build > "$W/off.txt" || fail "build after the profile"
+cmp -s <(strip "$W/plain.txt") <(strip "$W/off.txt") || fail "profile off differs from before"
+[ "$("$CLI" settings get SmtpServer MxOrder)" = answer ] || fail "profile off: MX order"
+err=$("$CLI" settings profile sometimes 2>&1); [ $? = 2 ] || fail "unknown profile accepted: [$err]"
+
 [ "$failures" = 0 ] && echo "all passed"
 exit $((failures > 0))

@@ -119,7 +119,10 @@ void SmtpStateTracker::serverReply(std::string_view bytes) {
     }
 }
 
-FakeServer::FakeServer(std::vector<ServerStep> script) : script_(std::move(script)) {
+FakeServer::FakeServer(std::vector<ServerStep> script)
+    : FakeServer([&script](int) { return std::move(script); }) {}
+
+FakeServer::FakeServer(const std::function<std::vector<ServerStep>(int port)>& makeScript) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -131,6 +134,7 @@ FakeServer::FakeServer(std::vector<ServerStep> script) : script_(std::move(scrip
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         throw std::runtime_error("fake server cannot listen");
     port_ = ntohs(addr.sin_port);
+    script_ = makeScript(port_);
     thread_ = std::thread([this] { run(); });
 }
 

@@ -20,6 +20,7 @@
 // Threads: the script runs on the server's own thread; read the results after finish().
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -95,6 +96,8 @@ class SmtpStateTracker {
 class FakeServer {
   public:
     explicit FakeServer(std::vector<ServerStep> script);
+    // For a script that must name the port the server listens on.
+    explicit FakeServer(const std::function<std::vector<ServerStep>(int port)>& makeScript);
     ~FakeServer();  // waits for the script to end (the client must have gone)
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;

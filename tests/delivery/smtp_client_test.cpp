@@ -38,6 +38,7 @@ const std::string kData = "Subject: t\r\n\r\n..first\r\nsecond\r\n..\r\nlast\r\n
 
 struct Session {
     bool authenticate = false;
+    SmtpLogin login = SmtpLogin::Password;
     SmtpSecurity mode = SmtpSecurity::None;
     bool sendMail = false;
     // Offers of the message, as the engine makes them: another only after a refusal that allows
@@ -58,9 +59,9 @@ struct Outcome {
     std::string mismatch;
 };
 
-Outcome run(Script script, const Session& session,
+Outcome run(const std::function<Script(int port)>& makeScript, const Session& session,
             const SmtpTimeouts& limits = SmtpTimeouts::uniform(test::kPatient)) {
-    FakeServer server(std::move(script));
+    FakeServer server(makeScript);
     SendLogBuffer log;
     Outcome o;
     {
@@ -68,6 +69,7 @@ Outcome run(Script script, const Session& session,
         client.setTimeouts(limits);
         client.setHelloDomain("client.test");
         client.setCredentials(session.authenticate, "alice", "s3cret");
+        client.setLogin(session.login);
         client.setSecurity({session.mode, false, {}});
         client.setLogSink(1, &log);
         o.connected = client.connect();
@@ -89,6 +91,11 @@ Outcome run(Script script, const Session& session,
     o.received = server.received();
     o.mismatch = server.mismatch();
     return o;
+}
+
+Outcome run(Script script, const Session& session,
+            const SmtpTimeouts& limits = SmtpTimeouts::uniform(test::kPatient)) {
+    return run([&script](int) { return std::move(script); }, session, limits);
 }
 
 Script greetAndHelo() {
@@ -340,6 +347,85 @@ TEST(SmtpClientTest, ProtocolBranches) {
 }
 
 // The scripted server's own strictness: what a real server refuses, it refuses.
+// OAuth 2 logins, the SASL text checked byte for byte: XOAUTH2 by default, OAUTHBEARER where
+// the server offers it and not XOAUTH2; a refused token gets the answer its mechanism gives the
+// error report, and the session ends in step.
+TEST(SmtpClientTest, OAuthTokenLogins) {
+    Session oauth;
+    oauth.authenticate = true;
+    oauth.login = SmtpLogin::OAuthToken;
+    // Spelled out in base64: "user=alice^Aauth=Bearer s3cret^A^A".
+    const std::string xoauth2 = "AUTH XOAUTH2 dXNlcj1hbGljZQFhdXRoPUJlYXJlciBzM2NyZXQBAQ==\r\n";
+    auto bearer = [](int port) {
+        return "AUTH OAUTHBEARER " +
+               base64Encode("n,a=alice,\x01host=127.0.0.1\x01port=" + std::to_string(port) +
+                            "\x01"
+                            "auth=Bearer s3cret\x01\x01") +
+               "\r\n";
+    };
+    auto offering = [](std::string mechanisms) {
+        return greetAndHelo() +
+               Script{expect("EHLO \r\n"), send("250-fake\r\n250 AUTH " + mechanisms + "\r\n")};
+    };
+    const std::string report = "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiQmVhcmVyIn0=\r\n";
+    struct {
+        const char* name;
+        std::function<Script(int)> script;
+        bool wantConnected;
+    } rows[] = {
+        {"XOAUTH2 with its initial response",
+         [&](int) {
+             return offering("LOGIN PLAIN XOAUTH2") + Script{expect(xoauth2), send("235 ok\r\n")} +
+                    kQuit;
+         },
+         true},
+        {"refused token: the error report gets an empty answer, then 535",
+         [&](int) {
+             return offering("XOAUTH2 OAUTHBEARER") +
+                    Script{expect(xoauth2), send(report), expect("\r\n"),
+                           send("535 5.7.8 Username and Password not accepted\r\n")} +
+                    kQuit;
+         },
+         false},
+        {"OAUTHBEARER where offered without XOAUTH2",
+         [&](int port) {
+             return offering("PLAIN OAUTHBEARER") +
+                    Script{expect(bearer(port)), send("235 ok\r\n")} + kQuit;
+         },
+         true},
+        {"OAUTHBEARER refused: the error report gets %x01, then 535",
+         [&](int port) {
+             return offering("OAUTHBEARER") +
+                    Script{expect(bearer(port)), send(report), expect("AQ==\r\n"),
+                           send("535 5.7.8 invalid token\r\n")} +
+                    kQuit;
+         },
+         false},
+        {"no mechanism listed: XOAUTH2 is tried, never a password",
+         [&](int) {
+             return offering("PLAIN LOGIN") +
+                    Script{expect(xoauth2), send("504 5.5.4 unrecognized mechanism\r\n")} + kQuit;
+         },
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Outcome o = run(row.script, oauth);
+        EXPECT_EQ(o.mismatch, "");
+        EXPECT_EQ(o.connected, row.wantConnected);
+        if (!row.wantConnected) {
+            EXPECT_EQ(o.error, "Authentication Failed");
+            EXPECT_EQ(o.failure, SmtpFailure::AuthFailed);
+        }
+        EXPECT_EQ(o.received.find(base64Encode(std::string("\0alice\0s3cret", 13))),
+                  std::string::npos);
+        for (const std::string& secret : {std::string("s3cret"), xoauth2.substr(13, 40)}) {
+            EXPECT_EQ(o.log.find(secret), std::string::npos);
+            EXPECT_EQ(o.error.find(secret), std::string::npos);
+        }
+    }
+}
+
 TEST(SmtpClientTest, FakeServerRefusesCommandsOutOfOrder) {
     struct Case {
         const char* name;

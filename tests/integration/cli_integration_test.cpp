@@ -3,6 +3,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,33 @@ TEST(CliTest, SmtpTestPrintsRepliesAndNeverThePassword) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.output.find("Authentication Failed"), std::string::npos) << bad.output;
     EXPECT_EQ(bad.output.find("wrong"), std::string::npos);
+}
+
+// --oauth-command: the token the command prints logs in; a refused one is named by its command;
+// the token never reaches the output.
+TEST(CliTest, SmtpTestWithAnOAuthTokenCommand) {
+    test::TempDir dir;
+    const std::string port = test::peerEnv("QM_AIO_PORT");
+    const std::string env = "QUILLMARK_CONFIG=" + dir.file("settings.ini");
+    for (const std::string token : {"good-token", "stale-token"}) {
+        SCOPED_TRACE(token);
+        const std::string script = token == "good-token" ? "fresh.sh" : "old.sh";
+        dir.write(script, "#!/bin/sh\necho " + token + "\n");
+        ASSERT_EQ(::chmod(dir.file(script).c_str(), 0700), 0);
+        const std::string command = dir.file(script) + " --account alice";
+        CliRun run = runCli("smtp test --server 127.0.0.1 --port " + port +
+                                " --user alice --oauth-command '" + command + "'",
+                            env);
+        EXPECT_EQ(run.output.find(token), std::string::npos) << run.output;
+        if (token == "good-token") {
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_NE(run.output.find("235 2.7.0"), std::string::npos) << run.output;
+        } else {
+            EXPECT_EQ(run.status, 1) << run.output;
+            EXPECT_NE(run.output.find("token command \"" + command + "\""), std::string::npos)
+                << run.output;
+        }
+    }
 }
 
 TEST(CliTest, SmtpTestUsesStoredSettingsAndMxLookups) {

@@ -153,8 +153,10 @@ std::optional<std::string> headerValue(const std::string& text, std::string_view
 
 // Every shape of signed message verifies with dkimpy and a second verifier. Each of the 24 runs
 // (algorithm x List-Unsubscribe x text part x attachments) goes to a group with a long name, a
-// short one and a typed address, so every shape is also signed with and without a long group
-// name in its unsubscribe fields. The trigger of the folded h= tag is checked to occur.
+// non-ASCII one and a typed address, so every shape is also signed with and without a long group
+// name in its unsubscribe fields. List-Id goes with every shape but the mailto-only one, so it is
+// signed beside each unsubscribe shape and alone, with a long and a non-ASCII group name. The
+// trigger of the folded h= tag is checked to occur.
 TEST(DkimTest, MatrixEveryShapeVerifiesWithTwoVerifiers) {
     test::TempDir dir;
     Paths paths{dir.file("qm")};
@@ -163,7 +165,9 @@ TEST(DkimTest, MatrixEveryShapeVerifiesWithTwoVerifiers) {
         "Customers of the spring and summer season in the northern region two thousand";
     dir.write("qm/GroupRecipients/" + groupFileName(longGroup),
               "long@x.test,Lena,,,,,,,,,,,,E\r\n");
-    dir.write("qm/GroupRecipients/" + groupFileName("Few"), "few@y.test,Fay Ünal,,,,,,,,,,,,E\r\n");
+    const std::string fewGroup = "Fréquents d'été";
+    dir.write("qm/GroupRecipients/" + groupFileName(fewGroup),
+              "few@y.test,Fay Ünal,,,,,,,,,,,,E\r\n");
     dir.write("logo.gif", "GIF89a\x01\x00\x01\x00 a picture");
     dir.write("terms.pdf", std::string(3000, 'p') + "\r\n.\r\n" + std::string(100, 'q'));
     ASSERT_TRUE(makeFolders(dir.file("rsa")));
@@ -211,8 +215,9 @@ TEST(DkimTest, MatrixEveryShapeVerifiesWithTwoVerifiers) {
                         m.unsubscribeUrl = "https://good.test/u?e=[**EMAIL**]&g=[**GROUP**]";
                     m.unsubscribeScope = UnsubscribeScope::SingleGroup;
                     m.textPart = textPart;
+                    m.listId = unsubscribe != Unsubscribe::Mailto;
                     fields.recipientsText = "t1@x.test";
-                    fields.groupsText = longGroup + ";Few;";
+                    fields.groupsText = longGroup + ";" + fewGroup + ";";
                     fields.dkim = {"good.test", rsa ? "rsa1" : "ed1", dir.file("key.pem"),
                                    rsa ? DkimAlgorithm::Rsa : DkimAlgorithm::Ed25519};
                     SettingsStore store(dir.file("settings"));
@@ -228,6 +233,7 @@ TEST(DkimTest, MatrixEveryShapeVerifiesWithTwoVerifiers) {
                     auto files = listFiles(dump, "");
                     ASSERT_EQ(files.size(), 3u);
                     int n = 0;
+                    int withListId = 0;
                     for (const auto& f : files) {
                         std::string text;
                         ASSERT_TRUE(readFile(dump + "/" + f, text));
@@ -245,8 +251,15 @@ TEST(DkimTest, MatrixEveryShapeVerifiesWithTwoVerifiers) {
                         if (listUnsubscribe &&
                             listUnsubscribe->find("northern") != std::string::npos)
                             longGroupInHeader = true;
+                        if (headerValue(text, "List-Id")) {
+                            ++withListId;
+                            EXPECT_NE(signature->find("List-Id"), std::string::npos) << text;
+                        }
 
                         const std::string name = label + "-" + std::to_string(++n) + ".eml";
+                        if (n == static_cast<int>(files.size())) {
+                            EXPECT_EQ(withListId, m.listId ? 2 : 0) << "group copies only";
+                        }
                         if (rsa) {
                             dir.write("rsa/" + name, text);
                             rsaFiles.push_back(dir.file("rsa/" + name));

@@ -143,6 +143,31 @@ TEST(AioSmtpdTest, SecurityAndAuthentication) {
     }
 }
 
+// XOAUTH2 against aiosmtpd's own AUTH machinery: the good token logs in and the message is
+// stored as the account's; a refused one ends after the error report with the fixed text.
+TEST(AioSmtpdTest, OAuthTokenLogin) {
+    for (const std::string token : {"good-token", "expired-token"}) {
+        SCOPED_TRACE(token);
+        const bool good = token == "good-token";
+        SendLogBuffer log;
+        SmtpClient client("127.0.0.1", peerPort("QM_AIO_PORT"));
+        client.setHelloDomain("example.test");
+        client.setCredentials(true, "alice", token);
+        client.setLogin(SmtpLogin::OAuthToken);
+        client.setLogSink(4, &log);
+        EXPECT_EQ(client.connect(), good) << client.lastError();
+        EXPECT_TRUE(client.capabilities().authXoauth2);
+        if (good) {
+            EXPECT_TRUE(deliver(client)) << client.lastError();
+        } else {
+            EXPECT_EQ(client.lastError(), "Authentication Failed");
+            EXPECT_EQ(client.failure(), SmtpFailure::AuthFailed);
+            EXPECT_NE(log.slotText(4).find("535 5.7.8"), std::string::npos) << log.slotText(4);
+        }
+        EXPECT_EQ(log.slotText(4).find(token), std::string::npos);
+    }
+}
+
 TEST(AioSmtpdTest, StoredMessageAndEnvelope) {
     std::string dir = peerEnv("QM_AIO_DIR");
     std::size_t before = listFiles(dir, ".eml").size();

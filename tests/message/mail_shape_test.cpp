@@ -1,15 +1,20 @@
 // What shapes a copy beyond the message itself: the List-Unsubscribe fields (their exact text, that
 // they ask for what the footer link asks for, that the harvest files the request under the right
-// group, that two mail readers parse them) and the text-part choice (the default keeps today's
-// bytes; readable text carries no tag and the charset it is in).
+// group, that two mail readers parse them), the List-Id field of group runs, the footer's markup
+// and the text-part choice (the default keeps today's bytes; readable text carries no tag and the
+// charset it is in).
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "common/smtp_transparency.h"
+#include "common/text.h"
 #include "message/fill_message.h"
+#include "message/html_text.h"
 #include "message/html_tools.h"
+#include "message/list_id.h"
 #include "message/list_unsubscribe.h"
 #include "message/mime_message.h"
 #include "mime_readers.h"
@@ -196,7 +201,7 @@ std::string buildCopy(const CampaignMessage& m, std::optional<std::string_view> 
     msg.sources.messageId = [](std::string_view d) {
         return "20240305193309.42@" + std::string(d);
     };
-    msg.extraHeaders = listUnsubscribeHeaders(m, to, group);
+    msg.extraHeaders = listHeaders(m, to, group);
     fillMimeMessage(msg, m, to, m.body);
     msg.build();
     return msg.headerBlock + msg.body;
@@ -241,6 +246,142 @@ TEST(ListUnsubscribe, TwoReadersParseTheFields) {
             EXPECT_EQ(got.subject, "Spring offer") << reader;
         }
     }
+}
+
+// Exact lines, and what a group name may not do to them: add a field, break the quoting, pass the
+// line limit, or share its identifier with another group.
+TEST(ListId, HeaderLinesAndSlugs) {
+    struct {
+        const char* name;
+        std::string group, sender, want;
+    } cases[] = {
+        {"plain name: quoted, blanks as dashes, domain in lower case", "Spring Buyers",
+         "ann@Example.COM", "List-Id: \"Spring Buyers\" <spring-buyers.example.com>"},
+        {"quote and backslash escaped; what the slug drops adds the name's hash",
+         "Say \"Hi\" \\ Co", "ann@example.com",
+         "List-Id: \"Say \\\"Hi\\\" \\\\ Co\" <say-hi-co-342c8499.example.com>"},
+        {"non-ASCII name: encoded words (phrase-safe), never inside quotes",
+         "F\xC3\xAAte d'\xC3\xA9t\xC3\xA9", "ann@example.com",
+         "List-Id: =?utf-8?Q?F=C3=AAte_d=27=C3=A9t=C3=A9?=\r\n <f-te-d-t-ec3937b8.example.com>"},
+        {"no domain, no field", "Spring", "ann", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(listIdHeader(c.group, c.sender), c.want) << c.name;
+
+    // A line break in the name cannot start a field; a long name folds within the line limit.
+    for (const std::string& group :
+         {std::string("A\r\nBcc: evil@x.org"), std::string(300, 'w'),
+          "Customers " + std::string(40, 'x') + " of the spring and summer season in the north"}) {
+        const std::string line = listIdHeader(group, "ann@example.com");
+        ASSERT_FALSE(line.empty()) << group;
+        for (std::size_t at = line.find("\r\n"); at != std::string::npos;
+             at = line.find("\r\n", at + 2))
+            EXPECT_TRUE(line[at + 2] == ' ' || line[at + 2] == '\t') << line;
+        std::size_t from = 0;
+        for (std::size_t at; (at = line.find("\r\n", from)) != std::string::npos; from = at + 2)
+            EXPECT_LE(at - from, 78u) << line;
+        EXPECT_LE(line.size() - from, 78u) << line;
+        EXPECT_EQ(line.find("\nBcc"), std::string::npos) << line;
+    }
+
+    // Slugs: stable, one DNS label of safe characters, and one per group (names are unique
+    // without regard to case only).
+    const std::string names[] = {"Spring Buyers",
+                                 "Spring-Buyers",
+                                 "Spring  Buyers",
+                                 "Spring_Buyers",
+                                 "Fete",
+                                 "F\xC3\xAAte",
+                                 "F\xC3\xABte",
+                                 "\xE6\x97\xA5\xE6\x9C\xAC",
+                                 "\xE4\xB8\xAD\xE5\x9B\xBD",
+                                 std::string(70, 'a'),
+                                 std::string(71, 'a'),
+                                 "a1"};
+    std::set<std::string> seen;
+    for (const auto& n : names) {
+        const std::string slug = listIdSlug(n);
+        SCOPED_TRACE(n);
+        EXPECT_EQ(slug, listIdSlug(n));
+        EXPECT_EQ(slug, listIdSlug(lowerAscii(n)));
+        EXPECT_TRUE(seen.insert(slug).second) << slug;
+        ASSERT_FALSE(slug.empty());
+        EXPECT_LE(slug.size(), kMaxListIdSlug);
+        EXPECT_NE(slug.front(), '-');
+        EXPECT_NE(slug.back(), '-');
+        for (char c : slug)
+            EXPECT_TRUE((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-') << slug;
+    }
+    EXPECT_EQ(listIdSlug("Fete"), "fete");
+}
+
+// List-Id only when chosen and only on group copies, first of the list fields; off, the fields
+// are those of before.
+TEST(ListId, OnlyOnGroupCopiesWhenChosen) {
+    CampaignMessage m = unsubscribing("u@x.org", kSingle, "https://x.org/u");
+    m.senderAddress = "ann@example.com";
+    const auto before = listUnsubscribeHeaders(m, "bob@example.org", std::string_view("G"));
+    EXPECT_EQ(listHeaders(m, "bob@example.org", std::string_view("G")), before);
+    m.listId = true;
+    EXPECT_EQ(listHeaders(m, "bob@example.org", std::nullopt),
+              listUnsubscribeHeaders(m, "bob@example.org", std::nullopt));
+    auto lines = listHeaders(m, "bob@example.org", std::string_view("G"));
+    ASSERT_EQ(lines.size(), before.size() + 1);
+    EXPECT_EQ(lines[0], "List-Id: \"G\" <g.example.com>");
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), before);
+    m.unsubscribeAddress.clear();
+    EXPECT_EQ(listHeaders(m, "bob@example.org", std::string_view("G")),
+              std::vector<std::string>{"List-Id: \"G\" <g.example.com>"});
+}
+
+TEST(ListId, TwoReadersReadItBack) {
+    const std::string groups[] = {"Spring Buyers", "F\xC3\xAAte d'\xC3\xA9t\xC3\xA9",
+                                  "Say \"Hi\" \\ Co",
+                                  "Kunden der Fr\xC3\xBChjahrs- und Sommersaison im "
+                                  "n\xC3\xB6rdlichen Gebiet zweitausend"};
+    for (const auto& group : groups) {
+        CampaignMessage m = htmlMessage("<p>Hello</p>");
+        m.unsubscribeAddress = "unsub@example.com";
+        m.listId = true;
+        const std::string data = buildCopy(m, std::string_view(group));
+        EXPECT_TRUE(hasMailLines(data)) << group;
+        for (auto [reader, got] : {std::pair{"python", test::readWithPython(data)},
+                                   std::pair{"gmime", test::readWithGMime(data)}}) {
+            ASSERT_TRUE(got.ok) << reader << ": " << got.error;
+            EXPECT_TRUE(got.defects.empty()) << reader << " " << group;
+            EXPECT_EQ(got.listIdName, group) << reader;
+            EXPECT_EQ(got.listId, listIdSlug(group) + ".example.com") << reader;
+            EXPECT_FALSE(got.listUnsubscribe.empty()) << reader;
+        }
+    }
+}
+
+// The lower-case footer: the same link, the same text a reader sees, only the tags' case.
+TEST(FooterMarkup, LowerCaseChangesOnlyTheTags) {
+    for (std::optional<std::string_view> group :
+         {std::optional<std::string_view>("Spring Buyers"), std::optional<std::string_view>()}) {
+        const std::string classic = unsubscribeText(MessageFormat::Html, "u@x.org", kSingle, group);
+        const std::string lower = unsubscribeText(MessageFormat::Html, "u@x.org", kSingle, group,
+                                                  FooterMarkup::LowerCase);
+        std::string expected = classic;
+        for (auto [from, to] : {std::pair{"<Center>", "<center>"},
+                                {"</Center>", "</center>"},
+                                {"<BR>", "<br>"},
+                                {"<A ", "<a "},
+                                {"</A>", "</a>"}})
+            expected.replace(expected.find(from), std::string_view(from).size(), to);
+        EXPECT_EQ(lower, expected);
+        EXPECT_EQ(htmlToText(lower, 76), htmlToText(classic, 76));
+        for (char c : std::string_view(lower).substr(0, lower.find('"')))
+            EXPECT_FALSE(c >= 'A' && c <= 'Z') << lower;
+    }
+    EXPECT_EQ(unsubscribeText(MessageFormat::Html, "u@x.org", kAll, std::string_view("G"),
+                              FooterMarkup::LowerCase),
+              "<center><br><a href=\"mailto:u@x.org?Subject=Unsubscribe\">Send Mail To u@x.org to "
+              "unsubscribe.</a></center>");
+    // Plain text has no markup to spell.
+    EXPECT_EQ(unsubscribeText(MessageFormat::PlainText, "u@x.org", kSingle, std::string_view("G"),
+                              FooterMarkup::LowerCase),
+              unsubscribeText(MessageFormat::PlainText, "u@x.org", kSingle, std::string_view("G")));
 }
 
 std::string readGolden(const std::string& file) {

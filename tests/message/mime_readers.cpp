@@ -87,6 +87,8 @@ ReadMessage readWithPython(const std::string& dataText) {
             if (name == "From-Address") out.fromAddress = value;
             if (name == "List-Unsubscribe") out.listUnsubscribe = value;
             if (name == "List-Unsubscribe-Post") out.listUnsubscribePost = value;
+            if (name == "List-Id-Name") out.listIdName = value;
+            if (name == "List-Id") out.listId = value;
         } else if (kind == "part") {
             ReadPart p;
             std::string cs, fn, cid, bytes;
@@ -124,6 +126,18 @@ ReadMessage readWithGMime(const std::string& dataText) {
         GMimeObject* object = GMIME_OBJECT(message);
         out.listUnsubscribe = str(g_mime_object_get_header(object, "List-Unsubscribe"));
         out.listUnsubscribePost = str(g_mime_object_get_header(object, "List-Unsubscribe-Post"));
+        // "phrase <id>" has the shape of a mailbox: GMime's address parser decodes the phrase.
+        if (const char* listId = g_mime_object_get_header(object, "List-Id")) {
+            InternetAddressList* list = internet_address_list_parse(nullptr, listId);
+            if (list && internet_address_list_length(list) > 0) {
+                InternetAddress* a = internet_address_list_get_address(list, 0);
+                out.listIdName = str(internet_address_get_name(a));
+                if (INTERNET_ADDRESS_IS_MAILBOX(a))
+                    out.listId =
+                        str(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a)));
+            }
+            if (list) g_object_unref(list);
+        }
         InternetAddressList* from = g_mime_message_get_from(message);
         if (from && internet_address_list_length(from) > 0) {
             InternetAddress* a = internet_address_list_get_address(from, 0);

@@ -20,6 +20,7 @@ struct ReadMessage {
     std::string error;
     std::string subject, fromName, fromAddress, messageId;
     std::string listUnsubscribe, listUnsubscribePost;  // unfolded; empty when absent
+    std::string listIdName, listId;                    // List-Id: decoded phrase, identifier
     std::vector<ReadPart> parts;                       // depth first, the root first
     std::vector<std::string> defects;
 };

@@ -7,6 +7,7 @@ line, every text as hex so nothing needs escaping:
 """
 import email
 import email.policy
+import email.utils
 import sys
 
 
@@ -39,6 +40,11 @@ def main():
     out = []
     for name in ("Subject", "Message-ID", "X-Mailer", "List-Unsubscribe", "List-Unsubscribe-Post"):
         out.append("header %s %s" % (name, hexs(str(msg[name]) if msg[name] is not None else None)))
+    if msg["List-Id"] is not None:
+        # The decoded field (encoded words undone) read as "phrase <id>".
+        name, ident = email.utils.parseaddr(str(msg["List-Id"]))
+        out.append("header List-Id-Name %s" % hexs(name))
+        out.append("header List-Id %s" % hexs(ident))
     sender = msg["From"].addresses[0]
     out.append("header From-Name %s" % hexs(sender.display_name))
     out.append("header From-Address %s" % hexs(sender.addr_spec))

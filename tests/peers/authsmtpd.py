@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""Test SMTP server: AUTH LOGIN/PLAIN without TLS (alice/s3cret), optional STARTTLS, optional
+"""Test SMTP server: AUTH LOGIN/PLAIN without TLS (alice/s3cret), AUTH XOAUTH2 (alice with the
+access token good-token; another token gets the error report as a 334 challenge, then 535 after
+the client's answer), optional STARTTLS, optional
 second listener with implicit TLS. Stores each message as OUTDIR/N.eml (raw DATA bytes, dot
 removed) + OUTDIR/N.env (envelope).
 usage: authsmtpd.py PORT OUTDIR [CERT KEY [TLSPORT]]
 (RCPT to reject-*@... or reject.*@... gets 550; the second passes the program's address rule;
 the first RCPT to each busy.*@... gets 451, every later one is accepted)"""
-import asyncio, ssl, sys, os, itertools
+import asyncio, base64, binascii, ssl, sys, os, itertools
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 port, outdir = int(sys.argv[1]), sys.argv[2]
@@ -18,6 +20,17 @@ def authenticator(server, session, envelope, mechanism, data):
     return AuthResult(success=ok, handled=False)   # failure -> "535 5.7.8 ..."
 
 class Handler:
+    async def auth_XOAUTH2(self, server, args):
+        try:
+            raw = base64.b64decode(args[1], validate=True) if len(args) > 1 else b""
+        except binascii.Error:
+            return AuthResult(success=False, handled=False)
+        if raw == b"user=alice\x01auth=Bearer good-token\x01\x01":
+            return AuthResult(success=True, auth_data=raw)
+        # As the large providers answer a refused token: a JSON report, then 535.
+        await server.challenge_auth(b'{"status":"401","schemes":"bearer","scope":"mail"}')
+        return AuthResult(success=False, handled=False)
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.startswith(("reject-", "reject.")):
             return "550 5.1.1 <%s>: Recipient address rejected" % address

@@ -129,6 +129,42 @@ TEST(FirstRun, MissingFieldsStopInOrder) {
               "Please enter the address of the SMTP Server you want to use");
 }
 
+// The bulk-sender switch is written last, in both modes; an OAuth 2 login stores its command and
+// no password, needs a command that splits, and its connection test runs that command.
+TEST(FirstRun, BulkProfileAndTokenLogin) {
+    test::TempDir dir;
+    SettingsStore store(dir.file("settings.ini"));
+    SetupChoice c = relay();
+    c.bulkProfile = true;
+    c.login = RelayLogin::OAuthCommand;
+    c.tokenCommand = "oauth2-helper --account \"ann example\"";
+    EXPECT_EQ(missingForTest(c), SetupField::None);
+    EXPECT_TRUE(saveSetupChoice(store, c).launch());
+    EXPECT_EQ(store.read(keys::kSenderProfile), "current");
+    EXPECT_EQ(store.read(keys::kTextPart), "readable");
+    EXPECT_EQ(raw(store, keys::kSmtpPassword), "<absent>") << "a token login keeps no password";
+    EXPECT_EQ(store.read(keys::kSmtpLogin), "oauth");
+    EXPECT_EQ(store.read(keys::kSmtpTokenCommand), c.tokenCommand);
+    SmtpCheck check = smtpCheckFor(c);
+    EXPECT_EQ(check.login, SmtpLogin::OAuthToken);
+    EXPECT_EQ(check.password, "");
+    EXPECT_EQ(check.tokenCommand, c.tokenCommand);
+
+    for (const char* command : {"", "  ", "helper \"open"}) {
+        c.tokenCommand = command;
+        EXPECT_EQ(saveSetupChoice(store, c).missing, SetupField::TokenCommand) << command;
+        EXPECT_EQ(missingForTest(c), SetupField::TokenCommand) << command;
+    }
+    EXPECT_FALSE(setupMessage(SetupField::TokenCommand).empty());
+
+    // MX with the switch off: the profile goes off, the options go back.
+    c.mx = true;
+    c.bulkProfile = false;
+    EXPECT_TRUE(saveSetupChoice(store, c).launch());
+    EXPECT_EQ(store.read(keys::kSenderProfile), "as-specified");
+    EXPECT_EQ(store.read(keys::kTextPart), "source");
+}
+
 TEST(FirstRun, FailedWriteStopsTheLaunch) {
     test::TempDir dir;
     // A folder where the file should be: the store cannot read it, so it must not replace it.

@@ -45,7 +45,11 @@ struct Screen {
     QRadioButton* authNo = find<QRadioButton>(&window, "No, Authentication not required");
     QLineEdit* server = find<QLineEdit>(&window, "SMTP server");
     QLineEdit* port = find<QLineEdit>(&window, "Port");
-    QComboBox* security = window.findChild<QComboBox*>();
+    QComboBox* security = [this] {
+        for (QComboBox* c : window.findChildren<QComboBox*>())
+            if (c->findText("STARTTLS") >= 0) return c;
+        return static_cast<QComboBox*>(nullptr);
+    }();
     QList<QLineEdit*> edits = window.findChildren<QLineEdit*>();
     QLineEdit* user = nullptr;
     QLineEdit* password = nullptr;
@@ -55,7 +59,8 @@ struct Screen {
         for (QLineEdit* e : edits) {
             if (e->echoMode() == QLineEdit::Password)
                 password = e;
-            else if (e != server && e != port && e->parent() != security)
+            else if (e != server && e != port && !qobject_cast<QComboBox*>(e->parent()) &&
+                     e->placeholderText().isEmpty())
                 user = e;
         }
         window.startProgram = [this](const QString& p) {

@@ -178,6 +178,70 @@ TEST(Screens, SmtpSettingsTabShowsTheTextPartChoice) {
     EXPECT_EQ(tab.textPart(), TextPartStyle::HtmlSource);
 }
 
+// The profile switch moves the fields it decides, the note names what it set and forgets what
+// the user changed afterwards, and switching off puts back only what it set.
+TEST(SettingsTab, BulkSenderProfileSetsItsOptionsAndSaysWhich) {
+    ui::SmtpSettingsTab tab;
+    tab.resize(800, 520);
+    tab.show();
+    tab.setTextPart(TextPartStyle::Readable);  // chosen before the profile: not the profile's
+    tab.loadProfile({}, false, FooterMarkup::Classic);
+    tab.accountTabs()->setCurrentIndex(2);
+    EXPECT_FALSE(tab.checkDomainButton()->isVisible());
+    tab.profileField()->click();
+    EXPECT_EQ(tab.textPartField()->currentText(), "Readable text");
+    EXPECT_EQ(tab.mxOrderField()->currentText(), "By preference");
+    EXPECT_TRUE(tab.listIdField()->isChecked());
+    EXPECT_TRUE(tab.footerMarkupField()->isChecked());
+    EXPECT_EQ(tab.profileNote()->text(),
+              "Set by the profile: List-Id, MX by preference, lower-case footer.");
+    EXPECT_TRUE(tab.checkDomainButton()->isVisible());
+    EXPECT_EQ(tab.profileState().profile, SenderProfile::Current);
+    test::screenshot(&tab, "smtp-settings-bulk-sending");
+
+    tab.footerMarkupField()->click();  // the user's own choice from now on
+    EXPECT_EQ(tab.profileNote()->text(), "Set by the profile: List-Id, MX by preference.");
+    int offered = 0;
+    QObject::connect(&tab, &ui::SmtpSettingsTab::checkDomainRequested, [&offered] { ++offered; });
+    tab.checkDomainButton()->click();
+    EXPECT_EQ(offered, 1);
+
+    tab.profileField()->click();
+    EXPECT_EQ(tab.textPartField()->currentText(), "Readable text");
+    EXPECT_EQ(tab.mxOrderField()->currentText(), "As answered");
+    EXPECT_FALSE(tab.listIdField()->isChecked());
+    EXPECT_FALSE(tab.footerMarkupField()->isChecked());
+    EXPECT_FALSE(tab.checkDomainButton()->isVisible());
+    EXPECT_EQ(tab.profileState().profile, SenderProfile::AsSpecified);
+    EXPECT_TRUE(tab.profileState().changed.empty());
+}
+
+// "Password" or "OAuth 2 token command": the row shows the one chosen, and the choice and the
+// command come back with the settings.
+TEST(SettingsTab, RelayLoginByPasswordOrTokenCommand) {
+    ui::SmtpSettingsTab tab;
+    tab.resize(800, 520);
+    tab.show();
+    DeliverySettings in;
+    in.mxMode = false;
+    in.server = "smtp.example.com";
+    in.authenticate = true;
+    in.userName = "ann@example.com";
+    in.login = RelayLogin::OAuthCommand;
+    in.tokenCommand = "oauth2-helper --account ann";
+    tab.load(in);
+    EXPECT_TRUE(tab.tokenCommandField()->isVisible());
+    EXPECT_TRUE(tab.tokenCommandField()->isEnabled());
+    EXPECT_EQ(tab.loginField()->currentText(), "OAuth 2 token command");
+    DeliverySettings out = tab.settings();
+    EXPECT_EQ(out.login, RelayLogin::OAuthCommand);
+    EXPECT_EQ(out.tokenCommand, in.tokenCommand);
+    test::screenshot(&tab, "smtp-settings-oauth-login");
+    tab.loginField()->setCurrentIndex(0);
+    EXPECT_FALSE(tab.tokenCommandField()->isVisible());
+    EXPECT_EQ(tab.settings().login, RelayLogin::Password);
+}
+
 TEST(Dialogs, CreateHtmlPageClearAsksOnlyWhenThereIsText) {
     RecordedBoxes boxes;
     ui::HtmlPageDialog dialog;

@@ -235,7 +235,22 @@ MainWindow::MainWindow(DesktopCore& core, QWidget* parent) : QMainWindow(parent)
             checkSenderDomain();
         }
     });
-    settingsTab_->setTextPart(loadMailShape(core_.store).textPart);
+    const MailShape storedShape = loadMailShape(core_.store);
+    settingsTab_->setTextPart(storedShape.textPart);
+    settingsTab_->loadProfile(loadProfileState(core_.store), storedShape.listId,
+                              storedShape.footerMarkup);
+    // Offered with the profile: what receivers find in the sender domain's DNS, whatever the mode.
+    connect(settingsTab_, &SmtpSettingsTab::checkDomainRequested, this, [this] {
+        std::string sender = fromScreen(form_->senderAddress()->text().trimmed());
+        std::string domain(domainOf(sender));
+        if (domain.empty()) domain = settingsTab_->senderAuth()->settings().domain;
+        if (domain.empty()) {
+            inform(this, QString("Enter the sender's Email Address first: its domain is checked."));
+            return;
+        }
+        settingsTab_->accountTabs()->setCurrentWidget(settingsTab_->senderAuth());
+        settingsTab_->senderAuth()->checkSenderDomain(domain);
+    });
 
     scheduleGrid_ = new ScheduleGrid;
     settingsTab_->setScheduleView(scheduleGrid_);
@@ -633,6 +648,9 @@ MailShape MainWindow::mailShape() const {
     // The tab's choice as it stands (saved with the tab at close); the URL as the dialog stored it.
     MailShape shape = loadMailShape(core_.store);
     shape.textPart = settingsTab_->textPart();
+    const ProfileOptions tab = settingsTab_->profileOptions();
+    shape.listId = tab.listId;
+    shape.footerMarkup = tab.footerMarkup;
     return shape;
 }
 
@@ -793,6 +811,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         saveDeliverySettings(core_.store, settingsTab_->settings());
         saveDkimSettings(core_.store, settingsTab_->senderAuth()->settings());
         core_.store.write(keys::kTextPart, textPartName(settingsTab_->textPart()));
+        saveProfileOptions(core_.store, settingsTab_->profileOptions(), nullptr);
+        saveProfileState(core_.store, settingsTab_->profileState(), nullptr);
         settingsSaved_ = true;
     }
     event->accept();

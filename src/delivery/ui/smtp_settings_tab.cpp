@@ -139,11 +139,30 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     password_ = new QLineEdit;
     password_->setMaxLength(99);
     password_->setEchoMode(QLineEdit::Password);
+    login_ = new QComboBox;
+    login_->addItems({"Password", "OAuth 2 token command"});  // the order of RelayLogin
+    login_->setToolTip("Providers that retired passwords for SMTP want an OAuth 2 access token");
+    // As wide as a label: the longer choice, shown whole, widened the window.
+    login_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    login_->setMinimumContentsLength(10);
+    tokenCommand_ = new QLineEdit;
+    tokenCommand_->setMaxLength(1000);
+    tokenCommand_->setPlaceholderText("program and arguments that print the token");
+    tokenCommand_->setToolTip(
+        "Run without a shell when a run starts; \"...\" keeps blanks inside an argument. It "
+        "must print a fresh access token within 30 seconds.");
     auto* authLayout = new QFormLayout(authBox);
     authLayout->addRow(authYes_);
     authLayout->addRow(authNo_);
     authLayout->addRow("User Name:", user_);
-    authLayout->addRow("Password:", password_);
+    // Password and token command take turns in one row, named by the login choice itself:
+    // beside "Authentication Required" the choice widened the window past 800 pixels, and the
+    // tab has no row to spare.
+    auto* secretRow = new QHBoxLayout;
+    secretRow->setContentsMargins(0, 0, 0, 0);
+    secretRow->addWidget(password_);
+    secretRow->addWidget(tokenCommand_);
+    authLayout->addRow(login_, secretRow);
 
     auto* runBox = new QGroupBox("Sending");
     threads_ = countBox(1);
@@ -241,6 +260,32 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     }
     accounts_->addTab(authBox, "Relay Login");
     accounts_->addTab(senderAuth_, "Sender Authentication");
+    auto* profileBox = new QWidget;
+    profile_ = new QCheckBox("Follow current bulk-sender rules");
+    profile_->setToolTip(
+        "Readable text part, List-Id, MX by preference and a lower-case footer, as the large "
+        "mailbox providers expect of bulk mail; one-click unsubscribing follows from an https "
+        "unsubscribe URL. Each option can still be changed on its own.");
+    listId_ = new QCheckBox("List-Id on group runs");
+    listId_->setToolTip("Names the group each copy was sent to, so filters can tell lists apart");
+    footerLower_ = new QCheckBox("Lower-case footer markup");
+    footerLower_->setToolTip("The unsubscribe footer's tags in lower case; same text, same look");
+    profileNote_ = new QLabel;
+    profileNote_->setWordWrap(true);
+    checkDomain_ = new QPushButton("Check Sender Domain");
+    checkDomain_->setToolTip("Look up the SPF, DMARC and DKIM records receivers will check");
+    connect(checkDomain_, &QPushButton::clicked, this, &SmtpSettingsTab::checkDomainRequested);
+    auto* profileLayout = new QVBoxLayout(profileBox);
+    profileLayout->setContentsMargins(6, 4, 6, 0);
+    profileLayout->setSpacing(2);
+    profileLayout->addWidget(profile_);
+    // One under the other: side by side they widened the window past 800 pixels.
+    profileLayout->addWidget(listId_);
+    profileLayout->addWidget(footerLower_);
+    profileLayout->addWidget(profileNote_);
+    profileLayout->addWidget(checkDomain_, 0, Qt::AlignLeft);
+    profileLayout->addStretch();
+    accounts_->addTab(profileBox, "Bulk Sending");
     grid->addWidget(accounts_, 0, 1);
     grid->addWidget(runBox, 1, 0);
     grid->addWidget(launchBox, 1, 1);
@@ -255,10 +300,12 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(port_, security_);
     setTabOrder(security_, verify_);
     setTabOrder(verify_, authYes_);
-    setTabOrder(authYes_, authNo_);
+    setTabOrder(authYes_, login_);
+    setTabOrder(login_, authNo_);
     setTabOrder(authNo_, user_);
     setTabOrder(user_, password_);
-    setTabOrder(password_, threads_);
+    setTabOrder(password_, tokenCommand_);
+    setTabOrder(tokenCommand_, threads_);
     setTabOrder(threads_, wait_);
     setTabOrder(wait_, perConnection_);
     setTabOrder(perConnection_, textPart_);
@@ -270,9 +317,17 @@ SmtpSettingsTab::SmtpSettingsTab(QWidget* parent) : QWidget(parent) {
     setTabOrder(date_, time_);
     setTabOrder(time_, repetition_);
 
+    connect(profile_, &QCheckBox::toggled, this, &SmtpSettingsTab::profileToggled);
+    for (QCheckBox* box : {listId_, footerLower_})
+        connect(box, &QCheckBox::toggled, this, &SmtpSettingsTab::updateProfileNote);
+    connect(textPart_, &QComboBox::currentIndexChanged, this, &SmtpSettingsTab::updateProfileNote);
+    connect(mxOrder_, &QComboBox::currentIndexChanged, this, &SmtpSettingsTab::updateProfileNote);
+    updateProfileNote();
+
     for (auto* button : {mx_, smtp_, authYes_, authNo_, startNow_, startAt_})
         connect(button, &QRadioButton::toggled, this, &SmtpSettingsTab::updateEnabled);
     connect(security_, &QComboBox::currentIndexChanged, this, &SmtpSettingsTab::securityChanged);
+    connect(login_, &QComboBox::currentIndexChanged, this, &SmtpSettingsTab::updateEnabled);
     connect(port_, &QLineEdit::textEdited, this, &SmtpSettingsTab::checkCountsNow);
     connect(threads_, &QSpinBox::valueChanged, this, &SmtpSettingsTab::checkCountsNow);
     connect(wait_, &QSpinBox::valueChanged, this, &SmtpSettingsTab::checkCountsNow);
@@ -286,6 +341,57 @@ TextPartStyle SmtpSettingsTab::textPart() const {
 
 void SmtpSettingsTab::setTextPart(TextPartStyle style) {
     textPart_->setCurrentIndex(style == TextPartStyle::Readable ? 1 : 0);
+}
+
+void SmtpSettingsTab::loadProfile(const ProfileState& state, bool listId, FooterMarkup markup) {
+    profileState_ = state;
+    {
+        QSignalBlocker a(profile_), b(listId_), c(footerLower_);
+        profile_->setChecked(state.profile == SenderProfile::Current);
+        listId_->setChecked(listId);
+        footerLower_->setChecked(markup == FooterMarkup::LowerCase);
+    }
+    updateProfileNote();
+}
+
+ProfileOptions SmtpSettingsTab::profileOptions() const {
+    ProfileOptions o;
+    o.textPart = textPart();
+    o.listId = listId_->isChecked();
+    o.mxOrder = static_cast<MxOrder>(mxOrder_->currentIndex());
+    o.footerMarkup = footerLower_->isChecked() ? FooterMarkup::LowerCase : FooterMarkup::Classic;
+    return o;
+}
+
+void SmtpSettingsTab::showProfileOptions(const ProfileOptions& o) {
+    QSignalBlocker a(textPart_), b(listId_), c(mxOrder_), d(footerLower_);
+    setTextPart(o.textPart);
+    listId_->setChecked(o.listId);
+    mxOrder_->setCurrentIndex(static_cast<int>(o.mxOrder));
+    footerLower_->setChecked(o.footerMarkup == FooterMarkup::LowerCase);
+}
+
+void SmtpSettingsTab::profileToggled(bool on) {
+    ProfileOptions options = profileOptions();
+    switchProfile(on ? SenderProfile::Current : SenderProfile::AsSpecified, options, profileState_);
+    showProfileOptions(options);
+    updateProfileNote();
+}
+
+void SmtpSettingsTab::updateProfileNote() {
+    const bool on = profileState_.profile == SenderProfile::Current;
+    QString set;
+    for (ProfileOption option : optionsSetByProfile(profileOptions(), profileState_)) {
+        if (!set.isEmpty()) set += ", ";
+        set += toScreen(std::string(profileOptionLabel(option)));
+    }
+    if (!on)
+        profileNote_->setText("Each option is as you set it.");
+    else if (set.isEmpty())
+        profileNote_->setText("Set by the profile: none; each option holds your own choice.");
+    else
+        profileNote_->setText("Set by the profile: " + set + ".");
+    checkDomain_->setVisible(on);
 }
 
 void SmtpSettingsTab::load(const DeliverySettings& s) {
@@ -302,6 +408,8 @@ void SmtpSettingsTab::load(const DeliverySettings& s) {
     (s.authenticate ? authYes_ : authNo_)->setChecked(true);
     user_->setText(toScreen(s.userName));
     password_->setText(toScreen(s.password));
+    login_->setCurrentIndex(static_cast<int>(s.login));
+    tokenCommand_->setText(toScreen(s.tokenCommand));
     {
         QSignalBlocker a(threads_), b(wait_);
         threads_->setValue(s.threadCount);
@@ -322,6 +430,8 @@ DeliverySettings SmtpSettingsTab::settings() const {
     s.authenticate = authYes_->isChecked();
     s.userName = fromScreen(user_->text());
     s.password = fromScreen(password_->text());
+    s.login = static_cast<RelayLogin>(login_->currentIndex());
+    s.tokenCommand = fromScreen(tokenCommand_->text().trimmed());
     s.security = static_cast<ConnectionSecurity>(security_->currentIndex());
     s.verifyCert = verify_->isChecked();
     s.mxOrder = static_cast<MxOrder>(mxOrder_->currentIndex());
@@ -358,7 +468,12 @@ void SmtpSettingsTab::updateEnabled() {
     serverBox_->setEnabled(f.server);
     authBox_->setEnabled(f.server);
     user_->setEnabled(f.credentials);
-    password_->setEnabled(f.credentials);
+    login_->setEnabled(f.credentials);
+    const bool token = login_->currentIndex() == static_cast<int>(RelayLogin::OAuthCommand);
+    password_->setVisible(!token);
+    tokenCommand_->setVisible(token);
+    password_->setEnabled(f.password);
+    tokenCommand_->setEnabled(f.tokenCommand);
     verify_->setEnabled(f.verifyCert);
     date_->setEnabled(f.launchTime);
     time_->setEnabled(f.launchTime);

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "delivery/delivery_settings.h"
+#include "delivery/sender_profile.h"
 #include "message/campaign_message.h"
 
 class QButtonGroup;
@@ -22,6 +23,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QGridLayout;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -55,6 +57,8 @@ class SmtpSettingsTab : public QWidget {
     QRadioButton* smtpModeButton() const { return smtp_; }
     QRadioButton* authRequiredButton() const { return authYes_; }
     QComboBox* securityField() const { return security_; }
+    QComboBox* loginField() const { return login_; }
+    QLineEdit* tokenCommandField() const { return tokenCommand_; }
     QRadioButton* startAtButton() const { return startAt_; }
     QDateEdit* dateField() const { return date_; }
     QTimeEdit* timeField() const { return time_; }
@@ -62,10 +66,22 @@ class SmtpSettingsTab : public QWidget {
     QComboBox* mxOrderField() const { return mxOrder_; }
     QComboBox* textPartField() const { return textPart_; }
     QPushButton* helpButton() const { return help_; }
+    QCheckBox* profileField() const { return profile_; }
+    QCheckBox* listIdField() const { return listId_; }
+    QCheckBox* footerMarkupField() const { return footerLower_; }
+    QLabel* profileNote() const { return profileNote_; }
+    QPushButton* checkDomainButton() const { return checkDomain_; }
 
     // "Plain-text part" of HTML mail; stored apart from the delivery settings (mail_shape.h).
     TextPartStyle textPart() const;
     void setTextPart(TextPartStyle style);
+
+    // "Follow current bulk-sender rules" and the two options only it shows (List-Id, footer
+    // markup); the text part and the MX order are shown above. Switching the profile moves the
+    // fields it decides (delivery/sender_profile.h); the note names those it set.
+    void loadProfile(const ProfileState& state, bool listId, FooterMarkup markup);
+    ProfileState profileState() const { return profileState_; }
+    ProfileOptions profileOptions() const;
 
     // The start moment of "Start At" (date and time fields, local time, seconds since 1970).
     std::int64_t launchMoment() const;
@@ -80,11 +96,16 @@ class SmtpSettingsTab : public QWidget {
 
   signals:
     void helpRequested();
+    // "Check Sender Domain", offered while the profile is on.
+    void checkDomainRequested();
 
   private:
     void updateEnabled();
     void checkCountsNow();
     void securityChanged();
+    void profileToggled(bool on);
+    void showProfileOptions(const ProfileOptions& options);
+    void updateProfileNote();
 
     QRadioButton* mx_;
     QRadioButton* smtp_;
@@ -96,6 +117,8 @@ class SmtpSettingsTab : public QWidget {
     QRadioButton* authNo_;
     QLineEdit* user_;
     QLineEdit* password_;
+    QComboBox* login_;
+    QLineEdit* tokenCommand_;
     QSpinBox* threads_;
     QSpinBox* wait_;
     QSpinBox* perConnection_;
@@ -109,6 +132,12 @@ class SmtpSettingsTab : public QWidget {
     QComboBox* mxOrder_;
     QComboBox* textPart_;
     QPushButton* help_;
+    QCheckBox* profile_;
+    QCheckBox* listId_;
+    QCheckBox* footerLower_;
+    QLabel* profileNote_;
+    QPushButton* checkDomain_;
+    ProfileState profileState_;
     QTabWidget* accounts_;
     QWidget* serverBox_;
     QWidget* authBox_;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include "common/ui/message_boxes.h"
 #include "common/ui/text.h"
 #include "config/settings.h"
+#include "delivery/sender_profile.h"
 
 namespace qm::ui {
 
@@ -140,12 +142,36 @@ SetupWindow::SetupWindow(QWidget* parent) : QDialog(parent) {
     userLabel_->setBuddy(user_);
     passwordLabel_ = new QLabel("Password:");
     passwordLabel_->setBuddy(password_);
+    login_ = new QComboBox;
+    login_->addItems({"Password", "OAuth 2 token command"});  // the order of RelayLogin
+    login_->setToolTip("Providers that retired passwords for SMTP want an OAuth 2 access token");
+    loginLabel_ = new QLabel("Log in with:");
+    loginLabel_->setBuddy(login_);
+    tokenCommand_ = new QLineEdit;
+    tokenCommand_->setMaxLength(1000);
+    tokenCommand_->setPlaceholderText("program and arguments that print the token");
+    tokenCommand_->setToolTip(
+        "Run without a shell; \"...\" keeps blanks inside an argument. It must print a fresh "
+        "access token within 30 seconds.");
+    tokenLabel_ = new QLabel("Token command:");
+    tokenLabel_->setBuddy(tokenCommand_);
     auto* authLayout = new QFormLayout(authBox_);
     authLayout->addRow(authYes_);
     authLayout->addRow(authNo_);
     authLayout->addRow(userLabel_, user_);
+    authLayout->addRow(loginLabel_, login_);
     authLayout->addRow(passwordLabel_, password_);
+    authLayout->addRow(tokenLabel_, tokenCommand_);
     layout->addWidget(authBox_);
+
+    bulkProfile_ = new QCheckBox("Follow current bulk-sender rules");
+    bulkProfile_->setToolTip(
+        "Readable text part, List-Id, MX by preference and a lower-case footer, as the large "
+        "mailbox providers expect of bulk mail. Each can be changed later on the SMTP Settings "
+        "tab, where the sender domain's records can be checked too.");
+    bulkProfile_->setChecked(loadProfileState(SettingsStore::open()).profile ==
+                             SenderProfile::Current);
+    layout->addWidget(bulkProfile_);
 
     test_ = new QPushButton("Test connection");
     test_->setAutoDefault(false);
@@ -169,6 +195,7 @@ SetupWindow::SetupWindow(QWidget* parent) : QDialog(parent) {
     updateStates();
     connect(smtp_, &QRadioButton::toggled, this, &SetupWindow::updateStates);
     connect(authYes_, &QRadioButton::toggled, this, &SetupWindow::updateStates);
+    connect(login_, &QComboBox::currentIndexChanged, this, &SetupWindow::updateStates);
     connect(security_, &QComboBox::currentIndexChanged, this, &SetupWindow::securityChosen);
     connect(test_, &QPushButton::clicked, this, &SetupWindow::testConnection);
     connect(launch_, &QPushButton::clicked, this, &SetupWindow::launch);
@@ -184,6 +211,9 @@ SetupChoice SetupWindow::choice() const {
     c.authenticate = authYes_->isChecked();
     c.userName = fromScreen(user_->text());
     c.password = fromScreen(password_->text());
+    c.bulkProfile = bulkProfile_->isChecked();
+    c.login = static_cast<RelayLogin>(login_->currentIndex());
+    c.tokenCommand = fromScreen(tokenCommand_->text().trimmed());
     return c;
 }
 
@@ -195,8 +225,12 @@ void SetupWindow::updateStates() {
         w->setEnabled(s.relay);
     test_->setEnabled(s.relay && !testing_);
     for (QWidget* w : {static_cast<QWidget*>(userLabel_), static_cast<QWidget*>(user_),
-                       static_cast<QWidget*>(passwordLabel_), static_cast<QWidget*>(password_)})
+                       static_cast<QWidget*>(loginLabel_), static_cast<QWidget*>(login_)})
         w->setEnabled(s.credentials);
+    passwordLabel_->setEnabled(s.password);
+    password_->setEnabled(s.password);
+    tokenLabel_->setEnabled(s.tokenCommand);
+    tokenCommand_->setEnabled(s.tokenCommand);
 }
 
 void SetupWindow::securityChosen() {
@@ -216,6 +250,9 @@ void SetupWindow::focusField(SetupField field) {
             break;
         case SetupField::Server:
             server_->setFocus();
+            break;
+        case SetupField::TokenCommand:
+            tokenCommand_->setFocus();
             break;
         case SetupField::None:
             break;

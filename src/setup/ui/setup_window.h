@@ -22,6 +22,7 @@
 #include "delivery/delivery_settings.h"
 #include "setup/first_run.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -76,6 +77,11 @@ class SetupWindow : public QDialog {
     QLineEdit* user_;
     QLabel* passwordLabel_;
     QLineEdit* password_;
+    QLabel* loginLabel_;
+    QComboBox* login_;
+    QLabel* tokenLabel_;
+    QLineEdit* tokenCommand_;
+    QCheckBox* bulkProfile_;
     QPushButton* test_;
     QLabel* testResult_;
     QPushButton* launch_;
